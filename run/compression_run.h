@@ -1,0 +1,58 @@
+// One compression run: a compact copy of every shortcut below a source folder
+// at the mirrored place below a destination folder.
+#ifndef NORVALE_RUN_COMPRESSION_RUN_H_
+#define NORVALE_RUN_COMPRESSION_RUN_H_
+
+#include <cstddef>
+#include <filesystem>
+
+namespace norvale {
+
+// Told how a run goes; a long run shows it. Each call may stop the run by
+// returning false. Calls come often, so they must be cheap.
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  // The search has found `found` shortcuts so far.
+  virtual bool Searching(size_t found) = 0;
+  // `done` of `total` shortcuts are written.
+  virtual bool Compressing(size_t done, size_t total) = 0;
+};
+
+class CompressionRun {
+ public:
+  // A run from `source` to `destination`, the two folder texts exactly as
+  // the user gave them; `observer` may be null.
+  CompressionRun(std::filesystem::path source,
+                 std::filesystem::path destination,
+                 RunObserver* observer = nullptr);
+
+  // Writes a compact copy of each shortcut below the source and returns how
+  // many it went through. Stops at the first failure and throws its Error,
+  // after which done() tells how many were written before it; nothing done
+  // is undone. Throws Error before writing anything when either folder text
+  // is empty or the source is not a readable folder.
+  size_t Run();
+
+  // Shortcuts written so far.
+  size_t done() const { return done_; }
+  // Shortcuts the search found; 0 until it has finished.
+  size_t total() const { return total_; }
+  // True when the observer stopped the run.
+  bool cancelled() const { return cancelled_; }
+
+ private:
+  std::filesystem::path source_;
+  std::filesystem::path destination_;
+  RunObserver* observer_;
+  size_t done_ = 0;
+  size_t total_ = 0;
+  bool cancelled_ = false;
+};
+
+// Returns the text of the completion message for `count` shortcuts.
+std::string FinishedMessage(size_t count);
+
+}  // namespace norvale
+
+#endif  // NORVALE_RUN_COMPRESSION_RUN_H_

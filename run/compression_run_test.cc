@@ -1,0 +1,204 @@
+#include "run/compression_run.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "services/error.h"
+#include "services/test_folder.h"
+
+namespace norvale {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Compact(const std::string& url) {
+  return "[InternetShortcut]\r\nURL=" + url + "\r\n";
+}
+
+std::string Full(const std::string& url) {
+  return "[{000214A0-0000-0000-C000-000000000046}]\r\nProp3=19,11\r\n"
+         "[InternetShortcut]\r\nIDList=\r\nURL=" +
+         url + "\r\nIconIndex=1\r\nHotKey=0\r\n";
+}
+
+// Every file below `root`, by its path relative to it, with its bytes.
+std::map<std::string, std::string> Tree(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  if (!fs::exists(root)) return files;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) {
+      files[fs::relative(entry.path(), root).string()] =
+          ReadBytes(entry.path());
+    }
+  }
+  return files;
+}
+
+// Returns the Error message of a run, "" when it succeeds.
+std::string Failure(CompressionRun& run) {
+  try {
+    run.Run();
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(CompressionRunTest, MirrorsTheTreeWithOnlyTheAddress) {
+  TestFolder source;
+  source.Write("a.url", Full("http://a/"));
+  source.Write("News/b.url", Full("http://b/"));
+  source.Write("News/Daily/c.url", Full("http://c/"));
+  source.Write("Other/b.url", "[InternetShortcut]\r\nIconFile=x\r\n");
+  source.Write("notes.txt", "not a shortcut");
+  source.Write("Empty/readme.txt", "");
+  const auto before = Tree(source.path());
+  const std::map<std::string, std::string> expected = {
+      {"a.url", Compact("http://a/")},
+      {"News/b.url", Compact("http://b/")},
+      {"News/Daily/c.url", Compact("http://c/")},
+      {"Other/b.url", Compact("about:blank")},
+  };
+  // With and without a separator typed at the end of either folder.
+  const std::string from = source.path().string();
+  for (const std::string& s : {from, from + "/"}) {
+    for (const char* d_suffix : {"", "/"}) {
+      TestFolder dest;
+      const fs::path out = dest.path() / "Out";
+      CompressionRun run(s, out.string() + d_suffix);
+      EXPECT_EQ(run.Run(), 4u);
+      EXPECT_EQ(run.done(), 4u);
+      EXPECT_EQ(Tree(out), expected) << s << " -> " << out << d_suffix;
+    }
+  }
+  EXPECT_EQ(Tree(source.path()), before);
+}
+
+TEST(CompressionRunTest, FindingNothingWritesNothing) {
+  TestFolder source;
+  source.Write("notes.txt", "x");
+  TestFolder dest;
+  CompressionRun run(source.path(), dest.path() / "Out");
+  EXPECT_EQ(run.Run(), 0u);
+  EXPECT_FALSE(fs::exists(dest.path() / "Out"));
+  EXPECT_EQ(FinishedMessage(0), "Compressed 0 favorites.");
+  EXPECT_EQ(FinishedMessage(1), "Compressed 1 favorites.");
+  EXPECT_EQ(FinishedMessage(100000), "Compressed 100000 favorites.");
+}
+
+TEST(CompressionRunTest, RunningTwiceWritesTheSameCopies) {
+  TestFolder source;
+  source.Write("a.url", Full("http://a/"));
+  source.Write("x/b.url", Full("\" spaced \""));
+  TestFolder dest;
+  CompressionRun(source.path(), dest.path()).Run();
+  const auto first = Tree(dest.path());
+  CompressionRun(source.path(), dest.path()).Run();
+  EXPECT_EQ(Tree(dest.path()), first);
+  EXPECT_EQ(first.at("x/b.url"), Compact("\" spaced \""));
+}
+
+TEST(CompressionRunTest, RefusesBadFoldersBeforeWritingAnything) {
+  TestFolder root;
+  root.Write("file.url", Full("http://a/"));
+  const fs::path out = root.path() / "Out";
+  const struct {
+    fs::path source, dest;
+    std::string named;
+  } cases[] = {
+      {"", out, "source"},
+      {root.path() / "missing", out, (root.path() / "missing").string()},
+      {root.path() / "file.url", out, (root.path() / "file.url").string()},
+      {root.path(), "", "destination"},
+  };
+  for (const auto& c : cases) {
+    CompressionRun run(c.source, c.dest);
+    EXPECT_NE(Failure(run).find(c.named), std::string::npos) << c.named;
+    EXPECT_EQ(run.done(), 0u);
+  }
+  EXPECT_FALSE(fs::exists(out));
+}
+
+TEST(CompressionRunTest, StopsAtTheFirstFailureKeepingWhatWasWritten) {
+  TestFolder source;
+  source.Write("a.url", Full("http://a/"));
+  source.Write("b/c.url", Full("http://c/"));
+  source.Write("d.url", Full("http://d/"));
+  TestFolder dest;
+  dest.Write("b", "a file where a folder must be");
+  CompressionRun run(source.path(), dest.path());
+  const std::string message = Failure(run);
+  EXPECT_NE(message.find((dest.path() / "b").string()), std::string::npos)
+      << message;
+  EXPECT_EQ(run.done(), 1u);
+  EXPECT_EQ(run.total(), 3u);
+  EXPECT_EQ(ReadBytes(dest.path() / "a.url"), Compact("http://a/"));
+  EXPECT_FALSE(fs::exists(dest.path() / "d.url"));
+}
+
+TEST(CompressionRunTest, NeverChangesSourcesEvenWhenTheyAreTheDestination) {
+  TestFolder source;
+  source.Write("a.url", Full("http://a/"));
+  const auto before = Tree(source.path());
+  CompressionRun same(source.path(), source.path());
+  EXPECT_NE(Failure(same).find("a.url"), std::string::npos);
+  fs::create_directory_symlink(source.path(), source.path().string() + "-link");
+  CompressionRun linked(source.path(), source.path().string() + "-link");
+  EXPECT_NE(Failure(linked).find("a.url"), std::string::npos);
+  fs::remove(source.path().string() + "-link");
+  EXPECT_EQ(Tree(source.path()), before);
+}
+
+TEST(CompressionRunTest, ADestinationInsideTheSourceIsTakenUpByLaterRuns) {
+  TestFolder source;
+  source.Write("a.url", Full("http://a/"));
+  const fs::path out = source.path() / "Out";
+  CompressionRun first(source.path(), out);
+  EXPECT_EQ(first.Run(), 1u);  // The copy made meanwhile is not listed.
+  const auto after_first = Tree(source.path());
+  // The next run meets its own earlier copy as a source: already compact,
+  // it is left as it is and counted, and copied one level deeper.
+  CompressionRun second(source.path(), out);
+  EXPECT_EQ(second.Run(), 2u);
+  auto expected = after_first;
+  expected["Out/Out/a.url"] = Compact("http://a/");
+  EXPECT_EQ(Tree(source.path()), expected);
+}
+
+TEST(CompressionRunTest, CopiesNamesAndAddressesThatAreNotUtf8) {
+  TestFolder source;
+  source.Write("caf\xE9/\xFF.url", Full("http://\xE9/"));
+  TestFolder dest;
+  EXPECT_EQ(CompressionRun(source.path(), dest.path()).Run(), 1u);
+  EXPECT_EQ(ReadBytes(dest.path() / "caf\xE9/\xFF.url"),
+            Compact("http://\xE9/"));
+}
+
+// Stops the run once `limit` shortcuts are done.
+class StopAfter : public RunObserver {
+ public:
+  explicit StopAfter(size_t limit) : limit_(limit) {}
+  bool Searching(size_t found) override { return last_found = found, true; }
+  bool Compressing(size_t done, size_t) override { return done < limit_; }
+  size_t last_found = 0;
+
+ private:
+  size_t limit_;
+};
+
+TEST(CompressionRunTest, AnObserverSeesProgressAndCanStop) {
+  TestFolder source;
+  for (int i = 0; i < 5; ++i) source.Write(std::to_string(i) + ".url", "");
+  TestFolder dest;
+  StopAfter observer(2);
+  CompressionRun run(source.path(), dest.path(), &observer);
+  EXPECT_EQ(run.Run(), 2u);
+  EXPECT_TRUE(run.cancelled());
+  EXPECT_EQ(observer.last_found, 5u);
+  EXPECT_EQ(Tree(dest.path()).size(), 2u);
+}
+
+}  // namespace
+}  // namespace norvale

@@ -1,0 +1,36 @@
+// The one error type every Norvale service reports its failures with.
+#ifndef NORVALE_SERVICES_ERROR_H_
+#define NORVALE_SERVICES_ERROR_H_
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace norvale {
+
+// A failed operation: what was being done, to which path, and why.
+// The message reads like `Could not write "/a/b.url": No space left on device`.
+class Error : public std::runtime_error {
+ public:
+  Error(std::string_view action, const std::filesystem::path& path,
+        std::string_view reason);
+
+  // The path the failure is about.
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Returns an Error whose reason is the operating system's text for `code`.
+Error SystemError(std::string_view action, const std::filesystem::path& path,
+                  std::error_code code);
+
+// Returns an Error whose reason is the text for the current errno.
+Error ErrnoError(std::string_view action, const std::filesystem::path& path);
+
+}  // namespace norvale
+
+#endif  // NORVALE_SERVICES_ERROR_H_

@@ -1,0 +1,48 @@
+// The platform's file primitives, shaped so that sources are only ever read
+// and an existing file is only ever replaced whole.
+#ifndef NORVALE_SERVICES_FILE_IO_H_
+#define NORVALE_SERVICES_FILE_IO_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace norvale {
+
+// Identifies a file independently of the path that names it.
+struct FileId {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+
+  friend bool operator==(const FileId& a, const FileId& b) {
+    return a.device == b.device && a.inode == b.inode;
+  }
+};
+
+struct FileIdHash {
+  size_t operator()(const FileId& id) const {
+    return std::hash<uint64_t>()(id.inode * 0x9E3779B97F4A7C15ull ^ id.device);
+  }
+};
+
+// Returns the identity of the file `path` names, links followed, or nothing
+// when no file can be reached there.
+std::optional<FileId> IdentifyFile(const std::filesystem::path& path);
+
+// Returns the whole content of the regular file `path` (a link to one is
+// followed). Throws Error when it cannot be opened or read or is not a
+// regular file; a pipe or device is never read, so this never blocks.
+std::string ReadWholeFile(const std::filesystem::path& path);
+
+// Replaces `path` as a whole with `bytes`: writes a temporary file beside it,
+// then renames it over `path`. A link at `path` is replaced, not followed.
+// Throws Error on failure, after removing the temporary file, leaving
+// whatever stood at `path` untouched.
+void ReplaceFile(const std::filesystem::path& path, std::string_view bytes);
+
+}  // namespace norvale
+
+#endif  // NORVALE_SERVICES_FILE_IO_H_

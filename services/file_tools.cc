@@ -1,0 +1,88 @@
+#include "services/file_tools.h"
+
+#include <string>
+#include <system_error>
+
+#include "services/error.h"
+#include "services/file_io.h"
+#include "services/ini_format.h"
+
+namespace norvale {
+namespace {
+
+namespace fs = std::filesystem;
+using Native = fs::path::string_type;
+constexpr fs::path::value_type kSeparator = fs::path::preferred_separator;
+
+}  // namespace
+
+FileTools& FileTools::Instance() {
+  static FileTools* instance = new FileTools();  // Lives to the end.
+  return *instance;
+}
+
+fs::path FileTools::FolderPart(const fs::path& path) {
+  const Native& text = path.native();
+  const size_t last = text.rfind(kSeparator);
+  if (last == Native::npos) return fs::path();
+  if (last == 0) return fs::path(Native(1, kSeparator));
+  return fs::path(text.substr(0, last));
+}
+
+fs::path FileTools::FileNamePart(const fs::path& path, int /*flags*/) {
+  const Native& text = path.native();
+  const size_t last = text.rfind(kSeparator);
+  return last == Native::npos ? path : fs::path(text.substr(last + 1));
+}
+
+fs::path FileTools::TextFrom(const fs::path& path, size_t start) {
+  const Native& text = path.native();
+  if (start == 0) start = 1;
+  if (start > text.size()) return fs::path();
+  return fs::path(text.substr(start - 1));
+}
+
+void FileTools::CreateFolder(const fs::path& folder) {
+  if (folder.empty()) return;  // The current folder always exists.
+  std::error_code ec;
+  const fs::file_status status = fs::status(folder, ec);
+  if (fs::is_directory(status)) return;
+  if (fs::exists(status)) {
+    throw Error("Could not create the folder", folder,
+                "A file of that name is in the way");
+  }
+  // Whatever is missing or in the way higher up is named by the parent.
+  const fs::path parent = FolderPart(folder);
+  if (!parent.empty() && parent != folder) CreateFolder(parent);
+  if (fs::create_directory(folder, ec) || !ec) return;
+  const std::error_code create_error = ec;
+  if (fs::is_directory(folder, ec)) return;  // Made meanwhile by another.
+  throw SystemError("Could not create the folder", folder, create_error);
+}
+
+IniText FileTools::ReadIniValue(const fs::path& file, std::string_view section,
+                                std::string_view key, std::string_view fallback,
+                                int /*flags*/) {
+  return ParseIniValue(ReadWholeFile(file), section, key,
+                       IniText::Bytes(fallback));
+}
+
+void FileTools::WriteIniValue(const fs::path& file, std::string_view section,
+                              std::string_view key, const IniText& value,
+                              const PathList& sources) {
+  if (!IsWritableIniValue(value)) {
+    throw Error("Could not write", file,
+                "The address holds a line break, which a shortcut cannot keep");
+  }
+  const std::string bytes = ComposeIniFile(section, key, value);
+  if (const auto id = IdentifyFile(file); id && sources.Holds(*id)) {
+    // Sources are only ever read. A compact source already holding these
+    // bytes is what a later run over its own earlier copies meets.
+    if (ReadWholeFile(file) == bytes) return;
+    throw Error("Could not write", file,
+                "It is one of the source shortcuts, which are never changed");
+  }
+  ReplaceFile(file, bytes);
+}
+
+}  // namespace norvale

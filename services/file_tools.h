@@ -1,0 +1,61 @@
+// The file service: path parts, folder creation, and INI values.
+#ifndef NORVALE_SERVICES_FILE_TOOLS_H_
+#define NORVALE_SERVICES_FILE_TOOLS_H_
+
+#include <filesystem>
+#include <string_view>
+
+#include "services/ini_text.h"
+#include "services/path_list.h"
+
+namespace norvale {
+
+class FileTools {
+ public:
+  // Returns the one instance, created on first use.
+  static FileTools& Instance();
+
+  // Returns the path of the folder holding the last component of `path`:
+  // the text before its last separator (the separator alone when that is the
+  // first character); empty when there is no separator.
+  std::filesystem::path FolderPart(const std::filesystem::path& path);
+
+  // Returns the last component of `path`, extension included; `flags` must
+  // be 0.
+  std::filesystem::path FileNamePart(const std::filesystem::path& path,
+                                     int flags);
+
+  // Returns the text of `path` from the 1-based position `start` on; empty
+  // when `start` lies beyond its end.
+  std::filesystem::path TextFrom(const std::filesystem::path& path,
+                                 size_t start);
+
+  // Makes sure `folder` exists, creating its missing parents too. Throws
+  // Error naming the first component that exists but is not a folder, or
+  // the folder that could not be made.
+  void CreateFolder(const std::filesystem::path& folder);
+
+  // Returns the value of `key` in the first section named `section` of the
+  // INI file `file`, or `fallback` when the file has no such section or key.
+  // Throws Error when the file cannot be read.
+  IniText ReadIniValue(const std::filesystem::path& file,
+                       std::string_view section, std::string_view key,
+                       std::string_view fallback, int flags);
+
+  // Replaces `file` whole with an INI file holding just `section` with `key`
+  // set to `value`, written so that ReadIniValue gives `value` back. The
+  // file may never be one of `sources`: if it is, nothing is written, and
+  // it is an Error unless it already holds exactly those bytes. Throws Error
+  // when the value cannot be written or the file cannot be replaced, leaving
+  // what stood there before untouched.
+  void WriteIniValue(const std::filesystem::path& file,
+                     std::string_view section, std::string_view key,
+                     const IniText& value, const PathList& sources);
+
+ private:
+  FileTools() = default;
+};
+
+}  // namespace norvale
+
+#endif  // NORVALE_SERVICES_FILE_TOOLS_H_

@@ -1,0 +1,239 @@
+#include "services/ini_format.h"
+
+#include <cstdint>
+
+namespace norvale {
+namespace {
+
+using Units = std::u16string_view;
+
+bool IsTrimmed(char16_t u) {
+  return u == '\t' || u == '\n' || u == '\v' || u == '\f' || u == '\r' ||
+         u == 0x1A || u == ' ';
+}
+
+Units Trim(Units s) {
+  while (!s.empty() && IsTrimmed(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsTrimmed(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+char16_t AsciiLower(char16_t u) {
+  return (u >= 'A' && u <= 'Z') ? static_cast<char16_t>(u + ('a' - 'A')) : u;
+}
+
+bool EqualsIgnoringCase(Units s, std::string_view name) {
+  if (s.size() != name.size()) return false;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (AsciiLower(s[i]) != AsciiLower(static_cast<unsigned char>(name[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void AppendCodePoint(char32_t c, std::u16string* out) {
+  if (c < 0x10000) {
+    out->push_back(static_cast<char16_t>(c));
+  } else {
+    c -= 0x10000;
+    out->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+    out->push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+  }
+}
+
+// Decodes UTF-8; each ill-formed part becomes U+FFFD, so any bytes decode.
+std::u16string DecodeUtf8(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  size_t i = 0;
+  while (i < s.size()) {
+    const uint8_t b = s[i];
+    if (b < 0x80) {
+      out.push_back(b);
+      ++i;
+      continue;
+    }
+    size_t length;
+    char32_t c;
+    uint8_t low = 0x80, high = 0xBF;  // The range of the second byte.
+    if (b >= 0xC2 && b <= 0xDF) {
+      length = 2;
+      c = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      length = 3;
+      c = b & 0x0F;
+      if (b == 0xE0) low = 0xA0;   // No overlong forms.
+      if (b == 0xED) high = 0x9F;  // No surrogates.
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      length = 4;
+      c = b & 0x07;
+      if (b == 0xF0) low = 0x90;   // No overlong forms.
+      if (b == 0xF4) high = 0x8F;  // Nothing beyond U+10FFFF.
+    } else {
+      out.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    size_t j = 1;
+    for (; j < length && i + j < s.size(); ++j) {
+      const uint8_t t = s[i + j];
+      const bool fits =
+          j == 1 ? (t >= low && t <= high) : (t >= 0x80 && t <= 0xBF);
+      if (!fits) break;
+      c = (c << 6) | (t & 0x3F);
+    }
+    if (j < length) {
+      out.push_back(0xFFFD);
+      i += j;
+      continue;
+    }
+    AppendCodePoint(c, &out);
+    i += length;
+  }
+  return out;
+}
+
+std::u16string DecodeUtf16(std::string_view s, bool big_endian) {
+  std::u16string out;
+  out.reserve(s.size() / 2);
+  for (size_t i = 0; i + 1 < s.size();
+       i += 2) {  // A stray last byte is dropped.
+    const uint8_t first = s[i], second = s[i + 1];
+    out.push_back(big_endian ? static_cast<char16_t>(first << 8 | second)
+                             : static_cast<char16_t>(second << 8 | first));
+  }
+  return out;
+}
+
+bool StartsWith(std::string_view s, std::string_view prefix) {
+  return s.substr(0, prefix.size()) == prefix;
+}
+
+// Returns the value part of a key line: cut at NUL, trimmed, one pair of
+// matching quotes removed.
+Units CleanValue(Units value) {
+  const size_t nul = value.find(u'\0');
+  if (nul != Units::npos) value = value.substr(0, nul);
+  value = Trim(value);
+  if (value.size() >= 2 && value.front() == value.back() &&
+      (value.front() == '"' || value.front() == '\'')) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+// Finds the value in decoded text; returns false when it is missing.
+bool FindValue(Units text, std::string_view section, std::string_view key,
+               Units* value) {
+  bool in_section = false;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = pos;
+    while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
+    const Units line = Trim(text.substr(pos, end - pos));
+    // CR LF, a lone LF and a lone CR each end a line.
+    pos = end;
+    if (pos < text.size()) {
+      pos +=
+          (text[pos] == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n')
+              ? 2
+              : 1;
+    }
+    if (line.empty()) continue;
+    if (line.front() == '[') {
+      const size_t close = line.rfind(']');
+      if (close != Units::npos) {
+        // Only the first section of that name is read.
+        if (in_section) return false;
+        in_section =
+            EqualsIgnoringCase(Trim(line.substr(1, close - 1)), section);
+        continue;
+      }
+    }
+    if (!in_section) continue;
+    const size_t equals = line.find('=');
+    if (equals == Units::npos) continue;
+    if (!EqualsIgnoringCase(Trim(line.substr(0, equals)), key)) continue;
+    *value = CleanValue(line.substr(equals + 1));
+    return true;
+  }
+  return false;
+}
+
+bool NeedsQuotes(Units v) {
+  if (v.empty()) return false;
+  if (IsTrimmed(v.front()) || IsTrimmed(v.back())) return true;
+  return v.size() >= 2 && v.front() == v.back() &&
+         (v.front() == '"' || v.front() == '\'');
+}
+
+}  // namespace
+
+IniText ParseIniValue(std::string_view file, std::string_view section,
+                      std::string_view key, const IniText& fallback) {
+  std::u16string decoded;
+  IniText::Form form = IniText::Form::kUnicode;
+  if (StartsWith(file, "\xFF\xFE")) {
+    decoded = DecodeUtf16(file.substr(2), /*big_endian=*/false);
+  } else if (StartsWith(file, "\xFE\xFF")) {
+    decoded = DecodeUtf16(file.substr(2), /*big_endian=*/true);
+  } else if (StartsWith(file, "\xEF\xBB\xBF")) {
+    decoded = DecodeUtf8(file.substr(3));
+  } else {
+    form = IniText::Form::kBytes;
+    decoded.reserve(file.size());
+    for (char c : file) decoded.push_back(static_cast<unsigned char>(c));
+  }
+  Units value;
+  if (!FindValue(decoded, section, key, &value)) return fallback;
+  if (form == IniText::Form::kUnicode) {
+    return IniText::Unicode(std::u16string(value));
+  }
+  std::string bytes;
+  bytes.reserve(value.size());
+  for (char16_t u : value) bytes.push_back(static_cast<char>(u));
+  return IniText::Bytes(bytes);
+}
+
+bool IsWritableIniValue(const IniText& value) {
+  for (char16_t u : value.units()) {
+    if (u == '\r' || u == '\n' || u == '\0') return false;
+  }
+  return true;
+}
+
+std::string ComposeIniFile(std::string_view section, std::string_view key,
+                           const IniText& value) {
+  std::u16string text;
+  text.reserve(section.size() + key.size() + value.units().size() + 10);
+  auto append_ascii = [&text](std::string_view s) {
+    for (char c : s) text.push_back(static_cast<unsigned char>(c));
+  };
+  append_ascii("[");
+  append_ascii(section);
+  append_ascii("]\r\n");
+  append_ascii(key);
+  append_ascii("=");
+  const bool quoted = NeedsQuotes(value.units());
+  if (quoted) append_ascii("\"");
+  text += value.units();
+  if (quoted) append_ascii("\"");
+  append_ascii("\r\n");
+
+  std::string out;
+  if (value.form() == IniText::Form::kBytes || value.IsAscii()) {
+    out.reserve(text.size());
+    for (char16_t u : text) out.push_back(static_cast<char>(u));
+    return out;
+  }
+  out.reserve(2 + 2 * text.size());
+  out += "\xFF\xFE";
+  for (char16_t u : text) {
+    out.push_back(static_cast<char>(u & 0xFF));
+    out.push_back(static_cast<char>(u >> 8));
+  }
+  return out;
+}
+
+}  // namespace norvale

@@ -1,0 +1,34 @@
+// Reading one value from an INI file's bytes and composing a one-value file.
+#ifndef NORVALE_SERVICES_INI_FORMAT_H_
+#define NORVALE_SERVICES_INI_FORMAT_H_
+
+#include <string>
+#include <string_view>
+
+#include "services/ini_text.h"
+
+namespace norvale {
+
+// Returns the value of `key` in the first section named `section` (both
+// compared without regard to ASCII case) of the INI file whose bytes are
+// `file`, or `fallback` when that section or that key is missing. A file that
+// begins with a byte-order mark (UTF-16LE, UTF-16BE, UTF-8) gives a Unicode
+// text; any other file gives its bytes as they are. Never fails.
+IniText ParseIniValue(std::string_view file, std::string_view section,
+                      std::string_view key, const IniText& fallback);
+
+// Returns false when `value` holds a line end or NUL, which no INI value can
+// carry.
+bool IsWritableIniValue(const IniText& value);
+
+// Returns the bytes of an INI file holding exactly `section` with `key` set
+// to `value`, CR LF line ends, quoted where reading it back would otherwise
+// change the value. A bytes value, or an ASCII one, is written as its bytes;
+// any other Unicode value as UTF-16LE with its byte-order mark. Requires
+// IsWritableIniValue(value) and ASCII `section` and `key`.
+std::string ComposeIniFile(std::string_view section, std::string_view key,
+                           const IniText& value);
+
+}  // namespace norvale
+
+#endif  // NORVALE_SERVICES_INI_FORMAT_H_

@@ -1,0 +1,173 @@
+#include "services/ini_format.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace norvale {
+namespace {
+
+constexpr std::string_view kSection = "InternetShortcut";
+constexpr std::string_view kKey = "URL";
+
+IniText Read(std::string_view file) {
+  return ParseIniValue(file, kSection, kKey, IniText::Bytes("about:blank"));
+}
+
+// UTF-16LE bytes, with mark, of an ASCII or BMP text given as UTF-16.
+std::string Utf16Le(std::u16string_view text) {
+  std::string out = "\xFF\xFE";
+  for (char16_t u : text) {
+    out.push_back(static_cast<char>(u & 0xFF));
+    out.push_back(static_cast<char>(u >> 8));
+  }
+  return out;
+}
+
+std::string Utf16Be(std::u16string_view text) {
+  std::string out = "\xFE\xFF";
+  for (char16_t u : text) {
+    out.push_back(static_cast<char>(u >> 8));
+    out.push_back(static_cast<char>(u & 0xFF));
+  }
+  return out;
+}
+
+struct ReadCase {
+  const char* name;
+  std::string file;
+  std::string expected;  // UTF-8 of the value read.
+};
+
+TEST(ParseIniValueTest, FollowsTheReadingRules) {
+  using namespace std::string_literals;
+  const ReadCase cases[] = {
+      {"plain", "[InternetShortcut]\r\nURL=http://a/\r\n", "http://a/"},
+      {"lf line ends", "[InternetShortcut]\nURL=http://a/\n", "http://a/"},
+      {"lone cr line ends", "[InternetShortcut]\rURL=http://a/\r", "http://a/"},
+      {"no final line end", "[InternetShortcut]\r\nURL=http://a/", "http://a/"},
+      {"blank lines", "\r\n\r\n[InternetShortcut]\r\n\r\n\r\nURL=x\r\n", "x"},
+      {"case of names", "[internetshortcut]\r\nurl=x\r\n", "x"},
+      {"trimming everywhere",
+       " \t[ InternetShortcut \x1A]\v\r\n\f URL \t= \x1Ax y\t \r\n", "x y"},
+      {"missing section", "[Other]\r\nURL=x\r\n", "about:blank"},
+      {"missing key", "[InternetShortcut]\r\nIconFile=x\r\n", "about:blank"},
+      {"empty value", "[InternetShortcut]\r\nURL=\r\n", ""},
+      {"key before any section", "URL=x\r\n[InternetShortcut]\r\n",
+       "about:blank"},
+      {"key of another section",
+       "[A]\r\nURL=a\r\n[InternetShortcut]\r\nURL=b\r\n[B]\r\nURL=c\r\n", "b"},
+      {"only the first such section",
+       "[InternetShortcut]\r\nX=1\r\n[InternetShortcut]\r\nURL=late\r\n",
+       "about:blank"},
+      {"first key wins", "[InternetShortcut]\r\nURL=a\r\nURL=b\r\n", "a"},
+      {"split at first equals", "[InternetShortcut]\r\nURL=a=b==\r\n", "a=b=="},
+      {"line without equals ignored", "[InternetShortcut]\r\nURL\r\nURL=x\r\n",
+       "x"},
+      {"semicolon is no comment",
+       "[InternetShortcut]\r\n;URL=a\r\nURL=b ; c\r\n", "b ; c"},
+      {"hash is no comment", "[InternetShortcut]\r\n#URL=a\r\nURL=b#c\r\n",
+       "b#c"},
+      {"key is a whole name", "[InternetShortcut]\r\nURLX=a\r\nXURL=b\r\n",
+       "about:blank"},
+      {"section name to the last bracket",
+       "[InternetShortcut]x]\r\nURL=a\r\n[InternetShortcut] junk\r\nURL=b\r\n",
+       "b"},
+      {"header without bracket is a plain line",
+       "[InternetShortcut]\r\n[URL=a\r\nURL=b\r\n", "b"},
+      {"double quotes removed", "[InternetShortcut]\r\nURL=\" a \"\r\n", " a "},
+      {"single quotes removed", "[InternetShortcut]\r\nURL='a'\r\n", "a"},
+      {"one pair only", "[InternetShortcut]\r\nURL=\"\"a\"\"\r\n", "\"a\""},
+      {"mixed quotes kept", "[InternetShortcut]\r\nURL=\"a'\r\n", "\"a'"},
+      {"lone quote kept", "[InternetShortcut]\r\nURL=\"\r\n", "\""},
+      {"empty quotes", "[InternetShortcut]\r\nURL=\"\"\r\n", ""},
+      {"value ends at nul", "[InternetShortcut]\r\nURL=ab\0cd\r\n"s, "ab"},
+      {"non-utf8 bytes kept", "[InternetShortcut]\r\nURL=http://\xE9t\xFF/\r\n",
+       "http://\xE9t\xFF/"},
+      {"utf8 with mark", "\xEF\xBB\xBF[InternetShortcut]\r\nURL=\xC3\xA9\r\n",
+       "\xC3\xA9"},
+      {"bad utf8 with mark",
+       "\xEF\xBB\xBF[InternetShortcut]\r\nURL=a\xC3(\xE0\x80\r\n",
+       "a\xEF\xBF\xBD(\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"utf16le",
+       Utf16Le(u"[InternetShortcut]\r\nURL=http://\u00e9\u4e2d/\r\n"),
+       "http://\xC3\xA9\xE4\xB8\xAD/"},
+      {"utf16be", Utf16Be(u"[InternetShortcut]\nURL=\u00e9\n"), "\xC3\xA9"},
+      {"utf16le odd last byte",
+       Utf16Le(u"[InternetShortcut]\r\nURL=ab") + "\x41", "ab"},
+      {"empty file", "", "about:blank"},
+  };
+  for (const ReadCase& c : cases) {
+    EXPECT_EQ(Read(c.file).ToUtf8(), c.expected) << c.name;
+  }
+}
+
+TEST(ParseIniValueTest, NeverTruncatesLongValues) {
+  const std::string url = "data:text/plain," + std::string(300000, 'x');
+  EXPECT_EQ(Read("[InternetShortcut]\r\nURL=" + url + "\r\n").ToUtf8(), url);
+}
+
+TEST(ParseIniValueTest, KeepsTheFormOfTheFile) {
+  EXPECT_EQ(Read("[InternetShortcut]\nURL=a\n").form(), IniText::Form::kBytes);
+  EXPECT_EQ(Read(Utf16Le(u"[InternetShortcut]\nURL=a\n")).form(),
+            IniText::Form::kUnicode);
+}
+
+// Writing a value and reading the written file gives the value back, in
+// both forms, whatever quotes, blanks and characters it holds.
+TEST(ComposeIniFileTest, RoundTrips) {
+  const std::u16string values[] = {
+      u"",
+      u"http://example.com/?a=b&c=d",
+      u" leading and trailing ",
+      u"\ttab\x1A",
+      u"\"quoted\"",
+      u"'single'",
+      u"\"",
+      u"'",
+      u"\"'",
+      u"\"mixed'",
+      u"\"\"",
+      u"a ; b # c",
+      u"[InternetShortcut]",
+      u"=",
+      u"caf\u00e9 \u4e2d\u6587",
+      u"\u00e9",
+      u" \u00e9 ",
+      u"\"\u00e9\"",
+      u"\U0001F600 emoji",
+      u"lone \xD800 surrogate",
+  };
+  for (const std::u16string& units : values) {
+    for (const IniText& value :
+         {IniText::Unicode(units),
+          IniText::Bytes(IniText::Unicode(units).ToUtf8())}) {
+      const std::string file = ComposeIniFile(kSection, kKey, value);
+      const IniText back = Read(file);
+      EXPECT_EQ(back, value) << value.ToUtf8();
+      // Non-ASCII Unicode is written as UTF-16 with a mark; all else as is.
+      const bool wide =
+          value.form() == IniText::Form::kUnicode && !value.IsAscii();
+      EXPECT_EQ(file.rfind("\xFF\xFE", 0) == 0, wide) << value.ToUtf8();
+    }
+  }
+}
+
+TEST(ComposeIniFileTest, WritesExactlyOneSectionAndKey) {
+  EXPECT_EQ(ComposeIniFile(kSection, kKey, IniText::Bytes("http://a/")),
+            "[InternetShortcut]\r\nURL=http://a/\r\n");
+  EXPECT_EQ(ComposeIniFile(kSection, kKey, IniText::Bytes(" a")),
+            "[InternetShortcut]\r\nURL=\" a\"\r\n");
+  EXPECT_EQ(ComposeIniFile(kSection, kKey, IniText::Unicode(u"\u00e9")),
+            Utf16Le(u"[InternetShortcut]\r\nURL=\u00e9\r\n"));
+}
+
+TEST(IsWritableIniValueTest, RefusesLineEndsAndNul) {
+  EXPECT_TRUE(IsWritableIniValue(IniText::Bytes("a b")));
+  EXPECT_FALSE(IsWritableIniValue(IniText::Bytes("a\rb")));
+  EXPECT_FALSE(IsWritableIniValue(IniText::Bytes("a\nb")));
+  EXPECT_FALSE(IsWritableIniValue(IniText::Bytes(std::string("a\0b", 3))));
+}
+
+}  // namespace
+}  // namespace norvale

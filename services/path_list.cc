@@ -1,0 +1,16 @@
+#include "services/path_list.h"
+
+namespace norvale {
+
+bool PathList::Holds(const FileId& id) const {
+  if (!ids_) {
+    ids_.emplace();
+    ids_->reserve(paths_.size());
+    for (const auto& path : paths_) {
+      if (auto found = IdentifyFile(path)) ids_->insert(*found);
+    }
+  }
+  return ids_->count(id) != 0;
+}
+
+}  // namespace norvale

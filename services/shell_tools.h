@@ -1,0 +1,64 @@
+// The shell service: special folders, the recursive search for files, and
+// the relative folder of a found file.
+#ifndef NORVALE_SERVICES_SHELL_TOOLS_H_
+#define NORVALE_SERVICES_SHELL_TOOLS_H_
+
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <string_view>
+
+#include "services/path_list.h"
+
+namespace norvale {
+
+// Thrown by FindFiles when its progress callback asks it to stop.
+struct SearchCancelled {};
+
+class ShellTools {
+ public:
+  // The shell folder numbers Norvale asks for.
+  static constexpr int kFavorites = 6;
+  static constexpr int kDesktopDirectory = 16;
+
+  // Returns the one instance, created on first use.
+  static ShellTools& Instance();
+
+  // Returns the path of the special folder `csidl` (kFavorites or
+  // kDesktopDirectory), whether or not it exists; the other two arguments
+  // must be 0. Throws Error for any other folder number, or when the user's
+  // home folder is unknown.
+  std::filesystem::path SpecialFolderPath(int csidl, int reserved1,
+                                          int reserved2);
+
+  // Called with the number of files found so far; returning false stops
+  // the search.
+  using FoundCallback = std::function<bool(size_t found)>;
+
+  // Returns, sorted, the regular files (and links to regular files) in
+  // `folder` whose names match `pattern` ('*' and '?' wildcards, ASCII case
+  // ignored); with `recursive`, also those in every folder below, links to
+  // folders not followed. Each path begins with the text of `folder` as
+  // passed. Throws Error naming the folder when `folder`, or any folder
+  // below it, cannot be read; throws SearchCancelled when `on_found` says so.
+  PathList FindFiles(const std::filesystem::path& folder,
+                     std::string_view pattern, bool recursive,
+                     const FoundCallback& on_found = nullptr);
+
+  // Returns `folder` without leading separators and ending in exactly one
+  // separator; empty when nothing is left.
+  std::filesystem::path RelativeFolder(const std::filesystem::path& folder);
+
+ private:
+  ShellTools() = default;
+};
+
+// Returns true when `name` matches the wildcard `pattern`, ASCII letters
+// compared without regard to case.
+bool MatchesPattern(
+    std::basic_string_view<std::filesystem::path::value_type> name,
+    std::string_view pattern);
+
+}  // namespace norvale
+
+#endif  // NORVALE_SERVICES_SHELL_TOOLS_H_
