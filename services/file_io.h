@@ -37,6 +37,12 @@ std::optional<FileId> IdentifyFile(const std::filesystem::path& path);
 // regular file; a pipe or device is never read, so this never blocks.
 std::string ReadWholeFile(const std::filesystem::path& path);
 
+// Creates `path`, which must not exist yet, holding `bytes`. Returns false,
+// touching nothing, when anything (even a dangling link) already stands at
+// that name. Throws Error on any other failure, after removing the file it
+// created, so a failed write never leaves a partial file.
+bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes);
+
 // Replaces `path` as a whole with `bytes`: writes a temporary file beside it,
 // then renames it over `path`. A link at `path` is replaced, not followed.
 // Throws Error on failure, after removing the temporary file, leaving

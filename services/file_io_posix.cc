@@ -93,6 +93,25 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
   return content;
 }
 
+bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes) {
+  // O_EXCL fails on any name that is taken, links included, so this never
+  // writes through a link or over an existing file.
+  const int raw =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (raw < 0) {
+    if (errno == EEXIST) return false;
+    throw ErrnoError("Could not write", path);
+  }
+  Descriptor fd(raw);
+  if (!WriteAll(fd.get(), bytes) || fd.Close() != 0) {
+    const int saved = errno;
+    ::unlink(path.c_str());
+    errno = saved;
+    throw ErrnoError("Could not write", path);
+  }
+  return true;
+}
+
 void ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {
   std::filesystem::path temporary;
   int raw = -1;

@@ -75,6 +75,8 @@ void FileTools::WriteIniValue(const fs::path& file, std::string_view section,
                 "The address holds a line break, which a shortcut cannot keep");
   }
   const std::string bytes = ComposeIniFile(section, key, value);
+  // A new name cannot be a source, and creating it directly saves a rename.
+  if (WriteNewFile(file, bytes)) return;
   if (const auto id = IdentifyFile(file); id && sources.Holds(*id)) {
     // Sources are only ever read. A compact source already holding these
     // bytes is what a later run over its own earlier copies meets.
