@@ -61,7 +61,7 @@ size_t CompressionRun::Run() {
       cancelled_ = true;
       break;
     }
-    const fs::path& source = list[i];
+    const fs::path source = list[i];
     // The search put the source text at the front of every path, so the
     // cut by position leaves the part below it.
     const fs::path relative = files.TextFrom(source, cut + 1);

@@ -75,19 +75,28 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
   if (!S_ISREG(st.st_mode)) {
     throw Error("Could not read", path, "It is not a regular file");
   }
+  // One byte more than the size asks for the end too, so a file read whole
+  // takes one read; a file that grew meanwhile is still read to its end.
   std::string content;
-  content.resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0);
+  content.resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 4096);
   size_t filled = 0;
   for (;;) {
-    if (filled == content.size()) content.resize(content.size() + 4096);
     const ssize_t n =
         ::read(fd.get(), content.data() + filled, content.size() - filled);
     if (n < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
       throw ErrnoError("Could not read", path);
     }
-    if (n == 0) break;
     filled += static_cast<size_t>(n);
+    // Having all the size promised and less than asked for means the end;
+    // anything short of the size (a short read, a file without a size such
+    // as those of /proc) is read on to the end.
+    if (n == 0 ||
+        (st.st_size > 0 && filled >= static_cast<size_t>(st.st_size) &&
+         filled < content.size())) {
+      break;
+    }
+    content.resize(content.size() * 2);
   }
   content.resize(filled);
   return content;

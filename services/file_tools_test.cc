@@ -159,7 +159,7 @@ TEST(WriteIniValueTest, NeverChangesASourceFile) {
   const fs::path full_source = root.Write("full.url", full);
   const fs::path link = root.path() / "link.url";
   fs::create_symlink(full_source, link);
-  const PathList sources({compact_source, full_source});
+  const PathList sources({compact_source.native(), full_source.native()});
   FileTools& files = FileTools::Instance();
 
   // Already holding the very bytes: nothing to write, and no failure.

@@ -6,7 +6,7 @@ bool PathList::Holds(const FileId& id) const {
   if (!ids_) {
     ids_.emplace();
     ids_->reserve(paths_.size());
-    for (const auto& path : paths_) {
+    for (const Text& path : paths_) {
       if (auto found = IdentifyFile(path)) ids_->insert(*found);
     }
   }

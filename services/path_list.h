@@ -12,18 +12,22 @@
 
 namespace norvale {
 
+// Entries are kept as plain texts: a path object keeps its parsed parts
+// too, which for a large tree costs several times the texts themselves.
 class PathList {
  public:
+  using Text = std::filesystem::path::string_type;
+
   PathList() = default;
-  explicit PathList(std::vector<std::filesystem::path> paths)
-      : paths_(std::move(paths)) {}
+  explicit PathList(std::vector<Text> paths) : paths_(std::move(paths)) {}
 
   size_t count() const { return paths_.size(); }
   // Entry `index`, counted from 0.
-  const std::filesystem::path& operator[](size_t index) const {
-    return paths_[index];
+  std::filesystem::path operator[](size_t index) const {
+    return std::filesystem::path(paths_[index]);
   }
-  const std::vector<std::filesystem::path>& paths() const { return paths_; }
+  // The text of entry `index`.
+  const Text& text(size_t index) const { return paths_[index]; }
 
   // Returns true when `id` is the identity of one of the listed files. The
   // identities are taken once, on the first call, so a run that writes only
@@ -31,7 +35,7 @@ class PathList {
   bool Holds(const FileId& id) const;
 
  private:
-  std::vector<std::filesystem::path> paths_;
+  std::vector<Text> paths_;
   mutable std::optional<std::unordered_set<FileId, FileIdHash>> ids_;
 };
 

@@ -57,7 +57,7 @@ class Search {
     for (const Native& folder : folders) Walk(folder);
   }
 
-  std::vector<fs::path> Take() { return std::move(found_); }
+  std::vector<Native> Take() { return std::move(found_); }
 
  private:
   void Consider(const Native& name, Native&& path) {
@@ -69,7 +69,7 @@ class Search {
   std::string_view pattern_;
   bool recursive_;
   const ShellTools::FoundCallback& on_found_;
-  std::vector<fs::path> found_;
+  std::vector<Native> found_;
 };
 
 }  // namespace
@@ -116,11 +116,8 @@ PathList ShellTools::FindFiles(const fs::path& folder, std::string_view pattern,
   }
   Search search(pattern, recursive, on_found);
   search.Walk(folder.native());
-  std::vector<fs::path> paths = search.Take();
-  std::sort(paths.begin(), paths.end(),
-            [](const fs::path& a, const fs::path& b) {
-              return a.native() < b.native();
-            });
+  std::vector<Native> paths = search.Take();
+  std::sort(paths.begin(), paths.end());
   return PathList(std::move(paths));
 }
 

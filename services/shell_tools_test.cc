@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 std::vector<std::string> Texts(const PathList& list) {
   std::vector<std::string> texts;
-  for (const fs::path& p : list.paths()) texts.push_back(p.string());
+  for (size_t i = 0; i < list.count(); ++i) texts.push_back(list[i].string());
   return texts;
 }
 

@@ -1,0 +1,186 @@
+// Windows implementation of the file primitives, on the wide-character API so
+// that every file name works whatever the ANSI code page.
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "services/error.h"
+#include "services/file_io.h"
+
+namespace norvale {
+namespace {
+
+// Closes a handle on every path out of a function.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() {
+    if (valid()) ::CloseHandle(handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  // Closes now and returns whether that worked, which can report a lost
+  // write.
+  bool Close() {
+    const bool closed = ::CloseHandle(handle_) != 0;
+    handle_ = INVALID_HANDLE_VALUE;
+    return closed;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// Returns the Error for the failure GetLastError reports now.
+Error LastError(std::string_view action, const std::filesystem::path& path) {
+  return WindowsError(action, path, ::GetLastError());
+}
+
+// Returns false, with the last error set, when not every byte was written.
+bool WriteAll(HANDLE handle, std::string_view bytes) {
+  while (!bytes.empty()) {
+    // WriteFile takes at most a DWORD's worth at a time.
+    const DWORD chunk = static_cast<DWORD>(
+        bytes.size() < 0x40000000u ? bytes.size() : 0x40000000u);
+    DWORD written = 0;
+    if (!::WriteFile(handle, bytes.data(), chunk, &written, nullptr)) {
+      return false;
+    }
+    bytes.remove_prefix(written);
+  }
+  return true;
+}
+
+// Creates `path`, failing when anything already stands there; the handle is
+// invalid, with the last error set, on failure.
+HANDLE CreateExclusive(const std::filesystem::path& path) {
+  return ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Writes `bytes` to the newly created `handle` and closes it. On failure the
+// file is deleted again and the Error thrown names `shown`.
+void FillNewFile(Handle& handle, const std::filesystem::path& path,
+                 const std::filesystem::path& shown, std::string_view bytes) {
+  // A reserved name such as CON.url reaches a device, not a new file.
+  if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
+    handle.Close();
+    throw Error("Could not write", shown, "It is a device, not a file");
+  }
+  if (WriteAll(handle.get(), bytes) && handle.Close()) return;
+  const DWORD code = ::GetLastError();
+  if (handle.valid()) handle.Close();
+  ::DeleteFileW(path.c_str());
+  throw WindowsError("Could not write", shown, code);
+}
+
+// Returns a name in the folder of `path` that does not end in ".url", so a
+// search never lists a temporary file as a shortcut.
+std::filesystem::path TemporaryName(const std::filesystem::path& path) {
+  static std::atomic<unsigned> counter{0};
+  const std::wstring name = L".norvale-" +
+                            std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(counter++) + L".tmp";
+  return path.parent_path() / name;
+}
+
+}  // namespace
+
+std::optional<FileId> IdentifyFile(const std::filesystem::path& path) {
+  // No access asked for, so even a file open elsewhere can be identified;
+  // backup semantics let folders be opened too.
+  Handle handle(::CreateFileW(
+      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle.valid()) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
+  return FileId{info.dwVolumeSerialNumber,
+                (static_cast<uint64_t>(info.nFileIndexHigh) << 32) |
+                    info.nFileIndexLow};
+}
+
+std::string ReadWholeFile(const std::filesystem::path& path) {
+  Handle handle(::CreateFileW(
+      path.c_str(), GENERIC_READ,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!handle.valid()) throw LastError("Could not open", path);
+  // Pipes, consoles and other devices could block or never end.
+  if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
+    throw Error("Could not read", path, "It is not a regular file");
+  }
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(handle.get(), &size)) {
+    throw LastError("Could not read", path);
+  }
+  // One byte more than the size asks for the end too; a file that grew
+  // meanwhile is still read to its end.
+  std::string content;
+  content.resize(size.QuadPart > 0 ? static_cast<size_t>(size.QuadPart) + 1
+                                   : 4096);
+  size_t filled = 0;
+  for (;;) {
+    const size_t room = content.size() - filled;
+    const DWORD ask =
+        static_cast<DWORD>(room < 0x40000000u ? room : 0x40000000u);
+    DWORD got = 0;
+    if (!::ReadFile(handle.get(), content.data() + filled, ask, &got,
+                    nullptr)) {
+      throw LastError("Could not read", path);
+    }
+    filled += got;
+    if (got == 0) break;
+    if (filled == content.size()) content.resize(content.size() * 2);
+  }
+  content.resize(filled);
+  return content;
+}
+
+bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes) {
+  // CREATE_NEW fails on any name that is taken, links included, so this
+  // never writes through a link or over an existing file.
+  Handle handle(CreateExclusive(path));
+  if (!handle.valid()) {
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) {
+      return false;
+    }
+    // A folder of that name is reported as access denied; it is taken too,
+    // and replacing it will fail with a clearer reason.
+    if (code == ERROR_ACCESS_DENIED &&
+        ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      return false;
+    }
+    throw WindowsError("Could not write", path, code);
+  }
+  FillNewFile(handle, path, path, bytes);
+  return true;
+}
+
+void ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {
+  std::filesystem::path temporary;
+  HANDLE raw = INVALID_HANDLE_VALUE;
+  do {
+    temporary = TemporaryName(path);
+    raw = CreateExclusive(temporary);
+  } while (raw == INVALID_HANDLE_VALUE &&
+           ::GetLastError() == ERROR_FILE_EXISTS);
+  if (raw == INVALID_HANDLE_VALUE) throw LastError("Could not write", path);
+  Handle handle(raw);
+  FillNewFile(handle, temporary, path, bytes);
+  // MOVEFILE_REPLACE_EXISTING replaces a link at `path` rather than the file
+  // it leads to, and fails on a folder.
+  if (!::MoveFileExW(temporary.c_str(), path.c_str(),
+                     MOVEFILE_REPLACE_EXISTING)) {
+    const DWORD code = ::GetLastError();
+    ::DeleteFileW(temporary.c_str());
+    throw WindowsError("Could not write", path, code);
+  }
+}
+
+}  // namespace norvale
