@@ -1,0 +1,174 @@
+// Times Norvale's compression run against `cp -r` of the same shortcut tree,
+// and reports its peak memory and system calls per shortcut.
+//
+// usage: norvale_bench [--dir DIR] [--counts 1000,10000,100000] [--reps N]
+//                      [--maker PATH]
+//        norvale_bench --once SOURCE DESTINATION
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run/compression_run.h"
+#include "services/error.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Measure {
+  double seconds = 0;
+  long peak_kib = 0;
+};
+
+// Runs `argv` as a child process; returns its wall time and peak memory.
+Measure RunChild(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const std::string& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid;
+  if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) !=
+      0) {
+    std::cerr << "cannot start " << argv[0] << "\n";
+    std::exit(1);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  const auto stop = std::chrono::steady_clock::now();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::cerr << argv[0] << " failed\n";
+    std::exit(1);
+  }
+  return {std::chrono::duration<double>(stop - start).count(), usage.ru_maxrss};
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// Returns the total number of system calls `strace -c` counts for `argv`.
+long CountSyscalls(const std::vector<std::string>& argv, const fs::path& work) {
+  const fs::path report = work / "strace.txt";
+  std::vector<std::string> traced = {"strace", "-f", "-c", "-o",
+                                     report.string()};
+  traced.insert(traced.end(), argv.begin(), argv.end());
+  RunChild(traced);
+  std::ifstream in(report);
+  std::string line, last_total;
+  while (std::getline(in, line)) {
+    if (line.find("total") != std::string::npos) last_total = line;
+  }
+  // "100.00    0.123456     1   123456    12 total": calls is the 4th field.
+  std::istringstream fields(last_total);
+  std::string percent, seconds, usecs;
+  long calls = -1;
+  fields >> percent >> seconds >> usecs >> calls;
+  return calls;
+}
+
+int RunOnce(const char* source, const char* destination) {
+  norvale::CompressionRun run(source, destination);
+  try {
+    run.Run();
+  } catch (const norvale::Error& e) {
+    std::cerr << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+std::vector<long> ParseCounts(const std::string& text) {
+  std::vector<long> counts;
+  std::stringstream in(text);
+  std::string item;
+  while (std::getline(in, item, ',')) counts.push_back(std::stol(item));
+  return counts;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--once") {
+    return RunOnce(argv[2], argv[3]);
+  }
+  fs::path dir = "/dev/shm";
+  std::vector<long> counts = {1000, 10000, 100000};
+  int reps = 5;
+  fs::path maker = fs::path(argv[0]).parent_path() / "make-favorites-tree";
+  if (const char* env = std::getenv("NORVALE_TREE_MAKER")) maker = env;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string flag = argv[i], value = argv[i + 1];
+    if (flag == "--dir")
+      dir = value;
+    else if (flag == "--counts")
+      counts = ParseCounts(value);
+    else if (flag == "--reps")
+      reps = std::stoi(value);
+    else if (flag == "--maker")
+      maker = value;
+    else {
+      std::cerr << "unknown flag " << flag << "\n";
+      return 2;
+    }
+  }
+  const std::string self = fs::canonical("/proc/self/exe").string();
+  const fs::path work = dir / ("norvale-bench-" + std::to_string(getpid()));
+  fs::create_directories(work);
+
+  std::printf("%10s %12s %12s %7s %10s %14s\n", "shortcuts", "norvale ms",
+              "cp -r ms", "ratio", "peak MiB", "syscalls/file");
+  std::vector<double> medians;
+  for (long count : counts) {
+    const fs::path source = work / ("tree-" + std::to_string(count));
+    RunChild(
+        {"python3", maker.string(), source.string(), std::to_string(count)});
+    std::vector<double> ours, theirs;
+    long peak_kib = 0;
+    for (int rep = 0; rep < reps; ++rep) {
+      // Alternating keeps the two exposed to the same noise.
+      const fs::path out = work / "out", copy = work / "copy";
+      const Measure m =
+          RunChild({self, "--once", source.string(), out.string()});
+      ours.push_back(m.seconds);
+      peak_kib = std::max(peak_kib, m.peak_kib);
+      theirs.push_back(
+          RunChild({"cp", "-r", source.string(), copy.string()}).seconds);
+      fs::remove_all(out);
+      fs::remove_all(copy);
+    }
+    const long calls = CountSyscalls(
+        {self, "--once", source.string(), (work / "traced").string()}, work);
+    fs::remove_all(work / "traced");
+    fs::remove_all(source);
+    const double a = Median(ours), b = Median(theirs);
+    medians.push_back(a);
+    std::printf("%10ld %12.1f %12.1f %7.2f %10.1f %14.1f\n", count, a * 1e3,
+                b * 1e3, a / b, peak_kib / 1024.0,
+                calls < 0 ? -1.0 : static_cast<double>(calls) / count);
+  }
+  for (size_t i = 1; i < counts.size(); ++i) {
+    std::printf("time %ld / time %ld: %.2f (shortcuts x%.0f)\n", counts[i],
+                counts[i - 1], medians[i] / medians[i - 1],
+                static_cast<double>(counts[i]) / counts[i - 1]);
+  }
+  fs::remove_all(work);
+  return 0;
+}
