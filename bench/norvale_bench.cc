@@ -2,7 +2,7 @@
 // and reports its peak memory and system calls per shortcut.
 //
 // usage: norvale_bench [--dir DIR] [--counts 1000,10000,100000] [--reps N]
-//                      [--maker PATH]
+//                      [--maker PATH]   (or NORVALE_TREE_MAKER)
 //        norvale_bench --once SOURCE DESTINATION
 #include <spawn.h>
 #include <sys/resource.h>
