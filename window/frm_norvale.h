@@ -1,0 +1,71 @@
+// The main window: what Norvale does, the two folder fields and the button
+// that starts a compression run.
+#ifndef NORVALE_WINDOW_FRM_NORVALE_H_
+#define NORVALE_WINDOW_FRM_NORVALE_H_
+
+#include <QMessageBox>
+#include <QString>
+#include <QWidget>
+#include <filesystem>
+
+#include "window/layout.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+class frmNorvale : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit frmNorvale(QWidget *parent = nullptr);
+
+  // Fills txtSource with the Favorites folder and txtDest with
+  // "Compressed Favorites" on the desktop; throws norvale::Error when
+  // either folder cannot be found.
+  void Form_Load();
+
+  // Returns the folder a run would take from txtSource or txtDest: the
+  // exact path Form_Load put there while the text is unchanged, else the
+  // typed text in the file system's encoding.
+  std::filesystem::path fieldPath(const QLineEdit *field) const;
+
+  // Returns the factor the layout was enlarged by so every caption fits.
+  double layoutScale() const { return m_scale; }
+
+  QLabel *Label1;
+  QLabel *Label2;
+  QLabel *Label3;
+  QLineEdit *txtSource;
+  QLineEdit *txtDest;
+  QPushButton *cmdGo;
+
+ public slots:
+  // Runs one compression from txtSource to txtDest and reports how it
+  // went; never throws, a failure is shown and the window stays open.
+  void cmdGo_Click();
+
+ private:
+  // A path as Form_Load set it, beside the text shown for it; the text
+  // alone may have lost bytes that are not valid UTF-8.
+  struct ShownPath {
+    QString text;
+    std::filesystem::path path;
+  };
+
+  // Returns the widget that stands for `control` in the table.
+  QWidget *widgetFor(const norvale::layout::Control &control) const;
+  // Returns whether `control`'s caption shows in full in `box`.
+  bool captionFits(const norvale::layout::Control &control,
+                   norvale::layout::Rect box) const;
+  void placeControls();
+  void setFieldPath(QLineEdit *field, const std::filesystem::path &path);
+  void showMessage(QMessageBox::Icon icon, const QString &title,
+                   const QString &text);
+
+  ShownPath m_sourceShown;
+  ShownPath m_destShown;
+  double m_scale = 1.0;
+};
+
+#endif  // NORVALE_WINDOW_FRM_NORVALE_H_
