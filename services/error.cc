@@ -2,6 +2,10 @@
 
 #include <cerrno>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace norvale {
 namespace {
 
@@ -10,13 +14,41 @@ std::string Compose(std::string_view action, const std::filesystem::path& path,
   std::string message(action);
   if (!path.empty()) {
     message += " \"";
-    message += path.string();
+    // On Windows the native text is UTF-16; UTF-8 keeps every character,
+    // where the narrow code page would lose those outside it.
+    message += path.u8string();
     message += "\"";
   }
   message += ": ";
   message += reason;
   return message;
 }
+
+#ifdef _WIN32
+// Returns the system's text for `code`, in UTF-8, without the line end and
+// full stop FormatMessageW puts after it.
+std::string WindowsReason(DWORD code) {
+  wchar_t* text = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring wide(text != nullptr ? text : L"", length);
+  ::LocalFree(text);
+  while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' ||
+                           wide.back() == L' ' || wide.back() == L'.')) {
+    wide.pop_back();
+  }
+  if (wide.empty()) return "Windows error " + std::to_string(code);
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(),
+                                         static_cast<int>(wide.size()), nullptr,
+                                         0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                        narrow.data(), size, nullptr, nullptr);
+  return narrow;
+}
+#endif
 
 }  // namespace
 
@@ -26,6 +58,12 @@ Error::Error(std::string_view action, const std::filesystem::path& path,
 
 Error SystemError(std::string_view action, const std::filesystem::path& path,
                   std::error_code code) {
+#ifdef _WIN32
+  // The run-time's own texts for Windows codes are terse and English only.
+  if (code.category() == std::system_category()) {
+    return WindowsError(action, path, static_cast<DWORD>(code.value()));
+  }
+#endif
   return Error(action, path, code.message());
 }
 
@@ -33,5 +71,12 @@ Error ErrnoError(std::string_view action, const std::filesystem::path& path) {
   return SystemError(action, path,
                      std::error_code(errno, std::generic_category()));
 }
+
+#ifdef _WIN32
+Error WindowsError(std::string_view action, const std::filesystem::path& path,
+                   unsigned long code) {
+  return Error(action, path, WindowsReason(code));
+}
+#endif
 
 }  // namespace norvale

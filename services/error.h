@@ -11,7 +11,8 @@
 namespace norvale {
 
 // A failed operation: what was being done, to which path, and why.
-// The message reads like `Could not write "/a/b.url": No space left on device`.
+// The message reads like `Could not write "/a/b.url": No space left on device`,
+// with the path in UTF-8 on Windows and as its own bytes elsewhere.
 class Error : public std::runtime_error {
  public:
   Error(std::string_view action, const std::filesystem::path& path,
@@ -30,6 +31,13 @@ Error SystemError(std::string_view action, const std::filesystem::path& path,
 
 // Returns an Error whose reason is the text for the current errno.
 Error ErrnoError(std::string_view action, const std::filesystem::path& path);
+
+#ifdef _WIN32
+// Returns an Error whose reason is the system's text for the Windows error
+// `code` (a GetLastError value or an HRESULT).
+Error WindowsError(std::string_view action, const std::filesystem::path& path,
+                   unsigned long code);
+#endif
 
 }  // namespace norvale
 

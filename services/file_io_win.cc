@@ -1,6 +1,8 @@
 // Windows implementation of the file primitives, on the wide-character API so
 // that every file name works whatever the ANSI code page.
 #include <windows.h>
+// The Windows header maps this name to ReplaceFileW; Norvale's own is meant.
+#undef ReplaceFile
 
 #include <atomic>
 #include <string>
@@ -99,9 +101,9 @@ std::optional<FileId> IdentifyFile(const std::filesystem::path& path) {
   if (!handle.valid()) return std::nullopt;
   BY_HANDLE_FILE_INFORMATION info;
   if (!::GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
-  return FileId{info.dwVolumeSerialNumber,
-                (static_cast<uint64_t>(info.nFileIndexHigh) << 32) |
-                    info.nFileIndexLow};
+  return FileId{
+      info.dwVolumeSerialNumber,
+      (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
 std::string ReadWholeFile(const std::filesystem::path& path) {

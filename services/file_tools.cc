@@ -12,7 +12,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using Native = fs::path::string_type;
-constexpr fs::path::value_type kSeparator = fs::path::preferred_separator;
+// Windows takes "/" as a separator as well as "\", and people type it in the
+// folder fields; the paths Norvale builds itself use only the latter.
+#ifdef _WIN32
+constexpr fs::path::value_type kSeparators[] = L"\\/";
+#else
+constexpr fs::path::value_type kSeparators[] = "/";
+#endif
 
 }  // namespace
 
@@ -23,15 +29,14 @@ FileTools& FileTools::Instance() {
 
 fs::path FileTools::FolderPart(const fs::path& path) {
   const Native& text = path.native();
-  const size_t last = text.rfind(kSeparator);
+  const size_t last = text.find_last_of(kSeparators);
   if (last == Native::npos) return fs::path();
-  if (last == 0) return fs::path(Native(1, kSeparator));
-  return fs::path(text.substr(0, last));
+  return fs::path(text.substr(0, last == 0 ? 1 : last));
 }
 
 fs::path FileTools::FileNamePart(const fs::path& path, int /*flags*/) {
   const Native& text = path.native();
-  const size_t last = text.rfind(kSeparator);
+  const size_t last = text.find_last_of(kSeparators);
   return last == Native::npos ? path : fs::path(text.substr(last + 1));
 }
 

@@ -17,7 +17,8 @@ class FileTools {
 
   // Returns the path of the folder holding the last component of `path`:
   // the text before its last separator (the separator alone when that is the
-  // first character); empty when there is no separator.
+  // first character); empty when there is no separator. On Windows "/" is a
+  // separator as well as "\".
   std::filesystem::path FolderPart(const std::filesystem::path& path);
 
   // Returns the last component of `path`, extension included; `flags` must

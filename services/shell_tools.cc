@@ -9,6 +9,10 @@
 
 #include "services/error.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace norvale {
 namespace {
 
@@ -21,6 +25,29 @@ uint32_t AsciiLower(uint32_t c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
 
 uint32_t Unit(fs::path::value_type c) {
   return static_cast<std::make_unsigned_t<fs::path::value_type>>(c);
+}
+
+// Returns whether `entry` is a link, whatever it leads to.
+bool IsLink(const fs::directory_entry& entry) {
+#ifdef _WIN32
+  // The run-time reports no links on Windows. Junctions and symbolic links
+  // are reparse points of their own kinds; other reparse points, such as
+  // files and folders kept in the cloud, are what they seem.
+  const DWORD attributes = ::GetFileAttributesW(entry.path().c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return false;
+  }
+  WIN32_FIND_DATAW data;
+  const HANDLE find = ::FindFirstFileW(entry.path().c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  ::FindClose(find);
+  return data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT ||
+         data.dwReserved0 == IO_REPARSE_TAG_SYMLINK;
+#else
+  std::error_code ec;
+  return entry.is_symlink(ec);
+#endif
 }
 
 // Walks one folder; the text of every path it lists begins with `text`.
@@ -43,7 +70,7 @@ class Search {
       if (child.empty() || child.back() != kSeparator) child += kSeparator;
       child += name;
       std::error_code type_ec;
-      if (entry.is_symlink(type_ec)) {
+      if (IsLink(entry)) {
         // A link counts only when it leads to a regular file; links to
         // folders are never followed, so the walk cannot loop or leave.
         if (entry.is_regular_file(type_ec)) Consider(name, std::move(child));
