@@ -1,7 +1,12 @@
 #include "services/file_tools.h"
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
+#endif
 
 #include <string>
 
@@ -27,6 +32,7 @@ std::string ErrorOf(Action action) {
 
 TEST(PathPartsTest, CutPathsByText) {
   FileTools& files = FileTools::Instance();
+  // "/" stands for the platform's separator.
   struct {
     const char* path;
     const char* folder;
@@ -39,14 +45,26 @@ TEST(PathPartsTest, CutPathsByText) {
       {"/Out//b.url", "/Out/", "b.url"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(files.FolderPart(c.path).string(), c.folder) << c.path;
-    EXPECT_EQ(files.FileNamePart(c.path, 0).string(), c.name) << c.path;
+    EXPECT_EQ(files.FolderPart(NativePath(c.path)), NativePath(c.folder))
+        << c.path;
+    EXPECT_EQ(files.FileNamePart(NativePath(c.path), 0), NativePath(c.name))
+        << c.path;
   }
-  EXPECT_EQ(files.TextFrom("/Fav/a.url", 5).string(), "/a.url");
-  EXPECT_EQ(files.TextFrom("/Fav/a.url", 1).string(), "/Fav/a.url");
-  EXPECT_EQ(files.TextFrom("/Fav", 5).string(), "");
-  EXPECT_EQ(files.TextFrom("/Fav", 50).string(), "");
+  const fs::path fav = NativePath("/Fav/a.url");
+  EXPECT_EQ(files.TextFrom(fav, 5), NativePath("/a.url"));
+  EXPECT_EQ(files.TextFrom(fav, 1), fav);
+  EXPECT_EQ(files.TextFrom(NativePath("/Fav"), 5), fs::path());
+  EXPECT_EQ(files.TextFrom(NativePath("/Fav"), 50), fs::path());
 }
+
+#ifdef _WIN32
+TEST(PathPartsTest, TakeTypedSlashesAsSeparatorsOnWindows) {
+  FileTools& files = FileTools::Instance();
+  EXPECT_EQ(files.FolderPart(L"C:/Out/News"), fs::path(L"C:/Out"));
+  EXPECT_EQ(files.FolderPart(L"C:/Out\\b.url"), fs::path(L"C:/Out"));
+  EXPECT_EQ(files.FileNamePart(L"C:\\Out/b.url", 0), fs::path(L"b.url"));
+}
+#endif
 
 TEST(CreateFolderTest, MakesMissingParentsAndAcceptsExistingFolders) {
   TestFolder root;
@@ -56,6 +74,11 @@ TEST(CreateFolderTest, MakesMissingParentsAndAcceptsExistingFolders) {
   root.Write("a/b/c/keep.url", "x");
   FileTools::Instance().CreateFolder(deep);
   EXPECT_EQ(ReadBytes(deep / "keep.url"), "x");
+
+  // However the user typed the separators, every missing parent is made.
+  const fs::path typed = fs::u8path(root.path().u8string() + "/d/e/f");
+  FileTools::Instance().CreateFolder(typed);
+  EXPECT_TRUE(fs::is_directory(root.path() / "d" / "e" / "f"));
 }
 
 TEST(CreateFolderTest, NamesTheFileInTheWay) {
@@ -65,7 +88,7 @@ TEST(CreateFolderTest, NamesTheFileInTheWay) {
        {root.path() / "file", root.path() / "file" / "below" / "deeper"}) {
     const std::string message =
         ErrorOf([&] { FileTools::Instance().CreateFolder(folder); });
-    EXPECT_NE(message.find("\"" + (root.path() / "file").string() + "\""),
+    EXPECT_NE(message.find("\"" + (root.path() / "file").u8string() + "\""),
               std::string::npos)
         << message;
   }
@@ -88,20 +111,32 @@ TEST(ReadIniValueTest, ReadsFilesAndFailsOnWhatIsNoFile) {
       "about:blank");
 
   // A pipe must be refused at once, not waited on.
+#ifdef _WIN32
+  const fs::path pipe =
+      L"\\\\.\\pipe\\norvale-test-" + std::to_wstring(::GetCurrentProcessId());
+  const HANDLE server =
+      ::CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_DUPLEX,
+                         PIPE_TYPE_BYTE | PIPE_WAIT, 2, 4096, 4096, 0, nullptr);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+#else
   const fs::path pipe = root.path() / "pipe.url";
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+#endif
   for (const fs::path& bad : {root.path() / "missing.url", pipe, root.path()}) {
     const std::string message = ErrorOf([&] {
       files.ReadIniValue(bad, "InternetShortcut", "URL", "about:blank", 0);
     });
-    EXPECT_NE(message.find(bad.string()), std::string::npos) << bad;
+    EXPECT_NE(message.find(bad.u8string()), std::string::npos) << message;
   }
+#ifdef _WIN32
+  ::CloseHandle(server);
+#endif
 }
 
 std::vector<std::string> Names(const fs::path& folder) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
+    names.push_back(entry.path().filename().u8string());
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -118,6 +153,7 @@ TEST(WriteIniValueTest, ReplacesAFullerFileWholeAndLeavesNoTemporaryFile) {
   EXPECT_EQ(Names(root.path()), std::vector<std::string>{"a.url"});
 }
 
+#ifndef _WIN32
 TEST(WriteIniValueTest, ReplacesALinkInsteadOfWritingThroughIt) {
   TestFolder root;
   const fs::path other = root.Write("other.url", "keep");
@@ -128,6 +164,7 @@ TEST(WriteIniValueTest, ReplacesALinkInsteadOfWritingThroughIt) {
   EXPECT_FALSE(fs::is_symlink(target));
   EXPECT_EQ(ReadBytes(other), "keep");
 }
+#endif
 
 TEST(WriteIniValueTest, FailsCleanlyWhereItCannotWrite) {
   TestFolder root;
@@ -146,7 +183,7 @@ TEST(WriteIniValueTest, FailsCleanlyWhereItCannotWrite) {
       FileTools::Instance().WriteIniValue(c.target, "InternetShortcut", "URL",
                                           c.value, PathList());
     });
-    EXPECT_NE(message.find(c.target.string()), std::string::npos) << message;
+    EXPECT_NE(message.find(c.target.u8string()), std::string::npos) << message;
   }
   EXPECT_EQ(Names(root.path()), std::vector<std::string>{"folder.url"});
 }
@@ -157,8 +194,14 @@ TEST(WriteIniValueTest, NeverChangesASourceFile) {
   const std::string full = "[InternetShortcut]\r\nURL=x\r\nIconIndex=1\r\n";
   const fs::path compact_source = root.Write("compact.url", compact);
   const fs::path full_source = root.Write("full.url", full);
-  const fs::path link = root.path() / "link.url";
-  fs::create_symlink(full_source, link);
+  // The same file under another name: a link to it, or on Windows another
+  // spelling of its name.
+#ifdef _WIN32
+  const fs::path other_name = fs::u8path(root.path().u8string() + "/FULL.URL");
+#else
+  const fs::path other_name = root.path() / "link.url";
+  fs::create_symlink(full_source, other_name);
+#endif
   const PathList sources({compact_source.native(), full_source.native()});
   FileTools& files = FileTools::Instance();
 
@@ -167,15 +210,15 @@ TEST(WriteIniValueTest, NeverChangesASourceFile) {
                       IniText::Bytes("x"), sources);
   EXPECT_EQ(ReadBytes(compact_source), compact);
 
-  for (const fs::path& target : {full_source, link}) {
+  for (const fs::path& target : {full_source, other_name}) {
     const std::string message = ErrorOf([&] {
       files.WriteIniValue(target, "InternetShortcut", "URL",
                           IniText::Bytes("x"), sources);
     });
-    EXPECT_NE(message.find(target.string()), std::string::npos) << message;
+    EXPECT_NE(message.find(target.u8string()), std::string::npos) << message;
   }
   EXPECT_EQ(ReadBytes(full_source), full);
-  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(ReadBytes(other_name), full);
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
 #include "services/shell_tools.h"
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +24,7 @@ namespace fs = std::filesystem;
 
 std::vector<std::string> Texts(const PathList& list) {
   std::vector<std::string> texts;
-  for (size_t i = 0; i < list.count(); ++i) texts.push_back(list[i].string());
+  for (size_t i = 0; i < list.count(); ++i) texts.push_back(list[i].u8string());
   return texts;
 }
 
@@ -45,7 +51,7 @@ TEST(MatchesPatternTest, MatchesWildcardsIgnoringAsciiCase) {
       {"aXbXd", "a*b*c", false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(MatchesPattern(c.name, c.pattern), c.matches)
+    EXPECT_EQ(MatchesPattern(fs::u8path(c.name).native(), c.pattern), c.matches)
         << c.name << " ~ " << c.pattern;
   }
 }
@@ -59,19 +65,23 @@ TEST(FindFilesTest, ListsShortcutsAtEveryDepthSortedBelowTheFolderText) {
   tree.Write("News/Daily/c.url", "");
   tree.Write("Empty/readme.txt", "");
   fs::create_directories(tree.path() / "folder.url");  // A folder, not a file.
-  const std::string root = tree.path().string();
-  for (const std::string& text : {root, root + "/"}) {
-    const std::string sep = text.back() == '/' ? "" : "/";
-    const PathList list = ShellTools::Instance().FindFiles(text, "*.url", true);
+  const std::string root = tree.path().u8string();
+  const std::string sep = NativePath("/").u8string();
+  for (const std::string& text : {root, root + sep}) {
+    const std::string below = text == root ? sep : "";
+    const PathList list =
+        ShellTools::Instance().FindFiles(fs::u8path(text), "*.url", true);
     EXPECT_EQ(Texts(list),
-              (std::vector<std::string>{text + sep + "A.URL",
-                                        text + sep + "News/Daily/c.url",
-                                        text + sep + "b.url"}));
+              (std::vector<std::string>{
+                  text + below + "A.URL",
+                  text + below + NativePath("News/Daily/c.url").u8string(),
+                  text + below + "b.url"}));
   }
   EXPECT_EQ(ShellTools::Instance().FindFiles(root, "*.url", false).count(), 2u);
   EXPECT_EQ(ShellTools::Instance().FindFiles(root, "*.none", true).count(), 0u);
 }
 
+#ifndef _WIN32
 TEST(FindFilesTest, ListsLinksToFilesButNeverFollowsFolderLinksOrOpensPipes) {
   TestFolder tree;
   TestFolder outside;
@@ -98,6 +108,20 @@ TEST(FindFilesTest, KeepsNamesThatAreNotUtf8) {
   EXPECT_EQ(list[0].string(), (tree.path() / "caf\xE9/\xFF.url").string());
 }
 
+#endif  // _WIN32
+
+TEST(FindFilesTest, KeepsNamesOutsideAnyCodePage) {
+  // Greek, Chinese, and a character beyond the 16-bit range.
+  const std::string folder = "\u03b1\u03b2\u4e2d";
+  const std::string name = "\U0001F600\u00e9.url";
+  TestFolder tree;
+  tree.Write(fs::u8path(folder + "/" + name), "");
+  const PathList list =
+      ShellTools::Instance().FindFiles(tree.path(), "*.url", true);
+  ASSERT_EQ(list.count(), 1u);
+  EXPECT_EQ(list[0], tree.path() / fs::u8path(folder) / fs::u8path(name));
+}
+
 TEST(FindFilesTest, FailsNamingAFolderItCannotRead) {
   TestFolder tree;
   tree.Write("file.url", "");
@@ -108,12 +132,14 @@ TEST(FindFilesTest, FailsNamingAFolderItCannotRead) {
       ShellTools::Instance().FindFiles(folder, "*.url", true);
       ADD_FAILURE() << "no error for " << folder;
     } catch (const Error& e) {
-      EXPECT_NE(std::string(e.what()).find(folder.string()), std::string::npos)
+      EXPECT_NE(std::string(e.what()).find(folder.u8string()),
+                std::string::npos)
           << e.what();
     }
   }
 }
 
+#ifndef _WIN32
 TEST(FindFilesTest, FailsNamingAnUnreadableFolderBelow) {
   if (::geteuid() == 0) GTEST_SKIP() << "root reads every folder";
   TestFolder tree;
@@ -127,6 +153,7 @@ TEST(FindFilesTest, FailsNamingAnUnreadableFolderBelow) {
   }
   fs::permissions(tree.path() / "locked", fs::perms::owner_all);
 }
+#endif  // _WIN32
 
 TEST(FindFilesTest, StopsWhenTheCallbackSaysSo) {
   TestFolder tree;
@@ -141,13 +168,35 @@ TEST(FindFilesTest, StopsWhenTheCallbackSaysSo) {
 
 TEST(RelativeFolderTest, StripsLeadingAndEndsInOneSeparator) {
   ShellTools& shell = ShellTools::Instance();
-  EXPECT_EQ(shell.RelativeFolder("/News").string(), "News/");
-  EXPECT_EQ(shell.RelativeFolder("/News/Daily").string(), "News/Daily/");
-  EXPECT_EQ(shell.RelativeFolder("News/").string(), "News/");
-  EXPECT_EQ(shell.RelativeFolder("/").string(), "");
-  EXPECT_EQ(shell.RelativeFolder("").string(), "");
+  // "/" stands for the platform's separator.
+  const struct {
+    const char* folder;
+    const char* relative;
+  } cases[] = {
+      {"/News", "News/"}, {"/News/Daily", "News/Daily/"},
+      {"News/", "News/"}, {"/", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(shell.RelativeFolder(NativePath(c.folder)),
+              NativePath(c.relative))
+        << c.folder;
+  }
 }
 
+#ifdef _WIN32
+TEST(SpecialFolderPathTest, AsksTheShellForFavoritesAndTheDesktop) {
+  ShellTools& shell = ShellTools::Instance();
+  const fs::path favorites = shell.SpecialFolderPath(6, 0, 0);
+  const fs::path desktop = shell.SpecialFolderPath(16, 0, 0);
+  EXPECT_TRUE(favorites.is_absolute()) << favorites;
+  EXPECT_TRUE(desktop.is_absolute()) << desktop;
+  EXPECT_EQ(favorites.filename(), fs::path("Favorites"));
+  EXPECT_EQ(desktop.filename(), fs::path("Desktop"));
+  EXPECT_THROW(shell.SpecialFolderPath(7, 0, 0), Error);
+  EXPECT_THROW(shell.SpecialFolderPath(6, 1, 0), Error);
+}
+#else
 // Sets an environment variable for the length of a scope.
 class ScopedEnv {
  public:
@@ -194,6 +243,7 @@ TEST(SpecialFolderPathTest, KeepsAHomeThatIsNotUtf8) {
   EXPECT_EQ(ShellTools::Instance().SpecialFolderPath(16, 0, 0).string(),
             (home / "Desktop").string());
 }
+#endif  // _WIN32
 
 }  // namespace
 }  // namespace norvale

@@ -2,25 +2,31 @@
 #ifndef NORVALE_SERVICES_TEST_FOLDER_H_
 #define NORVALE_SERVICES_TEST_FOLDER_H_
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace norvale {
 
 class TestFolder {
  public:
   TestFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "norvale-test-XXXXXX")
-            .string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
+    // A random name is taken only when creating it succeeds, so two tests
+    // running at once never share a folder.
+    std::random_device random;
+    const std::filesystem::path temp = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      path_ = temp / ("norvale-test-" + std::to_string(random()));
+      std::error_code ec;
+      if (std::filesystem::create_directory(path_, ec)) return;
+    }
+    std::abort();
   }
   ~TestFolder() {
     std::error_code ec;
@@ -44,6 +50,15 @@ class TestFolder {
  private:
   std::filesystem::path path_;
 };
+
+// Returns the path spelled `text` in UTF-8, each "/" in it turned into the
+// platform's separator, so one table of cases serves every platform.
+inline std::filesystem::path NativePath(std::string_view text) {
+  std::string spelled(text);
+  std::replace(spelled.begin(), spelled.end(), '/',
+               static_cast<char>(std::filesystem::path::preferred_separator));
+  return std::filesystem::u8path(spelled);
+}
 
 // Returns the bytes of `file`, or "<missing>" when it cannot be read.
 inline std::string ReadBytes(const std::filesystem::path& file) {
