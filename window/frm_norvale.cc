@@ -1,6 +1,7 @@
 #include "window/frm_norvale.h"
 
 #include <QByteArray>
+#include <QCloseEvent>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +13,7 @@
 #include "run/compression_run.h"
 #include "services/error.h"
 #include "services/shell_tools.h"
+#include "window/run_progress.h"
 
 namespace layout = norvale::layout;
 
@@ -27,6 +29,16 @@ QString displayName(const std::filesystem::path &path) {
 QString writtenBefore(size_t done, size_t total) {
   if (done == 0) return frmNorvale::tr("No shortcut was written.");
   return frmNorvale::tr("%1 of %2 shortcuts were written before this.")
+      .arg(done)
+      .arg(total);
+}
+
+// Returns what a run stopped by the user wrote.
+QString cancelledAfter(size_t done, size_t total) {
+  if (total == 0)
+    return frmNorvale::tr(
+        "Cancelled while looking for shortcuts. No shortcut was written.");
+  return frmNorvale::tr("Cancelled. %1 of %2 shortcuts were written.")
       .arg(done)
       .arg(total);
 }
@@ -149,31 +161,49 @@ std::filesystem::path frmNorvale::fieldPath(const QLineEdit *field) const {
 }
 
 void frmNorvale::cmdGo_Click() {
+  // The progress dialog lets the event loop run; one run at a time.
+  if (m_running) return;
+  m_running = true;
   // Built outside the try so a failure can still tell how far it got.
   std::optional<norvale::CompressionRun> run;
   QString failure;
   bool failed = true;
   size_t count = 0;
-  try {
-    run.emplace(fieldPath(txtSource), fieldPath(txtDest));
-    count = run->Run();
-    failed = false;
-  } catch (const norvale::Error &error) {
-    failure = QString::fromLocal8Bit(error.what());
-  } catch (const std::exception &error) {
-    failure = QString::fromLocal8Bit(error.what());
-  } catch (...) {
-    failure = tr("The run failed.");
-  }
-  if (!failed) {
+  {
+    RunProgress progress(this);
+    try {
+      run.emplace(fieldPath(txtSource), fieldPath(txtDest), &progress);
+      count = run->Run();
+      failed = false;
+    } catch (const norvale::Error &error) {
+      failure = QString::fromLocal8Bit(error.what());
+    } catch (const std::exception &error) {
+      failure = QString::fromLocal8Bit(error.what());
+    } catch (...) {
+      failure = tr("The run failed.");
+    }
+  }  // The progress dialog closes before the outcome is shown.
+  m_running = false;
+  if (failed) {
+    const size_t done = run ? run->done() : 0;
+    const size_t total = run ? run->total() : 0;
+    showMessage(QMessageBox::Critical, tr("Norvale"),
+                failure + QLatin1String("\n\n") + writtenBefore(done, total));
+  } else if (run->cancelled()) {
+    showMessage(QMessageBox::Information, tr("Norvale"),
+                cancelledAfter(run->done(), run->total()));
+  } else {
     showMessage(QMessageBox::Information, tr("Finished"),
                 QString::fromStdString(norvale::FinishedMessage(count)));
-    return;
   }
-  const size_t done = run ? run->done() : 0;
-  const size_t total = run ? run->total() : 0;
-  showMessage(QMessageBox::Critical, tr("Norvale"),
-              failure + QLatin1String("\n\n") + writtenBefore(done, total));
+}
+
+void frmNorvale::closeEvent(QCloseEvent *event) {
+  // A run in progress is stopped with Cancel, not by closing under it.
+  if (m_running)
+    event->ignore();
+  else
+    QWidget::closeEvent(event);
 }
 
 void frmNorvale::showMessage(QMessageBox::Icon icon, const QString &title,

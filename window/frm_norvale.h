@@ -45,6 +45,9 @@ class frmNorvale : public QWidget {
   // went; never throws, a failure is shown and the window stays open.
   void cmdGo_Click();
 
+ protected:
+  void closeEvent(QCloseEvent *event) override;
+
  private:
   // A path as Form_Load set it, beside the text shown for it; the text
   // alone may have lost bytes that are not valid UTF-8.
@@ -66,6 +69,7 @@ class frmNorvale : public QWidget {
   ShownPath m_sourceShown;
   ShownPath m_destShown;
   double m_scale = 1.0;
+  bool m_running = false;
 };
 
 #endif  // NORVALE_WINDOW_FRM_NORVALE_H_

@@ -1,0 +1,90 @@
+// Tests that a long run shows its progress and can be stopped, and that a
+// short one shows nothing.
+#include "window/run_progress.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QtTest>
+#include <string>
+
+#include "services/test_folder.h"
+
+namespace {
+
+// A source of `count` shortcuts in a few folders.
+void fill(const norvale::TestFolder &source, int count) {
+  for (int i = 0; i < count; ++i) {
+    source.Write(
+        "F" + std::to_string(i % 4) + "/s" + std::to_string(i) + ".url",
+        "[InternetShortcut]\r\nURL=http://a/" + std::to_string(i) + "\r\n");
+  }
+}
+
+}  // namespace
+
+class RunProgressTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void shortRunShowsNothing();
+  void cancelStopsAfterTheShortcutInHand_data();
+  void cancelStopsAfterTheShortcutInHand();
+};
+
+void RunProgressTest::shortRunShowsNothing() {
+  norvale::TestFolder source, dest;
+  fill(source, 20);
+  QWidget window;
+  RunProgress progress(&window);
+  norvale::CompressionRun run(source.path(), dest.path(), &progress);
+  QCOMPARE(run.Run(), size_t{20});
+  QVERIFY(progress.dialog() == nullptr);
+}
+
+void RunProgressTest::cancelStopsAfterTheShortcutInHand_data() {
+  QTest::addColumn<QString>("phase");
+  QTest::newRow("while looking") << "Looking for shortcuts...";
+  QTest::newRow("while compressing") << "Compressing favorites...";
+}
+
+void RunProgressTest::cancelStopsAfterTheShortcutInHand() {
+  QFETCH(QString, phase);
+  norvale::TestFolder source, dest;
+  fill(source, 400);
+  QWidget window;
+  // Shown at once and painted at every step, so each phase is met.
+  RunProgress progress(&window, 0, 0);
+  QStringList labels;
+  // Presses Cancel once the dialog tells of the phase under test.
+  QTimer presser;
+  connect(&presser, &QTimer::timeout, this, [&] {
+    QProgressDialog *dialog = progress.dialog();
+    if (dialog == nullptr) return;
+    labels << dialog->labelText();
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Norvale"));
+    QVERIFY(dialog->isModal());
+    if (dialog->labelText().startsWith(phase)) dialog->cancel();
+  });
+  presser.start(0);
+  norvale::CompressionRun run(source.path(), dest.path(), &progress);
+  run.Run();
+  QVERIFY(run.cancelled());
+  QVERIFY(!labels.isEmpty());
+  if (phase.startsWith("Looking")) {
+    QCOMPARE(run.total(), size_t{0});
+    QVERIFY(!std::filesystem::exists(dest.path() / "F0"));
+  } else {
+    QCOMPARE(run.total(), size_t{400});
+    QVERIFY(run.done() < 400);
+    QVERIFY(labels.last().contains(QStringLiteral(" of 400")));
+    // Every copy written before the stop is complete.
+    size_t copies = 0;
+    for (const auto &entry :
+         std::filesystem::recursive_directory_iterator(dest.path()))
+      copies += entry.is_regular_file();
+    QCOMPARE(copies, run.done());
+  }
+}
+
+QTEST_MAIN(RunProgressTest)
+#include "run_progress_test.moc"
