@@ -9,6 +9,7 @@
 
 #include "services/error.h"
 #include "services/file_io.h"
+#include "services/long_path_win.h"
 
 namespace norvale {
 namespace {
@@ -60,8 +61,8 @@ bool WriteAll(HANDLE handle, std::string_view bytes) {
 // Creates `path`, failing when anything already stands there; the handle is
 // invalid, with the last error set, on failure.
 HANDLE CreateExclusive(const std::filesystem::path& path) {
-  return ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  return ::CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // Writes `bytes` to the newly created `handle` and closes it. On failure the
@@ -76,7 +77,7 @@ void FillNewFile(Handle& handle, const std::filesystem::path& path,
   if (WriteAll(handle.get(), bytes) && handle.Close()) return;
   const DWORD code = ::GetLastError();
   if (handle.valid()) handle.Close();
-  ::DeleteFileW(path.c_str());
+  ::DeleteFileW(LongPath(path).c_str());
   throw WindowsError("Could not write", shown, code);
 }
 
@@ -96,8 +97,9 @@ std::optional<FileId> IdentifyFile(const std::filesystem::path& path) {
   // No access asked for, so even a file open elsewhere can be identified;
   // backup semantics let folders be opened too.
   Handle handle(::CreateFileW(
-      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      LongPath(path).c_str(), 0,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!handle.valid()) return std::nullopt;
   BY_HANDLE_FILE_INFORMATION info;
   if (!::GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
@@ -108,7 +110,7 @@ std::optional<FileId> IdentifyFile(const std::filesystem::path& path) {
 
 std::string ReadWholeFile(const std::filesystem::path& path) {
   Handle handle(::CreateFileW(
-      path.c_str(), GENERIC_READ,
+      LongPath(path).c_str(), GENERIC_READ,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!handle.valid()) throw LastError("Could not open", path);
@@ -155,7 +157,8 @@ bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes) {
     // A folder of that name is reported as access denied; it is taken too,
     // and replacing it will fail with a clearer reason.
     if (code == ERROR_ACCESS_DENIED &&
-        ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        ::GetFileAttributesW(LongPath(path).c_str()) !=
+            INVALID_FILE_ATTRIBUTES) {
       return false;
     }
     throw WindowsError("Could not write", path, code);
@@ -177,10 +180,10 @@ void ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {
   FillNewFile(handle, temporary, path, bytes);
   // MOVEFILE_REPLACE_EXISTING replaces a link at `path` rather than the file
   // it leads to, and fails on a folder.
-  if (!::MoveFileExW(temporary.c_str(), path.c_str(),
+  if (!::MoveFileExW(LongPath(temporary).c_str(), LongPath(path).c_str(),
                      MOVEFILE_REPLACE_EXISTING)) {
     const DWORD code = ::GetLastError();
-    ::DeleteFileW(temporary.c_str());
+    ::DeleteFileW(LongPath(temporary).c_str());
     throw WindowsError("Could not write", path, code);
   }
 }

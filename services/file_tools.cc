@@ -5,6 +5,7 @@
 
 #include "services/error.h"
 #include "services/file_io.h"
+#include "services/folder_io.h"
 #include "services/ini_format.h"
 
 namespace norvale {
@@ -50,19 +51,18 @@ fs::path FileTools::TextFrom(const fs::path& path, size_t start) {
 void FileTools::CreateFolder(const fs::path& folder) {
   if (folder.empty()) return;  // The current folder always exists.
   std::error_code ec;
-  const fs::file_status status = fs::status(folder, ec);
-  if (fs::is_directory(status)) return;
-  if (fs::exists(status)) {
+  const FileKind kind = KindOf(folder, ec);
+  if (kind == FileKind::kFolder) return;
+  if (kind != FileKind::kNone) {
     throw Error("Could not create the folder", folder,
                 "A file of that name is in the way");
   }
   // Whatever is missing or in the way higher up is named by the parent.
   const fs::path parent = FolderPart(folder);
   if (!parent.empty() && parent != folder) CreateFolder(parent);
-  if (fs::create_directory(folder, ec) || !ec) return;
-  const std::error_code create_error = ec;
-  if (fs::is_directory(folder, ec)) return;  // Made meanwhile by another.
-  throw SystemError("Could not create the folder", folder, create_error);
+  // A folder made meanwhile by another is as good as one made here.
+  MakeFolder(folder, ec);
+  if (ec) throw SystemError("Could not create the folder", folder, ec);
 }
 
 IniText FileTools::ReadIniValue(const fs::path& file, std::string_view section,

@@ -8,10 +8,7 @@
 #include <vector>
 
 #include "services/error.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "services/folder_io.h"
 
 namespace norvale {
 namespace {
@@ -27,29 +24,6 @@ uint32_t Unit(fs::path::value_type c) {
   return static_cast<std::make_unsigned_t<fs::path::value_type>>(c);
 }
 
-// Returns whether `entry` is a link, whatever it leads to.
-bool IsLink(const fs::directory_entry& entry) {
-#ifdef _WIN32
-  // The run-time reports no links on Windows. Junctions and symbolic links
-  // are reparse points of their own kinds; other reparse points, such as
-  // files and folders kept in the cloud, are what they seem.
-  const DWORD attributes = ::GetFileAttributesW(entry.path().c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-    return false;
-  }
-  WIN32_FIND_DATAW data;
-  const HANDLE find = ::FindFirstFileW(entry.path().c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return false;
-  ::FindClose(find);
-  return data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT ||
-         data.dwReserved0 == IO_REPARSE_TAG_SYMLINK;
-#else
-  std::error_code ec;
-  return entry.is_symlink(ec);
-#endif
-}
-
 // Walks one folder; the text of every path it lists begins with `text`.
 class Search {
  public:
@@ -60,27 +34,21 @@ class Search {
   void Walk(const Native& text) {
     std::error_code ec;
     // An empty text cannot be opened; the current folder is meant by none.
-    fs::directory_iterator it(fs::path(text), ec);
+    // Links to folders are listed as neither file nor folder, so the walk
+    // cannot loop or leave the tree.
+    std::vector<FolderEntry> entries = ListFolder(fs::path(text), ec);
     if (ec) throw SystemError("Could not read the folder", text, ec);
     std::vector<Native> folders;
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-      const fs::directory_entry& entry = *it;
-      const Native name = entry.path().filename().native();
+    for (FolderEntry& entry : entries) {
       Native child = text;
       if (child.empty() || child.back() != kSeparator) child += kSeparator;
-      child += name;
-      std::error_code type_ec;
-      if (IsLink(entry)) {
-        // A link counts only when it leads to a regular file; links to
-        // folders are never followed, so the walk cannot loop or leave.
-        if (entry.is_regular_file(type_ec)) Consider(name, std::move(child));
-      } else if (entry.is_directory(type_ec)) {
+      child += entry.name;
+      if (entry.kind == FileKind::kFolder) {
         if (recursive_) folders.push_back(std::move(child));
-      } else if (entry.is_regular_file(type_ec)) {
-        Consider(name, std::move(child));
+      } else if (entry.kind == FileKind::kFile) {
+        Consider(entry.name, std::move(child));
       }
     }
-    if (ec) throw SystemError("Could not read the folder", text, ec);
     for (const Native& folder : folders) Walk(folder);
   }
 
@@ -136,9 +104,9 @@ PathList ShellTools::FindFiles(const fs::path& folder, std::string_view pattern,
     throw Error("Could not read the folder", folder, "No folder was given");
   }
   std::error_code ec;
-  const fs::file_status status = fs::status(folder, ec);
+  const FileKind kind = KindOf(folder, ec);
   if (ec) throw SystemError("Could not read the folder", folder, ec);
-  if (!fs::is_directory(status)) {
+  if (kind != FileKind::kFolder) {
     throw Error("Could not read the folder", folder, "It is not a folder");
   }
   Search search(pattern, recursive, on_found);

@@ -1,0 +1,39 @@
+// The platform's folder primitives: what stands at a path, the entries of a
+// folder, and making one folder, at any path length the system allows.
+#ifndef NORVALE_SERVICES_FOLDER_IO_H_
+#define NORVALE_SERVICES_FOLDER_IO_H_
+
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+namespace norvale {
+
+enum class FileKind { kNone, kFile, kFolder, kOther };
+
+struct FolderEntry {
+  std::filesystem::path::string_type name;
+  // kFile for a regular file, kFolder for a folder, kOther for anything
+  // else. A link is kFile when it leads to a regular file and kOther
+  // otherwise, so that a link to a folder is never followed.
+  FileKind kind;
+};
+
+// Returns what `path` leads to, links followed: kFile for a regular file,
+// kFolder, kOther for anything else, or kNone with `ec` set to the reason
+// when nothing can be reached there.
+FileKind KindOf(const std::filesystem::path& path, std::error_code& ec);
+
+// Returns the entries of `folder` except "." and "..", in no set order.
+// Sets `ec` when the folder cannot be read to its end.
+std::vector<FolderEntry> ListFolder(const std::filesystem::path& folder,
+                                    std::error_code& ec);
+
+// Makes the folder `folder`, whose parent must exist. Returns true when it
+// made it, false when a folder already stands there, and false with `ec`
+// set when it could not be made.
+bool MakeFolder(const std::filesystem::path& folder, std::error_code& ec);
+
+}  // namespace norvale
+
+#endif  // NORVALE_SERVICES_FOLDER_IO_H_
