@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <map>
 #include <string>
 
@@ -23,13 +24,17 @@ std::string Full(const std::string& url) {
          url + "\r\nIconIndex=1\r\nHotKey=0\r\n";
 }
 
-// Every file below `root`, by its path relative to it, with its bytes.
+// The platform's separator, as the user would type it.
+const std::string kSep = NativePath("/").u8string();
+
+// Every file below `root`, by its path relative to it with "/" between the
+// names, with its bytes.
 std::map<std::string, std::string> Tree(const fs::path& root) {
   std::map<std::string, std::string> files;
   if (!fs::exists(root)) return files;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     if (entry.is_regular_file()) {
-      files[fs::relative(entry.path(), root).string()] =
+      files[fs::relative(entry.path(), root).generic_u8string()] =
           ReadBytes(entry.path());
     }
   }
@@ -62,12 +67,12 @@ TEST(CompressionRunTest, MirrorsTheTreeWithOnlyTheAddress) {
       {"Other/b.url", Compact("about:blank")},
   };
   // With and without a separator typed at the end of either folder.
-  const std::string from = source.path().string();
-  for (const std::string& s : {from, from + "/"}) {
-    for (const char* d_suffix : {"", "/"}) {
+  const std::string from = source.path().u8string();
+  for (const std::string& s : {from, from + kSep}) {
+    for (const std::string& d_suffix : {std::string(), kSep}) {
       TestFolder dest;
       const fs::path out = dest.path() / "Out";
-      CompressionRun run(s, out.string() + d_suffix);
+      CompressionRun run(fs::u8path(s), fs::u8path(out.u8string() + d_suffix));
       EXPECT_EQ(run.Run(), 4u);
       EXPECT_EQ(run.done(), 4u);
       EXPECT_EQ(Tree(out), expected) << s << " -> " << out << d_suffix;
@@ -109,8 +114,8 @@ TEST(CompressionRunTest, RefusesBadFoldersBeforeWritingAnything) {
     std::string named;
   } cases[] = {
       {"", out, "source"},
-      {root.path() / "missing", out, (root.path() / "missing").string()},
-      {root.path() / "file.url", out, (root.path() / "file.url").string()},
+      {root.path() / "missing", out, (root.path() / "missing").u8string()},
+      {root.path() / "file.url", out, (root.path() / "file.url").u8string()},
       {root.path(), "", "destination"},
   };
   for (const auto& c : cases) {
@@ -130,7 +135,7 @@ TEST(CompressionRunTest, StopsAtTheFirstFailureKeepingWhatWasWritten) {
   dest.Write("b", "a file where a folder must be");
   CompressionRun run(source.path(), dest.path());
   const std::string message = Failure(run);
-  EXPECT_NE(message.find((dest.path() / "b").string()), std::string::npos)
+  EXPECT_NE(message.find((dest.path() / "b").u8string()), std::string::npos)
       << message;
   EXPECT_EQ(run.done(), 1u);
   EXPECT_EQ(run.total(), 3u);
@@ -144,10 +149,19 @@ TEST(CompressionRunTest, NeverChangesSourcesEvenWhenTheyAreTheDestination) {
   const auto before = Tree(source.path());
   CompressionRun same(source.path(), source.path());
   EXPECT_NE(Failure(same).find("a.url"), std::string::npos);
+#ifdef _WIN32
+  // The same folder spelled otherwise: letter case and separators differ.
+  std::string other = source.path().u8string();
+  for (char& c : other)
+    c = c == '\\' ? '/' : static_cast<char>(std::toupper(c));
+  CompressionRun respelled(source.path(), fs::u8path(other));
+  EXPECT_NE(Failure(respelled).find("a.url"), std::string::npos);
+#else
   fs::create_directory_symlink(source.path(), source.path().string() + "-link");
   CompressionRun linked(source.path(), source.path().string() + "-link");
   EXPECT_NE(Failure(linked).find("a.url"), std::string::npos);
   fs::remove(source.path().string() + "-link");
+#endif
   EXPECT_EQ(Tree(source.path()), before);
 }
 
@@ -167,6 +181,31 @@ TEST(CompressionRunTest, ADestinationInsideTheSourceIsTakenUpByLaterRuns) {
   EXPECT_EQ(Tree(source.path()), expected);
 }
 
+#ifdef _WIN32
+TEST(CompressionRunTest, CopiesNamesOutsideTheCodePageAndDeepTrees) {
+  // A Unicode address, as a UTF-16 shortcut holds it.
+  const std::string address = "http://\xCE\xB1.example/\xE4\xB8\xAD";
+  std::string utf16 = "\xFF\xFE";
+  for (wchar_t c :
+       fs::u8path("[InternetShortcut]\r\nURL=" + address + "\r\n").wstring()) {
+    utf16 += static_cast<char>(c & 0xFF);
+    utf16 += static_cast<char>(c >> 8);
+  }
+  // Names no ANSI code page holds, and a folder path beyond 260
+  // characters.
+  const fs::path unicode = fs::u8path("\xCE\xB1\xCE\xB2/\xF0\x9F\x98\x80.url");
+  std::string deep;
+  for (int i = 0; i < 40; ++i) deep += "folder" + std::to_string(i) + "/";
+  TestFolder source;
+  source.Write(unicode, utf16);
+  source.Write(deep + "deep.url", Full("http://deep/"));
+  TestFolder dest;
+  EXPECT_EQ(CompressionRun(source.path(), dest.path()).Run(), 2u);
+  EXPECT_EQ(ReadBytes(dest.path() / unicode), utf16);
+  EXPECT_EQ(ReadBytes(dest.path() / deep / "deep.url"),
+            Compact("http://deep/"));
+}
+#else
 TEST(CompressionRunTest, CopiesNamesAndAddressesThatAreNotUtf8) {
   TestFolder source;
   source.Write("caf\xE9/\xFF.url", Full("http://\xE9/"));
@@ -175,6 +214,7 @@ TEST(CompressionRunTest, CopiesNamesAndAddressesThatAreNotUtf8) {
   EXPECT_EQ(ReadBytes(dest.path() / "caf\xE9/\xFF.url"),
             Compact("http://\xE9/"));
 }
+#endif
 
 // Stops the run once `limit` shortcuts are done.
 class StopAfter : public RunObserver {
