@@ -1,0 +1,405 @@
+#include "window/frm_norvale_win.h"
+
+#include <exception>
+#include <optional>
+#include <string>
+
+#include "run/compression_run.h"
+#include "services/error.h"
+#include "services/shell_tools.h"
+
+namespace layout = norvale::layout;
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"NorvaleWindow";
+// Control ids start clear of IDOK and IDCANCEL, which the dialog manager
+// sends for Enter and Escape: neither may start a run.
+constexpr int kFirstControlId = 100;
+// The window cannot be resized; it only looks like a dialog.
+constexpr DWORD kWindowStyle =
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+
+// Returns the line that tells how far a failed run got.
+std::wstring WrittenBefore(size_t done, size_t total) {
+  if (done == 0) return L"No shortcut was written.";
+  return std::to_wstring(done) + L" of " + std::to_wstring(total) +
+         L" shortcuts were written before this.";
+}
+
+// Returns the dots per inch of the monitor `hwnd` is on; older systems, and
+// processes that are not per-monitor aware, have one for the whole screen.
+UINT DpiOf(HWND hwnd) {
+  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+  static const auto get_dpi_for_window =
+      reinterpret_cast<GetDpiForWindowFunction>(
+          reinterpret_cast<void*>(::GetProcAddress(
+              ::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (get_dpi_for_window != nullptr) {
+    const UINT dpi = get_dpi_for_window(hwnd);
+    if (dpi != 0) return dpi;
+  }
+  const HDC screen = ::GetDC(nullptr);
+  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+  ::ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+// Returns the font dialogs and message boxes use, sized for `dpi`.
+HFONT CreateDialogFont(UINT dpi) {
+  NONCLIENTMETRICSW metrics = {};
+  metrics.cbSize = sizeof(metrics);
+  if (!::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics),
+                               &metrics, 0)) {
+    return static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+  }
+  // The metrics are for the screen's dots per inch at start; the window's
+  // monitor may have others.
+  const HDC screen = ::GetDC(nullptr);
+  const int screen_dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+  ::ReleaseDC(nullptr, screen);
+  LOGFONTW font = metrics.lfMessageFont;
+  font.lfHeight = ::MulDiv(font.lfHeight, static_cast<int>(dpi),
+                           screen_dpi > 0 ? screen_dpi : 96);
+  return ::CreateFontIndirectW(&font);
+}
+
+std::wstring WindowText(HWND hwnd) {
+  std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(hwnd)) + 1,
+                    L'\0');
+  text.resize(static_cast<size_t>(
+      ::GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+// Sets the text of `field`; throws norvale::Error when that fails.
+void SetFieldText(HWND field, const std::filesystem::path& path) {
+  if (!::SetWindowTextW(field, path.c_str())) {
+    throw norvale::WindowsError("Could not show the folder", path,
+                                ::GetLastError());
+  }
+}
+
+}  // namespace
+
+std::wstring WideFromUtf8(std::string_view utf8) {
+  if (utf8.empty()) return std::wstring();
+  const int size = ::MultiByteToWideChar(
+      CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                        wide.data(), size);
+  return wide;
+}
+
+frmNorvale::frmNorvale(HINSTANCE instance, MessageBoxFunction message_box)
+    : instance_(instance), message_box_(std::move(message_box)) {
+  if (!message_box_) {
+    message_box_ = [](HWND owner, const std::wstring& text,
+                      const std::wstring& title, UINT type) {
+      return ::MessageBoxW(owner, text.c_str(), title.c_str(), type);
+    };
+  }
+  WNDCLASSEXW window_class = {};
+  window_class.cbSize = sizeof(window_class);
+  if (!::GetClassInfoExW(instance_, kWindowClass, &window_class)) {
+    window_class.cbSize = sizeof(window_class);
+    window_class.lpfnWndProc = &frmNorvale::WindowProc;
+    window_class.hInstance = instance_;
+    window_class.hIcon = ::LoadIconW(nullptr, IDI_APPLICATION);
+    window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    window_class.lpszClassName = kWindowClass;
+    if (!::RegisterClassExW(&window_class)) {
+      throw norvale::WindowsError("Could not create the window", "",
+                                  ::GetLastError());
+    }
+  }
+  hwnd_ = ::CreateWindowExW(0, kWindowClass, L"Norvale", kWindowStyle,
+                            CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr,
+                            nullptr, instance_, this);
+  if (hwnd_ == nullptr) {
+    throw norvale::WindowsError("Could not create the window", "",
+                                ::GetLastError());
+  }
+  // In tab order, which for the dialog manager is the order of creation.
+  for (const layout::Control& control : layout::Controls()) {
+    const std::wstring text = WideFromUtf8(control.text);
+    const auto id = reinterpret_cast<HMENU>(
+        static_cast<INT_PTR>(kFirstControlId + control.tab_index));
+    HWND hwnd = nullptr;
+    switch (control.kind) {
+      case layout::Kind::kLabel:
+        // No prefix: an "&" never becomes an access key. Labels wrap at
+        // word boundaries, and take no focus.
+        hwnd = ::CreateWindowExW(0, L"STATIC", text.c_str(),
+                                 WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
+                                 0, 0, 0, 0, hwnd_, id, instance_, nullptr);
+        break;
+      case layout::Kind::kTextBox:
+        hwnd = ::CreateWindowExW(
+            WS_EX_CLIENTEDGE, L"EDIT", text.c_str(),
+            WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL, 0, 0,
+            0, 0, hwnd_, id, instance_, nullptr);
+        break;
+      case layout::Kind::kButton:
+        // A plain push button: Enter in a field must not start a run.
+        hwnd = ::CreateWindowExW(
+            0, L"BUTTON", text.c_str(),
+            WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0,
+            hwnd_, id, instance_, nullptr);
+        break;
+    }
+    if (hwnd == nullptr) {
+      throw norvale::WindowsError("Could not create the window", "",
+                                  ::GetLastError());
+    }
+    const std::string_view name = control.name;
+    if (name == "Label1") Label1 = hwnd;
+    if (name == "Label2") Label2 = hwnd;
+    if (name == "Label3") Label3 = hwnd;
+    if (name == "txtSource") txtSource = hwnd;
+    if (name == "txtDest") txtDest = hwnd;
+    if (name == "cmdGo") cmdGo = hwnd;
+  }
+  PlaceControls(DpiOf(hwnd_));
+}
+
+frmNorvale::~frmNorvale() {
+  if (hwnd_ != nullptr) {
+    // Destroyed by its owner rather than closed by the user: the program
+    // goes on, so the window must not ask it to end.
+    ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+    ::DestroyWindow(hwnd_);
+  }
+  if (font_ != nullptr) ::DeleteObject(font_);
+}
+
+HWND frmNorvale::ControlFor(const layout::Control& control) const {
+  const std::string_view name = control.name;
+  if (name == "Label1") return Label1;
+  if (name == "Label2") return Label2;
+  if (name == "Label3") return Label3;
+  if (name == "txtSource") return txtSource;
+  if (name == "txtDest") return txtDest;
+  if (name == "cmdGo") return cmdGo;
+  return nullptr;
+}
+
+layout::Rect frmNorvale::ToDevice(const layout::Rect& box) const {
+  // Edges, not sizes, are scaled, so edges that line up still do.
+  const int dpi = static_cast<int>(dpi_);
+  const int left = ::MulDiv(box.left, dpi, 96);
+  const int top = ::MulDiv(box.top, dpi, 96);
+  return {left, top, ::MulDiv(box.right(), dpi, 96) - left,
+          ::MulDiv(box.bottom(), dpi, 96) - top};
+}
+
+layout::Rect frmNorvale::PixelRect(const layout::Control& control) const {
+  return ToDevice(layout::ScaleRect(control.twips, scale_));
+}
+
+bool frmNorvale::CaptionFits(const layout::Control& control,
+                             const layout::Rect& box) const {
+  const HDC dc = ::GetDC(hwnd_);
+  const HGDIOBJ old_font = ::SelectObject(dc, font_);
+  TEXTMETRICW metrics = {};
+  ::GetTextMetricsW(dc, &metrics);
+  const std::wstring text = WideFromUtf8(control.text);
+  const int edge_x = ::GetSystemMetrics(SM_CXEDGE);
+  const int edge_y = ::GetSystemMetrics(SM_CYEDGE);
+  bool fits = false;
+  switch (control.kind) {
+    case layout::Kind::kLabel: {
+      // Measured as the label draws it: wrapped at word boundaries in its
+      // width, which a word too long for the line still overflows.
+      RECT needed = {0, 0, box.width, 0};
+      ::DrawTextW(dc, text.c_str(), -1, &needed,
+                  DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_LEFT);
+      fits = needed.right <= box.width && needed.bottom <= box.height;
+      break;
+    }
+    case layout::Kind::kTextBox:
+      // A field's width is for the user's text; one line must fit inside
+      // the sunken edge and the field's own margin of a pixel.
+      fits = metrics.tmHeight + 2 * edge_y + 2 <= box.height;
+      break;
+    case layout::Kind::kButton: {
+      // The caption, inside the raised edge and the focus rectangle.
+      SIZE size = {};
+      ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()),
+                              &size);
+      fits = size.cx + 2 * (edge_x + 3) <= box.width &&
+             metrics.tmHeight + 2 * (edge_y + 2) <= box.height;
+      break;
+    }
+  }
+  ::SelectObject(dc, old_font);
+  ::ReleaseDC(hwnd_, dc);
+  return fits;
+}
+
+void frmNorvale::PlaceControls(UINT dpi) {
+  dpi_ = dpi;
+  const HFONT old_font = font_;
+  font_ = CreateDialogFont(dpi_);
+  scale_ = layout::ChooseScale(
+      [this](const layout::Control& control, layout::Rect box) {
+        return CaptionFits(control, ToDevice(box));
+      });
+  for (const layout::Control& control : layout::Controls()) {
+    const HWND hwnd = ControlFor(control);
+    const layout::Rect box = PixelRect(control);
+    ::SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    ::MoveWindow(hwnd, box.left, box.top, box.width, box.height, TRUE);
+  }
+  if (old_font != nullptr) ::DeleteObject(old_font);
+
+  // The frame's size is whatever the system makes it at this moment; only
+  // the client area is the layout's.
+  const layout::Rect client = ToDevice(layout::ClientRect(scale_));
+  RECT window_rect;
+  RECT client_rect;
+  ::GetWindowRect(hwnd_, &window_rect);
+  ::GetClientRect(hwnd_, &client_rect);
+  const int frame_width = (window_rect.right - window_rect.left) -
+                          (client_rect.right - client_rect.left);
+  const int frame_height = (window_rect.bottom - window_rect.top) -
+                           (client_rect.bottom - client_rect.top);
+  ::SetWindowPos(hwnd_, nullptr, 0, 0, client.width + frame_width,
+                 client.height + frame_height,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void frmNorvale::Form_Load() {
+  norvale::ShellTools& shell = norvale::ShellTools::Instance();
+  SetFieldText(txtSource,
+               shell.SpecialFolderPath(norvale::ShellTools::kFavorites, 0, 0));
+  // Joined as text: a desktop path ending in a backslash keeps it.
+  std::wstring destination =
+      shell.SpecialFolderPath(norvale::ShellTools::kDesktopDirectory, 0, 0)
+          .native();
+  destination += L"\\Compressed Favorites";
+  SetFieldText(txtDest, destination);
+}
+
+std::filesystem::path frmNorvale::FieldPath(HWND field) const {
+  return std::filesystem::path(WindowText(field));
+}
+
+void frmNorvale::cmdGo_Click() {
+  // The run holds the window's thread until it ends; the message box that
+  // follows, owned by the window, swallows any input given meanwhile.
+  const HCURSOR old_cursor = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+  // Built outside the try so a failure can still tell how far it got.
+  std::optional<norvale::CompressionRun> run;
+  std::wstring failure;
+  bool failed = true;
+  size_t count = 0;
+  try {
+    run.emplace(FieldPath(txtSource), FieldPath(txtDest));
+    count = run->Run();
+    failed = false;
+  } catch (const std::exception& error) {
+    failure = WideFromUtf8(error.what());
+  } catch (...) {
+    failure = L"The run failed.";
+  }
+  ::SetCursor(old_cursor);
+  if (failed) {
+    const size_t done = run ? run->done() : 0;
+    const size_t total = run ? run->total() : 0;
+    message_box_(hwnd_, failure + L"\n\n" + WrittenBefore(done, total),
+                 L"Norvale", MB_ICONERROR | MB_OK);
+  } else {
+    message_box_(hwnd_, WideFromUtf8(norvale::FinishedMessage(count)),
+                 L"Finished", MB_ICONINFORMATION | MB_OK);
+  }
+}
+
+void frmNorvale::Show(int show_command) {
+  // First seen in the middle of the working area of its monitor.
+  MONITORINFO monitor = {};
+  monitor.cbSize = sizeof(monitor);
+  RECT window_rect;
+  if (::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY),
+                        &monitor) &&
+      ::GetWindowRect(hwnd_, &window_rect)) {
+    const RECT& work = monitor.rcWork;
+    const int width = window_rect.right - window_rect.left;
+    const int height = window_rect.bottom - window_rect.top;
+    ::SetWindowPos(hwnd_, nullptr,
+                   work.left + (work.right - work.left - width) / 2,
+                   work.top + (work.bottom - work.top - height) / 2, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  ::ShowWindow(hwnd_, show_command);
+  ::UpdateWindow(hwnd_);
+  ::SetFocus(txtSource);
+}
+
+int frmNorvale::RunMessageLoop() {
+  MSG message;
+  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    // The dialog manager moves the focus with Tab and Shift+Tab.
+    if (hwnd_ != nullptr && ::IsDialogMessageW(hwnd_, &message)) continue;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+  return static_cast<int>(message.wParam);
+}
+
+LRESULT CALLBACK frmNorvale::WindowProc(HWND hwnd, UINT message, WPARAM wparam,
+                                        LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+    auto* form = static_cast<frmNorvale*>(create->lpCreateParams);
+    form->hwnd_ = hwnd;
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+  }
+  auto* form =
+      reinterpret_cast<frmNorvale*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (form == nullptr) return ::DefWindowProcW(hwnd, message, wparam, lparam);
+  return form->HandleMessage(hwnd, message, wparam, lparam);
+}
+
+LRESULT frmNorvale::HandleMessage(HWND hwnd, UINT message, WPARAM wparam,
+                                  LPARAM lparam) {
+  switch (message) {
+    case WM_COMMAND:
+      if (LOWORD(wparam) == ::GetDlgCtrlID(cmdGo) &&
+          HIWORD(wparam) == BN_CLICKED) {
+        cmdGo_Click();
+      }
+      // IDOK and IDCANCEL, from Enter and Escape, do nothing.
+      return 0;
+    case WM_ACTIVATE:
+      // Coming back to the window returns the focus to where it was.
+      if (LOWORD(wparam) == WA_INACTIVE) {
+        const HWND focus = ::GetFocus();
+        if (focus != nullptr && ::IsChild(hwnd_, focus)) last_focus_ = focus;
+      } else if (last_focus_ != nullptr) {
+        ::SetFocus(last_focus_);
+        return 0;
+      }
+      break;
+    case WM_DPICHANGED: {
+      // Moved to a monitor with other dots per inch: lay out afresh there.
+      const auto* suggested = reinterpret_cast<const RECT*>(lparam);
+      ::SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left,
+                     suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+      PlaceControls(HIWORD(wparam));
+      return 0;
+    }
+    case WM_DESTROY:
+      // Closing the one window ends the program.
+      ::PostQuitMessage(0);
+      return 0;
+    case WM_NCDESTROY:
+      hwnd_ = nullptr;
+      break;
+  }
+  return ::DefWindowProcW(hwnd, message, wparam, lparam);
+}

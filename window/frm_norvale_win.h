@@ -1,0 +1,101 @@
+// The main window on Windows' own controls: what Norvale does, the two
+// folder fields and the button that starts a compression run.
+#ifndef NORVALE_WINDOW_FRM_NORVALE_WIN_H_
+#define NORVALE_WINDOW_FRM_NORVALE_WIN_H_
+
+#include <windows.h>
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "window/layout.h"
+
+// Returns `utf8` as UTF-16, for the system's wide functions.
+std::wstring WideFromUtf8(std::string_view utf8);
+
+class frmNorvale {
+ public:
+  // Shows a message box and returns the button pressed, as MessageBoxW does;
+  // tests put their own in its place so that nothing waits for a user.
+  using MessageBoxFunction =
+      std::function<int(HWND owner, const std::wstring& text,
+                        const std::wstring& title, UINT type)>;
+
+  // Creates the window with its six controls placed, still hidden.
+  // Throws norvale::Error when the system refuses to create them.
+  explicit frmNorvale(HINSTANCE instance,
+                      MessageBoxFunction message_box = nullptr);
+  ~frmNorvale();
+  frmNorvale(const frmNorvale&) = delete;
+  frmNorvale& operator=(const frmNorvale&) = delete;
+
+  // Fills txtSource with the Favorites folder and txtDest with
+  // "\Compressed Favorites" after the desktop folder; throws norvale::Error
+  // when either folder cannot be found.
+  void Form_Load();
+
+  // Runs one compression from txtSource to txtDest and reports how it went
+  // in a message box; never throws: a failure is shown and the window
+  // stays open.
+  void cmdGo_Click();
+
+  // Shows the window in the middle of its monitor, with the focus in
+  // txtSource.
+  void Show(int show_command);
+
+  // Dispatches messages until the window is closed; returns the exit code.
+  int RunMessageLoop();
+
+  // Returns the folder a run would take from `field` (txtSource or txtDest).
+  std::filesystem::path FieldPath(HWND field) const;
+
+  // Returns the factor the layout was enlarged by so every caption fits.
+  double layout_scale() const { return scale_; }
+  // Returns the dots per inch the layout was made for.
+  UINT dpi() const { return dpi_; }
+
+  // Returns the control that stands for `control` in the table.
+  HWND ControlFor(const norvale::layout::Control& control) const;
+  // Returns the rectangle of `control` in pixels of the client area, as the
+  // table, the scale and the dots per inch give it.
+  norvale::layout::Rect PixelRect(
+      const norvale::layout::Control& control) const;
+  // Returns whether the caption of `control` shows in full in `box`, in
+  // pixels of the window's font.
+  bool CaptionFits(const norvale::layout::Control& control,
+                   const norvale::layout::Rect& box) const;
+
+  HWND hwnd() const { return hwnd_; }
+
+  HWND Label1 = nullptr;
+  HWND Label2 = nullptr;
+  HWND Label3 = nullptr;
+  HWND txtSource = nullptr;
+  HWND txtDest = nullptr;
+  HWND cmdGo = nullptr;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam,
+                                     LPARAM lparam);
+  LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+
+  // Takes the dialog font for `dpi`, picks the scale at which every caption
+  // fits, and places the controls and sizes the client area by it.
+  void PlaceControls(UINT dpi);
+  // Returns `box`, in device-independent pixels, in pixels at dpi_.
+  norvale::layout::Rect ToDevice(const norvale::layout::Rect& box) const;
+
+  HINSTANCE instance_;
+  MessageBoxFunction message_box_;
+  HWND hwnd_ = nullptr;
+  HFONT font_ = nullptr;
+  UINT dpi_ = 96;
+  double scale_ = 1.0;
+  // The control that had the focus when the window was last deactivated.
+  HWND last_focus_ = nullptr;
+};
+
+#endif  // NORVALE_WINDOW_FRM_NORVALE_WIN_H_

@@ -1,0 +1,36 @@
+# The Windows front end: the same window on the platform's own controls, in
+# one statically linked Norvale.exe. Included by CMakeLists.txt.
+enable_language(RC)
+
+add_library(window STATIC
+  frm_norvale_win.cc
+  frm_norvale_win.h
+)
+target_link_libraries(window PUBLIC window_layout run)
+
+add_executable(Norvale WIN32
+  main_win.cc
+  norvale.manifest
+  norvale.rc
+)
+target_link_libraries(Norvale PRIVATE window comctl32)
+# wWinMain: the program takes everything from the system as UTF-16.
+target_link_options(Norvale PRIVATE -municode)
+set_source_files_properties(norvale.rc PROPERTIES
+  OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/norvale.manifest)
+
+install(TARGETS Norvale RUNTIME DESTINATION .)
+
+if(NORVALE_BUILD_TESTS)
+  # The test carries the program's resources, so it sees the window with
+  # the same controls, manifest and version as Norvale.exe.
+  add_executable(frm_norvale_win_test
+    frm_norvale_win_test.cc
+    norvale.rc
+  )
+  target_link_libraries(frm_norvale_win_test PRIVATE
+    window GTest::gtest_main comctl32 version)
+  # It needs a display, which Windows always has and Wine is given by
+  # Xvfb; each test makes and removes its own window.
+  gtest_discover_tests(frm_norvale_win_test PROPERTIES TIMEOUT 120)
+endif()
