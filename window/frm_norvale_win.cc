@@ -7,6 +7,7 @@
 #include "run/compression_run.h"
 #include "services/error.h"
 #include "services/shell_tools.h"
+#include "window/run_progress_win.h"
 
 namespace layout = norvale::layout;
 
@@ -25,6 +26,15 @@ std::wstring WrittenBefore(size_t done, size_t total) {
   if (done == 0) return L"No shortcut was written.";
   return std::to_wstring(done) + L" of " + std::to_wstring(total) +
          L" shortcuts were written before this.";
+}
+
+// Returns what a run stopped by the user wrote.
+std::wstring CancelledAfter(size_t done, size_t total) {
+  if (total == 0) {
+    return L"Cancelled while looking for shortcuts. No shortcut was written.";
+  }
+  return L"Cancelled. " + std::to_wstring(done) + L" of " +
+         std::to_wstring(total) + L" shortcuts were written.";
 }
 
 // Returns the dots per inch of the monitor `hwnd` is on; older systems, and
@@ -288,29 +298,37 @@ std::filesystem::path frmNorvale::FieldPath(HWND field) const {
 }
 
 void frmNorvale::cmdGo_Click() {
-  // The run holds the window's thread until it ends; the message box that
-  // follows, owned by the window, swallows any input given meanwhile.
+  // The progress window lets messages through; one run at a time.
+  if (running_) return;
+  running_ = true;
   const HCURSOR old_cursor = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
   // Built outside the try so a failure can still tell how far it got.
   std::optional<norvale::CompressionRun> run;
   std::wstring failure;
   bool failed = true;
   size_t count = 0;
-  try {
-    run.emplace(FieldPath(txtSource), FieldPath(txtDest));
-    count = run->Run();
-    failed = false;
-  } catch (const std::exception& error) {
-    failure = WideFromUtf8(error.what());
-  } catch (...) {
-    failure = L"The run failed.";
-  }
+  {
+    RunProgressWin progress(hwnd_);
+    try {
+      run.emplace(FieldPath(txtSource), FieldPath(txtDest), &progress);
+      count = run->Run();
+      failed = false;
+    } catch (const std::exception& error) {
+      failure = WideFromUtf8(error.what());
+    } catch (...) {
+      failure = L"The run failed.";
+    }
+  }  // The progress window closes before the outcome is shown.
   ::SetCursor(old_cursor);
+  running_ = false;
   if (failed) {
     const size_t done = run ? run->done() : 0;
     const size_t total = run ? run->total() : 0;
     message_box_(hwnd_, failure + L"\n\n" + WrittenBefore(done, total),
                  L"Norvale", MB_ICONERROR | MB_OK);
+  } else if (run->cancelled()) {
+    message_box_(hwnd_, CancelledAfter(run->done(), run->total()), L"Norvale",
+                 MB_ICONINFORMATION | MB_OK);
   } else {
     message_box_(hwnd_, WideFromUtf8(norvale::FinishedMessage(count)),
                  L"Finished", MB_ICONINFORMATION | MB_OK);
@@ -393,6 +411,10 @@ LRESULT frmNorvale::HandleMessage(HWND hwnd, UINT message, WPARAM wparam,
       PlaceControls(HIWORD(wparam));
       return 0;
     }
+    case WM_CLOSE:
+      // A run in progress is stopped with Cancel, not by closing under it.
+      if (running_) return 0;
+      break;
     case WM_DESTROY:
       // Closing the one window ends the program.
       ::PostQuitMessage(0);

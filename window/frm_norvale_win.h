@@ -37,9 +37,9 @@ class frmNorvale {
   // when either folder cannot be found.
   void Form_Load();
 
-  // Runs one compression from txtSource to txtDest and reports how it went
-  // in a message box; never throws: a failure is shown and the window
-  // stays open.
+  // Runs one compression from txtSource to txtDest, with a progress window
+  // if it takes long, and reports how it went in a message box; never
+  // throws: a failure is shown and the window stays open.
   void cmdGo_Click();
 
   // Shows the window in the middle of its monitor, with the focus in
@@ -96,6 +96,7 @@ class frmNorvale {
   double scale_ = 1.0;
   // The control that had the focus when the window was last deactivated.
   HWND last_focus_ = nullptr;
+  bool running_ = false;
 };
 
 #endif  // NORVALE_WINDOW_FRM_NORVALE_WIN_H_

@@ -260,8 +260,8 @@ TEST(ResourcesTest, CarryTheVersionAndTheManifest) {
   EXPECT_EQ(VersionValue(L"ProductVersion"), L"1.00");
   EXPECT_EQ(VersionValue(L"ProductName"), L"Norvale");
 
-  const HRSRC found = ::FindResourceW(
-      nullptr, CREATEPROCESS_MANIFEST_RESOURCE_ID, RT_MANIFEST);
+  const HRSRC found =
+      ::FindResourceW(nullptr, CREATEPROCESS_MANIFEST_RESOURCE_ID, RT_MANIFEST);
   ASSERT_NE(found, nullptr);
   const char* data =
       static_cast<const char*>(::LockResource(::LoadResource(nullptr, found)));

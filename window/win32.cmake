@@ -5,15 +5,17 @@ enable_language(RC)
 add_library(window STATIC
   frm_norvale_win.cc
   frm_norvale_win.h
+  run_progress_win.cc
+  run_progress_win.h
 )
-target_link_libraries(window PUBLIC window_layout run)
+target_link_libraries(window PUBLIC window_layout run comctl32)
 
 add_executable(Norvale WIN32
   main_win.cc
   norvale.manifest
   norvale.rc
 )
-target_link_libraries(Norvale PRIVATE window comctl32)
+target_link_libraries(Norvale PRIVATE window)
 # wWinMain: the program takes everything from the system as UTF-16.
 target_link_options(Norvale PRIVATE -municode)
 set_source_files_properties(norvale.rc PROPERTIES
@@ -27,9 +29,10 @@ if(NORVALE_BUILD_TESTS)
   add_executable(frm_norvale_win_test
     frm_norvale_win_test.cc
     norvale.rc
+    run_progress_win_test.cc
   )
   target_link_libraries(frm_norvale_win_test PRIVATE
-    window GTest::gtest_main comctl32 version)
+    window GTest::gtest_main version)
   # It needs a display, which Windows always has and Wine is given by
   # Xvfb; each test makes and removes its own window.
   gtest_discover_tests(frm_norvale_win_test PROPERTIES TIMEOUT 120)

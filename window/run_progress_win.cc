@@ -1,0 +1,184 @@
+#include "window/run_progress_win.h"
+
+#include <commctrl.h>
+
+#include <limits>
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"NorvaleProgress";
+
+// Progress bars count in int; a larger tree is shown to scale.
+int Fitting(size_t value, size_t total) {
+  constexpr size_t kMax = std::numeric_limits<int>::max();
+  if (total <= kMax) return static_cast<int>(value);
+  return static_cast<int>(static_cast<double>(value) / total * kMax);
+}
+
+}  // namespace
+
+RunProgressWin::RunProgressWin(HWND owner, DWORD show_after_ms,
+                               DWORD paint_every_ms)
+    : owner_(owner),
+      show_after_ms_(show_after_ms),
+      paint_every_ms_(paint_every_ms),
+      start_(::GetTickCount()) {}
+
+RunProgressWin::~RunProgressWin() {
+  if (window_ == nullptr) return;
+  // The owner first, so that it, not some other program, is activated when
+  // the progress window goes.
+  ::EnableWindow(owner_, TRUE);
+  ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+  ::DestroyWindow(window_);
+}
+
+bool RunProgressWin::Due() {
+  const DWORD now = ::GetTickCount() - start_;
+  if (now < show_after_ms_) return false;
+  if (window_ != nullptr && now - last_paint_ < paint_every_ms_) return false;
+  last_paint_ = now;
+  return true;
+}
+
+bool RunProgressWin::Searching(size_t found) {
+  if (!Due()) return true;
+  return Update(
+      L"Looking for shortcuts...\n" + std::to_wstring(found) + L" found so far",
+      0, 0);
+}
+
+bool RunProgressWin::Compressing(size_t done, size_t total) {
+  if (!Due()) return true;
+  return Update(L"Compressing favorites...\n" + std::to_wstring(done) +
+                    L" of " + std::to_wstring(total),
+                Fitting(total, total), Fitting(done, total));
+}
+
+void RunProgressWin::Create() {
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
+  ::InitCommonControlsEx(&controls);
+  const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  WNDCLASSEXW window_class = {};
+  window_class.cbSize = sizeof(window_class);
+  if (!::GetClassInfoExW(instance, kWindowClass, &window_class)) {
+    window_class.cbSize = sizeof(window_class);
+    window_class.lpfnWndProc = &RunProgressWin::WindowProc;
+    window_class.hInstance = instance;
+    window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    window_class.lpszClassName = kWindowClass;
+    ::RegisterClassExW(&window_class);
+  }
+
+  // The owner's font, and sizes in its line height, so the window suits
+  // the owner's resolution.
+  const HWND first_control = ::GetWindow(owner_, GW_CHILD);
+  HFONT font = first_control != nullptr
+                   ? reinterpret_cast<HFONT>(
+                         ::SendMessageW(first_control, WM_GETFONT, 0, 0))
+                   : nullptr;
+  if (font == nullptr)
+    font = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+  const HDC dc = ::GetDC(owner_);
+  const HGDIOBJ old_font = ::SelectObject(dc, font);
+  TEXTMETRICW metrics = {};
+  ::GetTextMetricsW(dc, &metrics);
+  ::SelectObject(dc, old_font);
+  ::ReleaseDC(owner_, dc);
+  const int line = metrics.tmHeight > 0 ? metrics.tmHeight : 13;
+  const int margin = line * 3 / 4;
+  const int width = line * 25;
+  const int label_height = 2 * line + 2;
+  const int bar_top = margin + label_height + margin / 2;
+  const int bar_height = line + 2;
+  const int button_width = line * 6;
+  const int button_height = 2 * line - 3;
+  const int button_top = bar_top + bar_height + margin;
+  const int height = button_top + button_height + margin;
+
+  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+  RECT frame = {0, 0, width, height};
+  ::AdjustWindowRectEx(&frame, style, FALSE, WS_EX_DLGMODALFRAME);
+  RECT owner_rect;
+  ::GetWindowRect(owner_, &owner_rect);
+  const int outer_width = frame.right - frame.left;
+  const int outer_height = frame.bottom - frame.top;
+  window_ = ::CreateWindowExW(
+      WS_EX_DLGMODALFRAME, kWindowClass, L"Norvale", style,
+      (owner_rect.left + owner_rect.right - outer_width) / 2,
+      (owner_rect.top + owner_rect.bottom - outer_height) / 2, outer_width,
+      outer_height, owner_, nullptr, instance, nullptr);
+  if (window_ == nullptr) return;  // The run goes on without it.
+  ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  label_ = ::CreateWindowExW(0, L"STATIC", L"",
+                             WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
+                             margin, margin, width - 2 * margin, label_height,
+                             window_, nullptr, instance, nullptr);
+  bar_ = ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE,
+                           margin, bar_top, width - 2 * margin, bar_height,
+                           window_, nullptr, instance, nullptr);
+  cancel_ = ::CreateWindowExW(
+      0, L"BUTTON", L"Cancel",
+      WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
+      width - margin - button_width, button_top, button_width, button_height,
+      window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDCANCEL)),
+      instance, nullptr);
+  for (HWND control : {label_, cancel_}) {
+    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  }
+  // Modal: the owner takes no input while the run goes on.
+  ::EnableWindow(owner_, FALSE);
+  ::ShowWindow(window_, SW_SHOW);
+  ::SetFocus(cancel_);
+}
+
+bool RunProgressWin::Update(const std::wstring& label, int maximum, int value) {
+  if (window_ == nullptr) Create();
+  if (window_ != nullptr) {
+    ::SetWindowTextW(label_, label.c_str());
+    const bool marquee = maximum == 0;
+    if (marquee != marquee_) {
+      const LONG_PTR style = ::GetWindowLongPtrW(bar_, GWL_STYLE);
+      ::SetWindowLongPtrW(bar_, GWL_STYLE,
+                          marquee ? style | PBS_MARQUEE : style & ~PBS_MARQUEE);
+      ::SendMessageW(bar_, PBM_SETMARQUEE, marquee, 30);
+      marquee_ = marquee;
+    }
+    if (!marquee) {
+      ::SendMessageW(bar_, PBM_SETRANGE32, 0, maximum);
+      ::SendMessageW(bar_, PBM_SETPOS, value, 0);
+    }
+  }
+  MSG message;
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      // The program is asked to end: stop the run, and leave the request
+      // for the main loop.
+      ::PostQuitMessage(static_cast<int>(message.wParam));
+      cancelled_ = true;
+      break;
+    }
+    // Escape and Enter on Cancel go through the dialog manager.
+    if (window_ != nullptr && ::IsDialogMessageW(window_, &message)) continue;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+  return !cancelled_;
+}
+
+LRESULT CALLBACK RunProgressWin::WindowProc(HWND hwnd, UINT message,
+                                            WPARAM wparam, LPARAM lparam) {
+  auto* progress = reinterpret_cast<RunProgressWin*>(
+      ::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (progress != nullptr) {
+    // Cancel, Escape and the close box all stop the run; the window itself
+    // goes when the run is over.
+    if ((message == WM_COMMAND && LOWORD(wparam) == IDCANCEL) ||
+        message == WM_CLOSE) {
+      progress->cancelled_ = true;
+      return 0;
+    }
+  }
+  return ::DefWindowProcW(hwnd, message, wparam, lparam);
+}
