@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <cctype>
 #include <map>
 #include <string>
@@ -204,6 +208,27 @@ TEST(CompressionRunTest, CopiesNamesOutsideTheCodePageAndDeepTrees) {
   EXPECT_EQ(ReadBytes(dest.path() / unicode), utf16);
   EXPECT_EQ(ReadBytes(dest.path() / deep / "deep.url"),
             Compact("http://deep/"));
+}
+
+TEST(CompressionRunTest, ASourceOpenElsewhereWithoutSharingStopsTheRun) {
+  TestFolder source;
+  source.Write("a.url", Full("http://a/"));
+  const fs::path locked = source.Write("b.url", Full("http://b/"));
+  source.Write("c.url", Full("http://c/"));
+  // As a program holding the file open for itself alone would.
+  const HANDLE lock =
+      ::CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  TestFolder dest;
+  CompressionRun run(source.path(), dest.path());
+  const std::string message = Failure(run);
+  ::CloseHandle(lock);
+  EXPECT_NE(message.find(locked.u8string()), std::string::npos) << message;
+  EXPECT_EQ(run.done(), 1u);
+  EXPECT_EQ(
+      Tree(dest.path()),
+      (std::map<std::string, std::string>{{"a.url", Compact("http://a/")}}));
 }
 #else
 TEST(CompressionRunTest, CopiesNamesAndAddressesThatAreNotUtf8) {

@@ -168,6 +168,13 @@ bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes) {
 }
 
 void ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {
+  // Windows will not replace a read-only file, Wine as root would; refuse it
+  // the same way everywhere, before anything is written.
+  const DWORD attributes = ::GetFileAttributesW(LongPath(path).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    throw Error("Could not write", path, "It is read-only");
+  }
   std::filesystem::path temporary;
   HANDLE raw = INVALID_HANDLE_VALUE;
   do {

@@ -188,6 +188,22 @@ TEST(WriteIniValueTest, FailsCleanlyWhereItCannotWrite) {
   EXPECT_EQ(Names(root.path()), std::vector<std::string>{"folder.url"});
 }
 
+#ifdef _WIN32
+TEST(WriteIniValueTest, FailsOnAReadOnlyCopyLeavingItAsItWas) {
+  TestFolder root;
+  const fs::path target = root.Write("a.url", "old");
+  ASSERT_TRUE(::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY));
+  const std::string message = ErrorOf([&] {
+    FileTools::Instance().WriteIniValue(target, "InternetShortcut", "URL",
+                                        IniText::Bytes("x"), PathList());
+  });
+  EXPECT_NE(message.find(target.u8string()), std::string::npos) << message;
+  EXPECT_EQ(ReadBytes(target), "old");
+  EXPECT_EQ(Names(root.path()), std::vector<std::string>{"a.url"});
+  ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+#endif
+
 TEST(WriteIniValueTest, NeverChangesASourceFile) {
   TestFolder root;
   const std::string compact = "[InternetShortcut]\r\nURL=x\r\n";
