@@ -54,6 +54,14 @@ class CompressionRun {
 // Returns the text of the completion message for `count` shortcuts.
 std::string FinishedMessage(size_t count);
 
+// Returns the line, shown below a failure, that tells how many of the
+// `total` shortcuts were written before it.
+std::string WrittenBeforeMessage(size_t done, size_t total);
+
+// Returns the message for a run the user stopped after `done` of `total`
+// shortcuts; a `total` of 0 means it stopped while still looking.
+std::string CancelledMessage(size_t done, size_t total);
+
 }  // namespace norvale
 
 #endif  // NORVALE_RUN_COMPRESSION_RUN_H_

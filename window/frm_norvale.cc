@@ -25,24 +25,6 @@ QString displayName(const std::filesystem::path &path) {
   return QFile::decodeName(QByteArray::fromStdString(path.native()));
 }
 
-// Returns the line that tells how far a failed run got.
-QString writtenBefore(size_t done, size_t total) {
-  if (done == 0) return frmNorvale::tr("No shortcut was written.");
-  return frmNorvale::tr("%1 of %2 shortcuts were written before this.")
-      .arg(done)
-      .arg(total);
-}
-
-// Returns what a run stopped by the user wrote.
-QString cancelledAfter(size_t done, size_t total) {
-  if (total == 0)
-    return frmNorvale::tr(
-        "Cancelled while looking for shortcuts. No shortcut was written.");
-  return frmNorvale::tr("Cancelled. %1 of %2 shortcuts were written.")
-      .arg(done)
-      .arg(total);
-}
-
 }  // namespace
 
 frmNorvale::frmNorvale(QWidget *parent)
@@ -187,11 +169,14 @@ void frmNorvale::cmdGo_Click() {
   if (failed) {
     const size_t done = run ? run->done() : 0;
     const size_t total = run ? run->total() : 0;
-    showMessage(QMessageBox::Critical, tr("Norvale"),
-                failure + QLatin1String("\n\n") + writtenBefore(done, total));
+    showMessage(
+        QMessageBox::Critical, tr("Norvale"),
+        failure + QLatin1String("\n\n") +
+            QString::fromStdString(norvale::WrittenBeforeMessage(done, total)));
   } else if (run->cancelled()) {
     showMessage(QMessageBox::Information, tr("Norvale"),
-                cancelledAfter(run->done(), run->total()));
+                QString::fromStdString(
+                    norvale::CancelledMessage(run->done(), run->total())));
   } else {
     showMessage(QMessageBox::Information, tr("Finished"),
                 QString::fromStdString(norvale::FinishedMessage(count)));

@@ -21,22 +21,6 @@ constexpr int kFirstControlId = 100;
 constexpr DWORD kWindowStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 
-// Returns the line that tells how far a failed run got.
-std::wstring WrittenBefore(size_t done, size_t total) {
-  if (done == 0) return L"No shortcut was written.";
-  return std::to_wstring(done) + L" of " + std::to_wstring(total) +
-         L" shortcuts were written before this.";
-}
-
-// Returns what a run stopped by the user wrote.
-std::wstring CancelledAfter(size_t done, size_t total) {
-  if (total == 0) {
-    return L"Cancelled while looking for shortcuts. No shortcut was written.";
-  }
-  return L"Cancelled. " + std::to_wstring(done) + L" of " +
-         std::to_wstring(total) + L" shortcuts were written.";
-}
-
 // Returns the dots per inch of the monitor `hwnd` is on; older systems, and
 // processes that are not per-monitor aware, have one for the whole screen.
 UINT DpiOf(HWND hwnd) {
@@ -324,11 +308,15 @@ void frmNorvale::cmdGo_Click() {
   if (failed) {
     const size_t done = run ? run->done() : 0;
     const size_t total = run ? run->total() : 0;
-    message_box_(hwnd_, failure + L"\n\n" + WrittenBefore(done, total),
+    message_box_(hwnd_,
+                 failure + L"\n\n" +
+                     WideFromUtf8(norvale::WrittenBeforeMessage(done, total)),
                  L"Norvale", MB_ICONERROR | MB_OK);
   } else if (run->cancelled()) {
-    message_box_(hwnd_, CancelledAfter(run->done(), run->total()), L"Norvale",
-                 MB_ICONINFORMATION | MB_OK);
+    message_box_(
+        hwnd_,
+        WideFromUtf8(norvale::CancelledMessage(run->done(), run->total())),
+        L"Norvale", MB_ICONINFORMATION | MB_OK);
   } else {
     message_box_(hwnd_, WideFromUtf8(norvale::FinishedMessage(count)),
                  L"Finished", MB_ICONINFORMATION | MB_OK);
