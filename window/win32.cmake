@@ -2,20 +2,21 @@
 # one statically linked Norvale.exe. Included by CMakeLists.txt.
 enable_language(RC)
 
-add_library(window STATIC
+set(NORVALE_WINDOW_SOURCES
+  ${NORVALE_LAYOUT_SOURCES}
   frm_norvale_win.cc
   frm_norvale_win.h
   run_progress_win.cc
   run_progress_win.h
 )
-target_link_libraries(window PUBLIC window_layout run comctl32)
 
 add_executable(Norvale WIN32
   main_win.cc
   norvale.manifest
   norvale.rc
+  ${NORVALE_WINDOW_SOURCES}
 )
-target_link_libraries(Norvale PRIVATE window)
+target_link_libraries(Norvale PRIVATE run comctl32)
 # wWinMain: the program takes everything from the system as UTF-16.
 target_link_options(Norvale PRIVATE -municode)
 set_source_files_properties(norvale.rc PROPERTIES
@@ -30,9 +31,10 @@ if(NORVALE_BUILD_TESTS)
     frm_norvale_win_test.cc
     norvale.rc
     run_progress_win_test.cc
+    ${NORVALE_WINDOW_SOURCES}
   )
   target_link_libraries(frm_norvale_win_test PRIVATE
-    window GTest::gtest_main version)
+    run comctl32 GTest::gtest_main version)
   # It needs a display, which Windows always has and Wine is given by
   # Xvfb; each test makes and removes its own window.
   gtest_discover_tests(frm_norvale_win_test PROPERTIES TIMEOUT 120)
