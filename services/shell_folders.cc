@@ -1,5 +1,7 @@
 // Where the shell's special folders are on a Linux desktop: Favorites under
 // the home folder, the desktop where the XDG user-dirs settings put it.
+#include "services/shell_folders.h"
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -28,19 +30,11 @@ std::string HomeFolder() {
 
 }  // namespace
 
-std::filesystem::path ShellTools::SpecialFolderPath(int csidl, int reserved1,
-                                                    int reserved2) {
-  const std::string what =
-      "Could not find the special folder " + std::to_string(csidl);
-  if (reserved1 != 0 || reserved2 != 0) {
-    throw Error(what, "", "Its flags must be 0");
-  }
-  if (csidl != kFavorites && csidl != kDesktopDirectory) {
-    throw Error(what, "", "Norvale knows no such folder");
-  }
+std::filesystem::path ShellFolderPath(int csidl, std::string_view what) {
   const std::string home = HomeFolder();
   if (home.empty()) throw Error(what, "", "The home folder is not known");
-  if (csidl == kFavorites) return std::filesystem::path(home) / "Favorites";
+  if (csidl == ShellTools::kFavorites)
+    return std::filesystem::path(home) / "Favorites";
 
   // Qt reads the user-dirs settings; it hands back text, so the home part is
   // put back as the original bytes where the answer lies below it.

@@ -5,20 +5,12 @@
 #include <string>
 
 #include "services/error.h"
+#include "services/shell_folders.h"
 #include "services/shell_tools.h"
 
 namespace norvale {
 
-std::filesystem::path ShellTools::SpecialFolderPath(int csidl, int reserved1,
-                                                    int reserved2) {
-  const std::string what =
-      "Could not find the special folder " + std::to_string(csidl);
-  if (reserved1 != 0 || reserved2 != 0) {
-    throw Error(what, "", "Its flags must be 0");
-  }
-  if (csidl != kFavorites && csidl != kDesktopDirectory) {
-    throw Error(what, "", "Norvale knows no such folder");
-  }
+std::filesystem::path ShellFolderPath(int csidl, std::string_view what) {
   wchar_t path[MAX_PATH] = {};
   // The path is wanted whether or not the folder exists yet, as elsewhere:
   // a missing Favorites folder is reported when a run reads it.

@@ -9,6 +9,7 @@
 
 #include "services/error.h"
 #include "services/folder_io.h"
+#include "services/shell_folders.h"
 
 namespace norvale {
 namespace {
@@ -72,6 +73,19 @@ class Search {
 ShellTools& ShellTools::Instance() {
   static ShellTools* instance = new ShellTools();  // Lives to the end.
   return *instance;
+}
+
+fs::path ShellTools::SpecialFolderPath(int csidl, int reserved1,
+                                       int reserved2) {
+  const std::string what =
+      "Could not find the special folder " + std::to_string(csidl);
+  if (reserved1 != 0 || reserved2 != 0) {
+    throw Error(what, "", "Its flags must be 0");
+  }
+  if (csidl != kFavorites && csidl != kDesktopDirectory) {
+    throw Error(what, "", "Norvale knows no such folder");
+  }
+  return ShellFolderPath(csidl, what);
 }
 
 bool MatchesPattern(std::basic_string_view<fs::path::value_type> name,

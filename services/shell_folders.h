@@ -1,0 +1,18 @@
+// Where the shell's special folders are on this platform.
+#ifndef NORVALE_SERVICES_SHELL_FOLDERS_H_
+#define NORVALE_SERVICES_SHELL_FOLDERS_H_
+
+#include <filesystem>
+#include <string_view>
+
+namespace norvale {
+
+// Returns the path of the shell folder `csidl`, which is
+// ShellTools::kFavorites or ShellTools::kDesktopDirectory, whether or not it
+// exists. Throws Error, beginning with `what`, when the platform cannot
+// tell where it is.
+std::filesystem::path ShellFolderPath(int csidl, std::string_view what);
+
+}  // namespace norvale
+
+#endif  // NORVALE_SERVICES_SHELL_FOLDERS_H_
