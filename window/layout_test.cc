@@ -3,99 +3,76 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace norvale {
 namespace layout {
 namespace {
 
-const Control& Find(const std::string& name) {
-  for (const Control& control : Controls()) {
-    if (name == control.name) return control;
-  }
-  ADD_FAILURE() << "no control " << name;
-  return Controls()[0];
-}
-
-bool Overlap(const Rect& a, const Rect& b) {
-  return a.left < b.right() && b.left < a.right() && a.top < b.bottom() &&
-         b.top < a.bottom();
+auto Edges(const Rect& r) {
+  return std::make_tuple(r.left, r.top, r.width, r.height);
 }
 
 TEST(ScaleRectTest, RoundsEdgesNotSizes) {
-  struct Case {
-    Rect twips;
-    double scale;
-    Rect pixels;
-  };
-  const Case cases[] = {
+  const std::tuple<Rect, double, Rect> cases[] = {
       {{0, 0, kClientWidth, kClientHeight}, 1.0, {0, 0, 414, 137}},
-      {{120, 1080, 840, 195}, 1.0, {8, 72, 56, 13}},
       {{120, 720, 555, 195}, 1.5, {12, 72, 56, 20}},
       // 7 twips alone round to no pixel, but edges at 0.47 and 0.93 round
       // apart, so the box keeps a pixel.
       {{7, 7, 7, 7}, 1.0, {0, 0, 1, 1}},
   };
-  for (const Case& c : cases) {
-    const Rect got = ScaleRect(c.twips, c.scale);
-    EXPECT_EQ(got.left, c.pixels.left);
-    EXPECT_EQ(got.top, c.pixels.top);
-    EXPECT_EQ(got.width, c.pixels.width);
-    EXPECT_EQ(got.height, c.pixels.height);
+  for (const auto& [twips, scale, pixels] : cases) {
+    EXPECT_EQ(Edges(ScaleRect(twips, scale)), Edges(pixels));
   }
 }
 
-// Whatever factor is chosen, the layout must keep its shape: controls apart
-// and inside the window, labels on their fields' rows, right edges shared.
+// At every factor ChooseScale can give, counted as it counts them, the layout
+// keeps its shape: controls apart and inside the window, labels on their
+// fields' rows, right edges shared.
 TEST(ScaleRectTest, EveryScaleKeepsTheLayoutsShape) {
-  for (double scale = 1.0; scale <= kMaxScale + 1e-9; scale += 0.01) {
+  for (int step = 0; 1.0 + step * kScaleStep <= kMaxScale + 1e-9; ++step) {
+    const double scale = 1.0 + step * kScaleStep;
     SCOPED_TRACE(scale);
+    std::array<Rect, 6> at;
+    for (size_t i = 0; i < at.size(); ++i) {
+      at[i] = ScaleRect(Controls()[i].twips, scale);
+    }
     const Rect client = ClientRect(scale);
-    for (const Control& a : Controls()) {
-      const Rect ra = ScaleRect(a.twips, scale);
-      EXPECT_GE(ra.left, 0);
-      EXPECT_GE(ra.top, 0);
-      EXPECT_LE(ra.right(), client.width) << a.name;
-      EXPECT_LE(ra.bottom(), client.height) << a.name;
-      for (const Control& b : Controls()) {
-        if (&a != &b) {
-          EXPECT_FALSE(Overlap(ra, ScaleRect(b.twips, scale)))
-              << a.name << " " << b.name;
-        }
+    for (const Rect& a : at) {
+      EXPECT_TRUE(a.left >= 0 && a.top >= 0 && a.right() <= client.width &&
+                  a.bottom() <= client.height);
+      for (const Rect& b : at) {
+        EXPECT_TRUE(&a == &b || a.right() <= b.left || b.right() <= a.left ||
+                    a.bottom() <= b.top || b.bottom() <= a.top);
       }
     }
-    const int right = ScaleRect(Find("Label1").twips, scale).right();
-    EXPECT_EQ(ScaleRect(Find("txtSource").twips, scale).right(), right);
-    EXPECT_EQ(ScaleRect(Find("txtDest").twips, scale).right(), right);
-    EXPECT_EQ(ScaleRect(Find("Label2").twips, scale).top,
-              ScaleRect(Find("txtSource").twips, scale).top);
-    EXPECT_EQ(ScaleRect(Find("Label3").twips, scale).top,
-              ScaleRect(Find("txtDest").twips, scale).top);
+    const auto& [label1, label2, source, label3, dest, go] = at;
+    EXPECT_EQ(source.right(), label1.right());
+    EXPECT_EQ(dest.right(), label1.right());
+    EXPECT_EQ(label2.top, source.top);
+    EXPECT_EQ(label3.top, dest.top);
   }
 }
 
 TEST(ChooseScaleTest, GivesTheSmallestFactorAtWhichAllFit) {
-  // "Destination:" at a wide font: 73 pixels where the box has 56.
-  const FitsFunction label3_needs_73 = [](const Control& control, Rect box) {
-    return std::string(control.name) != "Label3" || box.width >= 73;
-  };
-  struct Case {
-    const char* what;
-    FitsFunction fits;
+  // Each case: the one control that needs a width and height in pixels.
+  const struct {
+    const char* name;
+    int width, height;
     double want;
+  } cases[] = {
+      {"cmdGo", 0, 0, 1.0},  // Everything fits at once.
+      // "Destination:" at a wide font: 73 pixels where the box has 56.
+      {"Label3", 73, 0, 1.3},
+      {"txtSource", 0, 24, 1.25},
+      {"cmdGo", 100000, 0, kMaxScale},  // Never fits.
   };
-  const Case cases[] = {
-      {"everything fits", [](const Control&, Rect) { return true; }, 1.0},
-      {"nothing ever fits", [](const Control&, Rect) { return false; },
-       kMaxScale},
-      {"one caption is wide", label3_needs_73, 1.3},
-      {"a field needs 24 pixels",
-       [](const Control& control, Rect box) {
-         return control.kind != Kind::kTextBox || box.height >= 24;
-       },
-       1.25},
-  };
-  for (const Case& c : cases) {
-    EXPECT_DOUBLE_EQ(ChooseScale(c.fits), c.want) << c.what;
+  for (const auto& c : cases) {
+    const auto fits = [&c](const Control& control, Rect box) {
+      return c.name != std::string(control.name) ||
+             (box.width >= c.width && box.height >= c.height);
+    };
+    EXPECT_DOUBLE_EQ(ChooseScale(fits), c.want) << c.name;
   }
 }
 
