@@ -9,6 +9,7 @@
 #include <cctype>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "services/error.h"
 #include "services/test_folder.h"
@@ -22,20 +23,37 @@ std::string Compact(const std::string& url) {
   return "[InternetShortcut]\r\nURL=" + url + "\r\n";
 }
 
+// A shortcut holding more than its address, and a URL in another section.
 std::string Full(const std::string& url) {
-  return "[{000214A0-0000-0000-C000-000000000046}]\r\nProp3=19,11\r\n"
-         "[InternetShortcut]\r\nIDList=\r\nURL=" +
-         url + "\r\nIconIndex=1\r\nHotKey=0\r\n";
+  return "[A]\r\nURL=x\r\n[InternetShortcut]\r\nIDList=\r\nURL=" + url +
+         "\r\nIconIndex=1\r\n";
 }
 
 // The platform's separator, as the user would type it.
 const std::string kSep = NativePath("/").u8string();
 
-// Every file below `root`, by its path relative to it with "/" between the
-// names, with its bytes.
-std::map<std::string, std::string> Tree(const fs::path& root) {
-  std::map<std::string, std::string> files;
-  if (!fs::exists(root)) return files;
+#ifdef _WIN32
+// A name no ANSI code page holds, for a UTF-16 shortcut whose address none
+// holds either; being compact already, it is copied byte for byte.
+const char kOddName[] = "\xCE\xB1\xCE\xB2/\xF0\x9F\x98\x80.url";
+const std::u16string kOddText =
+    u"\uFEFF[InternetShortcut]\r\nURL=http://\u03B1.example/\u4E2D\r\n";
+const std::string kOddSource(reinterpret_cast<const char*>(kOddText.data()),
+                             2 * kOddText.size());  // Little-endian.
+const std::string kOddCopy = kOddSource;
+#else
+// A name and an address that are not valid UTF-8.
+const char kOddName[] = "caf\xE9/\xFF.url";
+const std::string kOddSource = Full("http://\xE9/");
+const std::string kOddCopy = Compact("http://\xE9/");
+#endif
+
+// Files by their path below a folder, with "/" between the names, with
+// their bytes.
+using Files = std::map<std::string, std::string>;
+
+Files Tree(const fs::path& root) {
+  Files files;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     if (entry.is_regular_file()) {
       files[fs::relative(entry.path(), root).generic_u8string()] =
@@ -61,208 +79,173 @@ TEST(CompressionRunTest, MirrorsTheTreeWithOnlyTheAddress) {
   source.Write("News/b.url", Full("http://b/"));
   source.Write("News/Daily/c.url", Full("http://c/"));
   source.Write("Other/b.url", "[InternetShortcut]\r\nIconFile=x\r\n");
+  source.Write(fs::u8path(kOddName), kOddSource);
   source.Write("notes.txt", "not a shortcut");
-  source.Write("Empty/readme.txt", "");
   const auto before = Tree(source.path());
-  const std::map<std::string, std::string> expected = {
-      {"a.url", Compact("http://a/")},
-      {"News/b.url", Compact("http://b/")},
-      {"News/Daily/c.url", Compact("http://c/")},
-      {"Other/b.url", Compact("about:blank")},
+  const Files expected = {
+      {"Out/Fav/a.url", Compact("http://a/")},
+      {"Out/Fav/News/b.url", Compact("http://b/")},
+      {"Out/Fav/News/Daily/c.url", Compact("http://c/")},
+      {"Out/Fav/Other/b.url", Compact("about:blank")},
+      {std::string("Out/Fav/") + kOddName, kOddCopy},
   };
-  // With and without a separator typed at the end of either folder.
+  // With and without a separator typed at the end of either folder, and "/"
+  // typed between missing folders of the destination, which Windows takes as
+  // a separator too.
   const std::string from = source.path().u8string();
   for (const std::string& s : {from, from + kSep}) {
     for (const std::string& d_suffix : {std::string(), kSep}) {
       TestFolder dest;
-      const fs::path out = dest.path() / "Out";
-      CompressionRun run(fs::u8path(s), fs::u8path(out.u8string() + d_suffix));
-      EXPECT_EQ(run.Run(), 4u);
-      EXPECT_EQ(run.done(), 4u);
-      EXPECT_EQ(Tree(out), expected) << s << " -> " << out << d_suffix;
+      const fs::path out =
+          fs::u8path(dest.path().u8string() + "/Out/Fav" + d_suffix);
+      // The second run replaces the first's copies, leaving nothing else.
+      for (int pass = 0; pass < 2; ++pass) {
+        EXPECT_EQ(FinishedMessage(CompressionRun(fs::u8path(s), out).Run()),
+                  "Compressed 5 favorites.");
+        EXPECT_EQ(Tree(dest.path()), expected) << s << " -> " << out;
+      }
     }
   }
   EXPECT_EQ(Tree(source.path()), before);
+  EXPECT_EQ(FinishedMessage(1), "Compressed 1 favorites.");  // Never singular.
 }
 
-TEST(CompressionRunTest, FindingNothingWritesNothing) {
+TEST(CompressionRunTest, CopiesDeepTrees) {
+  // Deeper than the 260 characters of Windows' file functions.
+  std::string deep;
+  for (int i = 0; i < 40; ++i) deep += "folder" + std::to_string(i) + "/";
   TestFolder source;
-  source.Write("notes.txt", "x");
+  source.Write(deep + "deep.url", Full("http://deep/"));
   TestFolder dest;
-  CompressionRun run(source.path(), dest.path() / "Out");
-  EXPECT_EQ(run.Run(), 0u);
-  EXPECT_FALSE(fs::exists(dest.path() / "Out"));
-  EXPECT_EQ(FinishedMessage(0), "Compressed 0 favorites.");
-  EXPECT_EQ(FinishedMessage(1), "Compressed 1 favorites.");
-  EXPECT_EQ(FinishedMessage(100000), "Compressed 100000 favorites.");
+  EXPECT_EQ(CompressionRun(source.path(), dest.path()).Run(), 1u);
+  EXPECT_EQ(ReadBytes(dest.path() / deep / "deep.url"),
+            Compact("http://deep/"));
 }
 
-TEST(CompressionRunTest, RunningTwiceWritesTheSameCopies) {
-  TestFolder source;
-  source.Write("a.url", Full("http://a/"));
-  source.Write("x/b.url", Full("\" spaced \""));
-  TestFolder dest;
-  CompressionRun(source.path(), dest.path()).Run();
-  const auto first = Tree(dest.path());
-  CompressionRun(source.path(), dest.path()).Run();
-  EXPECT_EQ(Tree(dest.path()), first);
-  EXPECT_EQ(first.at("x/b.url"), Compact("\" spaced \""));
-}
-
-TEST(CompressionRunTest, RefusesBadFoldersBeforeWritingAnything) {
+// Every failure names its path; nothing is undone, and nothing is written
+// before the folders are known to be good.
+TEST(CompressionRunTest, StopsAtTheFirstFailureKeepingWhatWasWritten) {
   TestFolder root;
-  root.Write("file.url", Full("http://a/"));
-  const fs::path out = root.path() / "Out";
+  const fs::path src = root.path() / "Src", out = root.path() / "Out",
+                 missing = root.path() / "missing";
+  root.Write("Src/a.url", Full("http://a/"));
+  root.Write("Src/b/c/d.url", Full("http://d/"));
+  const fs::path last = root.Write(NativePath("Src/e.url"), Full("http://e/"));
+  // A file in the way of a folder higher up is the one named.
+  const fs::path in_the_way = root.Write(NativePath("Blocked/b"), "a file");
+#ifdef _WIN32
+  // As a program holding the file open for itself alone would.
+  const HANDLE lock =
+      ::CreateFileW(last.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+#endif
   const struct {
     fs::path source, dest;
     std::string named;
+    size_t done, total;
   } cases[] = {
-      {"", out, "source"},
-      {root.path() / "missing", out, (root.path() / "missing").u8string()},
-      {root.path() / "file.url", out, (root.path() / "file.url").u8string()},
-      {root.path(), "", "destination"},
+      {"", out, "source", 0, 0},
+      {missing, out, missing.u8string(), 0, 0},
+      {last, out, last.u8string(), 0, 0},
+      {src, "", "destination", 0, 0},
+      {src, root.path() / "Blocked", "\"" + in_the_way.u8string() + "\"", 1, 3},
+#ifdef _WIN32
+      {src, root.path() / "Locked", "\"" + last.u8string() + "\"", 2, 3},
+#endif
   };
   for (const auto& c : cases) {
     CompressionRun run(c.source, c.dest);
-    EXPECT_NE(Failure(run).find(c.named), std::string::npos) << c.named;
-    EXPECT_EQ(run.done(), 0u);
+    const std::string message = Failure(run);
+    EXPECT_NE(message.find(c.named), std::string::npos) << message;
+    EXPECT_EQ(run.done(), c.done) << message;
+    EXPECT_EQ(run.total(), c.total) << message;
   }
+#ifdef _WIN32
+  ::CloseHandle(lock);
+  EXPECT_EQ(Tree(root.path() / "Locked"),
+            (Files{{"a.url", Compact("http://a/")},
+                   {"b/c/d.url", Compact("http://d/")}}));
+#endif
   EXPECT_FALSE(fs::exists(out));
-}
-
-TEST(CompressionRunTest, StopsAtTheFirstFailureKeepingWhatWasWritten) {
-  TestFolder source;
-  source.Write("a.url", Full("http://a/"));
-  source.Write("b/c.url", Full("http://c/"));
-  source.Write("d.url", Full("http://d/"));
-  TestFolder dest;
-  dest.Write("b", "a file where a folder must be");
-  CompressionRun run(source.path(), dest.path());
-  const std::string message = Failure(run);
-  EXPECT_NE(message.find((dest.path() / "b").u8string()), std::string::npos)
-      << message;
-  EXPECT_EQ(run.done(), 1u);
-  EXPECT_EQ(run.total(), 3u);
-  EXPECT_EQ(ReadBytes(dest.path() / "a.url"), Compact("http://a/"));
-  EXPECT_FALSE(fs::exists(dest.path() / "d.url"));
+  EXPECT_EQ(Tree(root.path() / "Blocked"),
+            (Files{{"a.url", Compact("http://a/")}, {"b", "a file"}}));
 }
 
 TEST(CompressionRunTest, NeverChangesSourcesEvenWhenTheyAreTheDestination) {
   TestFolder source;
   source.Write("a.url", Full("http://a/"));
-  const auto before = Tree(source.path());
-  CompressionRun same(source.path(), source.path());
-  EXPECT_NE(Failure(same).find("a.url"), std::string::npos);
+  auto expected = Tree(source.path());
+  std::vector<std::string> dests = {source.path().u8string()};
 #ifdef _WIN32
-  // The same folder spelled otherwise: letter case and separators differ.
+  // The same folder spelled otherwise, in letter case and separators.
   std::string other = source.path().u8string();
   for (char& c : other)
     c = c == '\\' ? '/' : static_cast<char>(std::toupper(c));
-  CompressionRun respelled(source.path(), fs::u8path(other));
-  EXPECT_NE(Failure(respelled).find("a.url"), std::string::npos);
+  dests.push_back(other);
 #else
-  fs::create_directory_symlink(source.path(), source.path().string() + "-link");
-  CompressionRun linked(source.path(), source.path().string() + "-link");
-  EXPECT_NE(Failure(linked).find("a.url"), std::string::npos);
-  fs::remove(source.path().string() + "-link");
+  // A link to the folder, and a folder holding a link to the shortcut.
+  TestFolder elsewhere;
+  fs::create_directory_symlink(source.path(), elsewhere.path() / "link");
+  fs::create_directory(elsewhere.path() / "holder");
+  fs::create_symlink(source.path() / "a.url",
+                     elsewhere.path() / "holder/a.url");
+  dests.push_back((elsewhere.path() / "link").string());
+  dests.push_back((elsewhere.path() / "holder").string());
 #endif
-  EXPECT_EQ(Tree(source.path()), before);
-}
+  for (const std::string& dest : dests) {
+    CompressionRun run(source.path(), fs::u8path(dest));
+    const std::string message = Failure(run);
+    EXPECT_NE(message.find(dest + kSep + "a.url"), std::string::npos)
+        << message;
+  }
+  EXPECT_EQ(Tree(source.path()), expected);
 
-TEST(CompressionRunTest, ADestinationInsideTheSourceIsTakenUpByLaterRuns) {
-  TestFolder source;
-  source.Write("a.url", Full("http://a/"));
+  // A destination inside the source: the copy made meanwhile is not listed,
+  // but the next run meets it as a source. Already compact, it is left as it
+  // is and counted, and copied one level deeper.
   const fs::path out = source.path() / "Out";
-  CompressionRun first(source.path(), out);
-  EXPECT_EQ(first.Run(), 1u);  // The copy made meanwhile is not listed.
-  const auto after_first = Tree(source.path());
-  // The next run meets its own earlier copy as a source: already compact,
-  // it is left as it is and counted, and copied one level deeper.
-  CompressionRun second(source.path(), out);
-  EXPECT_EQ(second.Run(), 2u);
-  auto expected = after_first;
-  expected["Out/Out/a.url"] = Compact("http://a/");
+  EXPECT_EQ(CompressionRun(source.path(), out).Run(), 1u);
+  EXPECT_EQ(CompressionRun(source.path(), out).Run(), 2u);
+  expected["Out/a.url"] = expected["Out/Out/a.url"] = Compact("http://a/");
   EXPECT_EQ(Tree(source.path()), expected);
 }
 
-#ifdef _WIN32
-TEST(CompressionRunTest, CopiesNamesOutsideTheCodePageAndDeepTrees) {
-  // A Unicode address, as a UTF-16 shortcut holds it.
-  const std::string address = "http://\xCE\xB1.example/\xE4\xB8\xAD";
-  std::string utf16 = "\xFF\xFE";
-  for (wchar_t c :
-       fs::u8path("[InternetShortcut]\r\nURL=" + address + "\r\n").wstring()) {
-    utf16 += static_cast<char>(c & 0xFF);
-    utf16 += static_cast<char>(c >> 8);
+// Stops the run once the search has found `found`, or once `done` are
+// written.
+struct StopAt : RunObserver {
+  StopAt(size_t found, size_t done) : stop_found(found), stop_done(done) {}
+  bool Searching(size_t found) override {
+    return (last_found = found) < stop_found;
   }
-  // Names no ANSI code page holds, and a folder path beyond 260
-  // characters.
-  const fs::path unicode = fs::u8path("\xCE\xB1\xCE\xB2/\xF0\x9F\x98\x80.url");
-  std::string deep;
-  for (int i = 0; i < 40; ++i) deep += "folder" + std::to_string(i) + "/";
-  TestFolder source;
-  source.Write(unicode, utf16);
-  source.Write(deep + "deep.url", Full("http://deep/"));
-  TestFolder dest;
-  EXPECT_EQ(CompressionRun(source.path(), dest.path()).Run(), 2u);
-  EXPECT_EQ(ReadBytes(dest.path() / unicode), utf16);
-  EXPECT_EQ(ReadBytes(dest.path() / deep / "deep.url"),
-            Compact("http://deep/"));
-}
-
-TEST(CompressionRunTest, ASourceOpenElsewhereWithoutSharingStopsTheRun) {
-  TestFolder source;
-  source.Write("a.url", Full("http://a/"));
-  const fs::path locked = source.Write("b.url", Full("http://b/"));
-  source.Write("c.url", Full("http://c/"));
-  // As a program holding the file open for itself alone would.
-  const HANDLE lock =
-      ::CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-  TestFolder dest;
-  CompressionRun run(source.path(), dest.path());
-  const std::string message = Failure(run);
-  ::CloseHandle(lock);
-  EXPECT_NE(message.find(locked.u8string()), std::string::npos) << message;
-  EXPECT_EQ(run.done(), 1u);
-  EXPECT_EQ(
-      Tree(dest.path()),
-      (std::map<std::string, std::string>{{"a.url", Compact("http://a/")}}));
-}
-#else
-TEST(CompressionRunTest, CopiesNamesAndAddressesThatAreNotUtf8) {
-  TestFolder source;
-  source.Write("caf\xE9/\xFF.url", Full("http://\xE9/"));
-  TestFolder dest;
-  EXPECT_EQ(CompressionRun(source.path(), dest.path()).Run(), 1u);
-  EXPECT_EQ(ReadBytes(dest.path() / "caf\xE9/\xFF.url"),
-            Compact("http://\xE9/"));
-}
-#endif
-
-// Stops the run once `limit` shortcuts are done.
-class StopAfter : public RunObserver {
- public:
-  explicit StopAfter(size_t limit) : limit_(limit) {}
-  bool Searching(size_t found) override { return last_found = found, true; }
-  bool Compressing(size_t done, size_t) override { return done < limit_; }
-  size_t last_found = 0;
-
- private:
-  size_t limit_;
+  bool Compressing(size_t done, size_t) override { return done < stop_done; }
+  size_t stop_found, stop_done, last_found = 0;
 };
 
-TEST(CompressionRunTest, AnObserverSeesProgressAndCanStop) {
-  TestFolder source;
-  for (int i = 0; i < 5; ++i) source.Write(std::to_string(i) + ".url", "");
-  TestFolder dest;
-  StopAfter observer(2);
-  CompressionRun run(source.path(), dest.path(), &observer);
-  EXPECT_EQ(run.Run(), 2u);
-  EXPECT_TRUE(run.cancelled());
-  EXPECT_EQ(observer.last_found, 5u);
-  EXPECT_EQ(Tree(dest.path()).size(), 2u);
+TEST(CompressionRunTest, WritesOnlyAsFarAsTheObserverLetsIt) {
+  const struct {
+    int shortcuts;
+    size_t stop_found, stop_done, found, written;
+  } cases[] = {
+      {5, 3, 9, 3, 0},  // Stopped while searching.
+      {5, 9, 2, 5, 2},  // Stopped while writing: what is written stays.
+      {0, 9, 9, 0, 0},  // Nothing found: not even the folder is made.
+  };
+  for (const auto& c : cases) {
+    TestFolder source;
+    source.Write("notes.txt", "");
+    for (int i = 0; i < c.shortcuts; ++i) {
+      source.Write(std::to_string(i) + ".url", "");
+    }
+    TestFolder dest;
+    StopAt observer(c.stop_found, c.stop_done);
+    CompressionRun run(source.path(), dest.path() / "Out", &observer);
+    EXPECT_EQ(run.Run(), c.written) << c.shortcuts << " " << c.stop_found;
+    EXPECT_EQ(run.cancelled(), c.shortcuts > 0);
+    EXPECT_EQ(observer.last_found, c.found);
+    EXPECT_EQ(Tree(dest.path()).size(), c.written);
+    EXPECT_EQ(fs::exists(dest.path() / "Out"), c.written > 0);
+  }
 }
 
 }  // namespace
