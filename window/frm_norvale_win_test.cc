@@ -200,14 +200,12 @@ TEST(ResourcesTest, CarryTheVersionAndTheManifest) {
   wchar_t program[MAX_PATH] = {};
   ::GetModuleFileNameW(nullptr, program, MAX_PATH);
   std::vector<char> info(::GetFileVersionInfoSizeW(program, nullptr));
-  ASSERT_FALSE(info.empty());
   ASSERT_TRUE(::GetFileVersionInfoW(program, 0, static_cast<DWORD>(info.size()),
                                     info.data()));
   const std::pair<const wchar_t*, const wchar_t*> versions[] = {
       {L"FileVersion", L"1.00"},
       {L"ProductVersion", L"1.00"},
-      {L"ProductName", L"Norvale"},
-  };
+      {L"ProductName", L"Norvale"}};
   for (const auto& [name, want] : versions) {
     const std::wstring key =
         L"\\StringFileInfo\\040904B0\\" + std::wstring(name);
