@@ -25,16 +25,6 @@ const std::string kShortcut =
 const std::string kCompact =
     "[InternetShortcut]\r\nURL=https://www.example.com/\r\n";
 
-// Runs and returns the Error's message, "" when the run succeeds.
-std::string Failure(CompressionRun& run) {
-  try {
-    run.Run();
-  } catch (const Error& e) {
-    return e.what();
-  }
-  return "";
-}
-
 TEST(FaultTest, AFullDiskKeepsEveryCopyWrittenBeforeItWhole) {
   if (::geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
   TestFolder source;
@@ -52,7 +42,7 @@ TEST(FaultTest, AFullDiskKeepsEveryCopyWrittenBeforeItWhole) {
   // A second run replaces existing copies, which needs room of its own.
   for (int pass = 0; pass < 2; ++pass) {
     CompressionRun run(source.path(), out);
-    const std::string message = Failure(run);
+    const std::string message = ErrorOf([&] { run.Run(); });
     EXPECT_NE(message.find(out.string()), std::string::npos) << message;
     EXPECT_NE(message.find("No space left"), std::string::npos) << message;
     EXPECT_LT(run.done(), 100u);
@@ -84,7 +74,7 @@ TEST(FaultTest, AnUnreadableSourceStopsTheRunNamingIt) {
   const bool dropped = ::geteuid() == 0;
   ASSERT_EQ(dropped ? ::seteuid(65534) : 0, 0);
   CompressionRun run(root.path() / "Src", out);
-  const std::string message = Failure(run);
+  const std::string message = ErrorOf([&] { run.Run(); });
   ASSERT_EQ(dropped ? ::seteuid(0) : 0, 0);
   EXPECT_NE(message.find(locked.string()), std::string::npos) << message;
   EXPECT_NE(message.find("Permission denied"), std::string::npos) << message;
@@ -130,7 +120,7 @@ TEST(FaultTest, PathsBeyondTheSystemLimitGiveAClearError) {
                {other.path(), too_long / "Out"}};
   for (const auto& c : cases) {
     CompressionRun run(c.source, c.dest);
-    const std::string message = Failure(run);
+    const std::string message = ErrorOf([&] { run.Run(); });
     EXPECT_NE(message.find("\"" + too_long.string()), std::string::npos)
         << message;
     EXPECT_NE(message.find("File name too long"), std::string::npos) << message;

@@ -63,16 +63,6 @@ Files Tree(const fs::path& root) {
   return files;
 }
 
-// Returns the Error message of a run, "" when it succeeds.
-std::string Failure(CompressionRun& run) {
-  try {
-    run.Run();
-  } catch (const Error& e) {
-    return e.what();
-  }
-  return "";
-}
-
 TEST(CompressionRunTest, MirrorsTheTreeWithOnlyTheAddress) {
   TestFolder source;
   source.Write("a.url", Full("http://a/"));
@@ -156,7 +146,7 @@ TEST(CompressionRunTest, StopsAtTheFirstFailureKeepingWhatWasWritten) {
   };
   for (const auto& c : cases) {
     CompressionRun run(c.source, c.dest);
-    const std::string message = Failure(run);
+    const std::string message = ErrorOf([&] { run.Run(); });
     EXPECT_NE(message.find(c.named), std::string::npos) << message;
     EXPECT_EQ(run.done(), c.done) << message;
     EXPECT_EQ(run.total(), c.total) << message;
@@ -195,7 +185,7 @@ TEST(CompressionRunTest, NeverChangesSourcesEvenWhenTheyAreTheDestination) {
 #endif
   for (const std::string& dest : dests) {
     CompressionRun run(source.path(), fs::u8path(dest));
-    const std::string message = Failure(run);
+    const std::string message = ErrorOf([&] { run.Run(); });
     EXPECT_NE(message.find(dest + kSep + "a.url"), std::string::npos)
         << message;
   }

@@ -20,17 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Returns the message of the Error `action` throws, or "" when none.
-template <typename Action>
-std::string ErrorOf(Action action) {
-  try {
-    action();
-  } catch (const Error& e) {
-    return e.what();
-  }
-  return "";
-}
-
 // The names in `folder`, sorted.
 std::vector<std::string> Names(const fs::path& folder) {
   std::vector<std::string> names;

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "services/error.h"
+
 namespace norvale {
 
 class TestFolder {
@@ -65,6 +67,18 @@ inline std::string ReadBytes(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return "<missing>";
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Returns the message of the Error `action` throws, or "" when it throws
+// none.
+template <typename Action>
+std::string ErrorOf(Action action) {
+  try {
+    action();
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "";
 }
 
 }  // namespace norvale
