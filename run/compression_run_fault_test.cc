@@ -38,6 +38,11 @@ TEST(FaultTest, AFullDiskKeepsEveryCopyWrittenBeforeItWhole) {
       0) {
     GTEST_SKIP() << "no tmpfs can be mounted here";
   }
+  // Unmounted however the test ends, before its folder is removed.
+  struct Unmount {
+    const fs::path& at;
+    ~Unmount() { ::umount(at.c_str()); }
+  } unmount{mount_point.path()};
   const fs::path out = mount_point.path() / "Out";
   // A second run replaces existing copies, which needs room of its own.
   for (int pass = 0; pass < 2; ++pass) {
@@ -58,7 +63,6 @@ TEST(FaultTest, AFullDiskKeepsEveryCopyWrittenBeforeItWhole) {
       EXPECT_EQ(copies, run.done());
     }
   }
-  ::umount(mount_point.path().c_str());
 }
 
 TEST(FaultTest, AnUnreadableSourceStopsTheRunNamingIt) {
