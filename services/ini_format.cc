@@ -142,14 +142,13 @@ bool FindValue(Units text, std::string_view section, std::string_view key,
     }
     if (line.empty()) continue;
     if (line.front() == '[') {
-      const size_t close = line.rfind(']');
-      if (close != Units::npos) {
-        // Only the first section of that name is read.
-        if (in_section) return false;
-        in_section =
-            EqualsIgnoringCase(Trim(line.substr(1, close - 1)), section);
-        continue;
-      }
+      // As Windows reads it: the name ends at the first ']', or at the line's
+      // end when there is none.
+      const Units name = line.substr(1, line.find(']', 1) - 1);
+      // Only the first section of that name is read.
+      if (in_section) return false;
+      in_section = EqualsIgnoringCase(Trim(name), section);
+      continue;
     }
     if (!in_section) continue;
     const size_t equals = line.find('=');

@@ -10,7 +10,8 @@
 namespace norvale {
 
 // Returns the value of `key` in the first section named `section` (both
-// compared without regard to ASCII case) of the INI file whose bytes are
+// compared without regard to ASCII case; a section's name ends at the first
+// "]" of its line, or at the line's end) of the INI file whose bytes are
 // `file`, or `fallback` when that section or that key is missing. A file that
 // begins with a byte-order mark (UTF-16LE, UTF-16BE, UTF-8) gives a Unicode
 // text; any other file gives its bytes as they are. Never fails.

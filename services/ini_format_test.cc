@@ -70,11 +70,13 @@ TEST(ParseIniValueTest, FollowsTheReadingRules) {
        "b#c"},
       {"key is a whole name", "[InternetShortcut]\r\nURLX=a\r\nXURL=b\r\n",
        "about:blank"},
-      {"section name to the last bracket",
-       "[InternetShortcut]x]\r\nURL=a\r\n[InternetShortcut] junk\r\nURL=b\r\n",
-       "b"},
-      {"header without bracket is a plain line",
-       "[InternetShortcut]\r\n[URL=a\r\nURL=b\r\n", "b"},
+      // As Windows reads them: a name ends at its line's first "]", or at
+      // the line's end.
+      {"section name to the first bracket", "[InternetShortcut]x]\r\nURL=a\r\n",
+       "a"},
+      {"header without bracket", "[ InternetShortcut\r\nURL=a\r\n", "a"},
+      {"header without bracket ends the section",
+       "[InternetShortcut]\r\n[URL=a\r\nURL=b\r\n", "about:blank"},
       {"double quotes removed", "[InternetShortcut]\r\nURL=\" a \"\r\n", " a "},
       {"single quotes removed", "[InternetShortcut]\r\nURL='a'\r\n", "a"},
       {"one pair only", "[InternetShortcut]\r\nURL=\"\"a\"\"\r\n", "\"a\""},
