@@ -93,14 +93,16 @@ bool MatchesPattern(std::basic_string_view<fs::path::value_type> name,
   // Greedy matching with one backtrack point for the last '*'.
   size_t n = 0, p = 0, star = std::string_view::npos, resume = 0;
   while (n < name.size()) {
-    if (p < pattern.size() &&
-        (pattern[p] == '?' || AsciiLower(static_cast<unsigned char>(
-                                  pattern[p])) == AsciiLower(Unit(name[n])))) {
-      ++n;
-      ++p;
-    } else if (p < pattern.size() && pattern[p] == '*') {
+    // A '*' in the pattern is a wildcard even where the name has one.
+    if (p < pattern.size() && pattern[p] == '*') {
       star = p++;
       resume = n;
+    } else if (p < pattern.size() &&
+               (pattern[p] == '?' ||
+                AsciiLower(static_cast<unsigned char>(pattern[p])) ==
+                    AsciiLower(Unit(name[n])))) {
+      ++n;
+      ++p;
     } else if (star != std::string_view::npos) {
       p = star + 1;
       n = ++resume;

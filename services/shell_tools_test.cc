@@ -37,6 +37,10 @@ TEST(MatchesPatternTest, MatchesWildcardsIgnoringAsciiCase) {
       {"url", "*.url", false},
       {"a.url.txt", "*.url", false},
       {"\xC3\xA9.Url", "*.url", true},
+      // A name's own wildcard characters are characters like any other.
+      {"*x.url", "*.url", true},
+      {"?*.URL", "*.url", true},
+      {"*", "*.url", false},
       {"ab", "a?", true},
       {"a", "a?", false},
       {"", "*", true},
