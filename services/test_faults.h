@@ -1,0 +1,44 @@
+// Faults a test can make this process's system calls show: reads cut short
+// or never ready, a kill in the middle of a write, a file system without
+// unnamed files or without a rename that refuses a taken name, and a failing
+// flush. faults_test.cc, linked into the test program, stands in front of
+// the C library's calls; nothing changes while no plan is in force.
+#ifndef NORVALE_SERVICES_TEST_FAULTS_H_
+#define NORVALE_SERVICES_TEST_FAULTS_H_
+
+#include <cstddef>
+
+namespace norvale {
+namespace faults {
+
+struct Plan {
+  size_t read_at_most = 0;        // When not 0, no read gives more bytes.
+  bool read_never_ready = false;  // Every read fails with EAGAIN.
+  int kill_in_write = 0;  // The nth write writes half its bytes, then the
+                          // process is killed.
+  bool no_unnamed_files = false;     // Opening with O_TMPFILE is refused.
+  bool no_noreplace_rename = false;  // renameat2 knows no flags.
+  int flush_error = 0;               // When not 0, syncfs fails with it.
+};
+
+// What was seen while a plan was in force.
+struct Seen {
+  size_t flushes = 0;
+  size_t largest_allocation = 0;  // By operator new, in bytes.
+};
+
+// Puts `plan` in force for the life of the object.
+class Scoped {
+ public:
+  explicit Scoped(const Plan& plan);
+  ~Scoped();
+  Scoped(const Scoped&) = delete;
+  Scoped& operator=(const Scoped&) = delete;
+
+  Seen seen() const;
+};
+
+}  // namespace faults
+}  // namespace norvale
+
+#endif  // NORVALE_SERVICES_TEST_FAULTS_H_
