@@ -1,5 +1,6 @@
-// The platform's file primitives, shaped so that sources are only ever read
-// and an existing file is only ever replaced whole.
+// The platform's file primitives, shaped so that sources are only ever read,
+// a copy's name only ever shows whole content, and an existing file is only
+// ever replaced whole.
 #ifndef NORVALE_SERVICES_FILE_IO_H_
 #define NORVALE_SERVICES_FILE_IO_H_
 
@@ -33,21 +34,35 @@ struct FileIdHash {
 std::optional<FileId> IdentifyFile(const std::filesystem::path& path);
 
 // Returns the whole content of the regular file `path` (a link to one is
-// followed). Throws Error when it cannot be opened or read or is not a
-// regular file; a pipe or device is never read, so this never blocks.
+// followed), holding at most about twice its size in memory however the
+// file system cuts the reads. Throws Error when it cannot be opened or read
+// or is not a regular file; a pipe or device is never read, so this never
+// blocks.
 std::string ReadWholeFile(const std::filesystem::path& path);
 
-// Creates `path`, which must not exist yet, holding `bytes`. Returns false,
-// touching nothing, when anything (even a dangling link) already stands at
-// that name. Throws Error on any other failure, after removing the file it
-// created, so a failed write never leaves a partial file.
+// Returns the content of the file at `path`, which must be a regular file
+// that may be written: not a link, a folder or a device, and not read-only
+// (also for a user, such as root, whom the system would let write it).
+// Throws Error saying why it is left as it is otherwise.
+std::string ReadReplaceableFile(const std::filesystem::path& path);
+
+// Creates `path`, which must not exist yet, holding `bytes`. The name only
+// ever shows the whole content: the bytes are written under no name, or
+// under a temporary one that no search lists, and then given `path` by a
+// call that refuses a taken name. Returns false, leaving nothing behind,
+// when anything (even a dangling link) already stands at `path`. Throws
+// Error on any other failure, leaving nothing behind either.
 bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes);
 
 // Replaces `path` as a whole with `bytes`: writes a temporary file beside it,
-// then renames it over `path`. A link at `path` is replaced, not followed.
-// Throws Error on failure, after removing the temporary file, leaving
-// whatever stood at `path` untouched.
+// then renames it over `path`. Throws Error on failure, after removing the
+// temporary file, leaving whatever stood at `path` untouched.
 void ReplaceFile(const std::filesystem::path& path, std::string_view bytes);
+
+// Makes sure that what was written below `folder` is on its disk, not only
+// in the system's memory, flushing its whole file system once. Throws
+// Error when the disk reports a failure.
+void FlushFileSystem(const std::filesystem::path& folder);
 
 }  // namespace norvale
 

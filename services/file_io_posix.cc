@@ -1,10 +1,14 @@
 // POSIX implementation of the file primitives.
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "services/error.h"
@@ -12,6 +16,14 @@
 
 namespace norvale {
 namespace {
+
+namespace fs = std::filesystem;
+
+// A read that the file system keeps answering with EAGAIN (a file locked
+// elsewhere, on some network file systems) is tried again this many times,
+// this far apart, and then reported.
+constexpr int kReadRetries = 50;
+constexpr long kReadRetryPauseNs = 10'000'000;
 
 // Closes a descriptor on every path out of a function.
 class Descriptor {
@@ -48,81 +60,61 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// Returns the rest of the open regular file `fd`, whose size fstat gave as
+// `size`, naming `path` in any Error.
+std::string ReadToEnd(int fd, off_t size, const fs::path& path) {
+  std::string content;
+  try {
+    // One byte more than the size asks for the end too, so a file read
+    // whole takes one read; the buffer grows only once it is full, so a
+    // file that grew meanwhile is read to its end in bounded memory.
+    content.resize(size > 0 ? static_cast<size_t>(size) + 1 : 4096);
+    size_t filled = 0;
+    int retries = 0;
+    for (;;) {
+      if (filled == content.size()) content.resize(content.size() * 2);
+      const ssize_t n =
+          ::read(fd, content.data() + filled, content.size() - filled);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN && retries++ < kReadRetries) {
+          const timespec pause = {0, kReadRetryPauseNs};
+          ::nanosleep(&pause, nullptr);
+          continue;
+        }
+        throw ErrnoError("Could not read", path);
+      }
+      if (n == 0) break;
+      filled += static_cast<size_t>(n);
+      // All the size promised with room to spare is the end; reads cut
+      // short before it, as network file systems give them, go on.
+      if (size > 0 && filled >= static_cast<size_t>(size) &&
+          filled < content.size()) {
+        break;
+      }
+    }
+    content.resize(filled);
+  } catch (const std::bad_alloc&) {
+    throw Error("Could not read", path, "It is too large to read");
+  } catch (const std::length_error&) {
+    throw Error("Could not read", path, "It is too large to read");
+  }
+  return content;
+}
+
 // Returns a name in the folder of `path` that does not end in ".url", so a
 // search never lists a temporary file as a shortcut.
-std::filesystem::path TemporaryName(const std::filesystem::path& path) {
+fs::path TemporaryName(const fs::path& path) {
   static std::atomic<unsigned> counter{0};
   std::string name = ".norvale-" + std::to_string(::getpid()) + "-" +
                      std::to_string(counter++) + ".tmp";
   return path.parent_path() / name;
 }
 
-}  // namespace
-
-std::optional<FileId> IdentifyFile(const std::filesystem::path& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return FileId{static_cast<uint64_t>(st.st_dev),
-                static_cast<uint64_t>(st.st_ino)};
-}
-
-std::string ReadWholeFile(const std::filesystem::path& path) {
-  // O_NONBLOCK keeps open from waiting on a pipe; such files are refused below.
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (fd.get() < 0) throw ErrnoError("Could not open", path);
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0) throw ErrnoError("Could not read", path);
-  if (!S_ISREG(st.st_mode)) {
-    throw Error("Could not read", path, "It is not a regular file");
-  }
-  // One byte more than the size asks for the end too, so a file read whole
-  // takes one read; a file that grew meanwhile is still read to its end.
-  std::string content;
-  content.resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 4096);
-  size_t filled = 0;
-  for (;;) {
-    const ssize_t n =
-        ::read(fd.get(), content.data() + filled, content.size() - filled);
-    if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      throw ErrnoError("Could not read", path);
-    }
-    filled += static_cast<size_t>(n);
-    // Having all the size promised and less than asked for means the end;
-    // anything short of the size (a short read, a file without a size such
-    // as those of /proc) is read on to the end.
-    if (n == 0 ||
-        (st.st_size > 0 && filled >= static_cast<size_t>(st.st_size) &&
-         filled < content.size())) {
-      break;
-    }
-    content.resize(content.size() * 2);
-  }
-  content.resize(filled);
-  return content;
-}
-
-bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes) {
-  // O_EXCL fails on any name that is taken, links included, so this never
-  // writes through a link or over an existing file.
-  const int raw =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (raw < 0) {
-    if (errno == EEXIST) return false;
-    throw ErrnoError("Could not write", path);
-  }
-  Descriptor fd(raw);
-  if (!WriteAll(fd.get(), bytes) || fd.Close() != 0) {
-    const int saved = errno;
-    ::unlink(path.c_str());
-    errno = saved;
-    throw ErrnoError("Could not write", path);
-  }
-  return true;
-}
-
-void ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {
-  std::filesystem::path temporary;
+// Creates a temporary file beside `path`, writes `bytes` to it and closes
+// it; returns its name. Throws Error naming `path`, leaving nothing behind.
+fs::path WriteTemporary(const fs::path& path, std::string_view bytes) {
+  fs::path temporary;
   int raw = -1;
   do {
     temporary = TemporaryName(path);
@@ -131,13 +123,147 @@ void ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {
   } while (raw < 0 && errno == EEXIST);
   if (raw < 0) throw ErrnoError("Could not write", path);
   Descriptor fd(raw);
-  if (!WriteAll(fd.get(), bytes) || fd.Close() != 0 ||
-      ::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (!WriteAll(fd.get(), bytes) || fd.Close() != 0) {
     const int saved = errno;
     ::unlink(temporary.c_str());
     errno = saved;
     throw ErrnoError("Could not write", path);
   }
+  return temporary;
+}
+
+// WriteNewFile for file systems without unnamed files (FAT, many network
+// and FUSE ones): the bytes go under a temporary name first.
+bool WriteNewFileByName(const fs::path& path, std::string_view bytes) {
+  const fs::path temporary = WriteTemporary(path, bytes);
+  bool named = ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(),
+                           RENAME_NOREPLACE) == 0;
+  // Without a rename that refuses a taken name, a link does the same; the
+  // temporary name is removed after it.
+  if (!named && (errno == EINVAL || errno == ENOSYS)) {
+    named = ::link(temporary.c_str(), path.c_str()) == 0;
+  }
+  const int saved = errno;
+  ::unlink(temporary.c_str());
+  if (named) return true;
+  if (saved == EEXIST) return false;
+  errno = saved;
+  throw ErrnoError("Could not write", path);
+}
+
+// Gives the unnamed file open as `fd` the name `path`, refusing a taken
+// name. Returns false with errno set (EEXIST for a taken name) on failure.
+bool LinkUnnamed(int fd, const fs::path& path) {
+  // Linking the descriptor itself needs a privilege on older systems; its
+  // entry in /proc works for everyone.
+  static std::atomic<bool> direct{true};
+  if (direct.load(std::memory_order_relaxed)) {
+    if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) {
+      return true;
+    }
+    if (errno != ENOENT && errno != EPERM) return false;
+  }
+  const std::string entry = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, entry.c_str(), AT_FDCWD, path.c_str(),
+               AT_SYMLINK_FOLLOW) != 0) {
+    return false;
+  }
+  direct.store(false, std::memory_order_relaxed);
+  return true;
+}
+
+}  // namespace
+
+std::optional<FileId> IdentifyFile(const fs::path& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileId{static_cast<uint64_t>(st.st_dev),
+                static_cast<uint64_t>(st.st_ino)};
+}
+
+std::string ReadWholeFile(const fs::path& path) {
+  // O_NONBLOCK keeps open from waiting on a pipe; such files are refused below.
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) throw ErrnoError("Could not open", path);
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) throw ErrnoError("Could not read", path);
+  if (!S_ISREG(st.st_mode)) {
+    throw Error("Could not read", path, "It is not a regular file");
+  }
+  return ReadToEnd(fd.get(), st.st_size, path);
+}
+
+std::string ReadReplaceableFile(const fs::path& path) {
+  Descriptor fd(
+      ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) {
+    if (errno == ELOOP) {
+      throw Error("Could not write", path,
+                  "It is a link, so it is left as it is");
+    }
+    throw ErrnoError("Could not write", path);
+  }
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) throw ErrnoError("Could not read", path);
+  if (S_ISDIR(st.st_mode)) {
+    throw Error("Could not write", path, "A folder of that name is in the way");
+  }
+  if (!S_ISREG(st.st_mode)) {
+    throw Error("Could not write", path,
+                "It is not a regular file, so it is left as it is");
+  }
+  // Root may write anything, so the mode itself is asked as well.
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+      ::faccessat(AT_FDCWD, path.c_str(), W_OK,
+                  AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
+    throw Error("Could not write", path,
+                "It is read-only, so it is left as it is");
+  }
+  return ReadToEnd(fd.get(), st.st_size, path);
+}
+
+bool WriteNewFile(const fs::path& path, std::string_view bytes) {
+  const fs::path folder = path.has_parent_path() ? path.parent_path() : ".";
+  const int raw =
+      ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (raw < 0) {
+    // EISDIR is how systems older than unnamed files refuse them.
+    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
+      return WriteNewFileByName(path, bytes);
+    }
+    throw ErrnoError("Could not write", path);
+  }
+  // An unnamed file vanishes with its descriptor, on every path out.
+  Descriptor fd(raw);
+  if (!WriteAll(fd.get(), bytes)) throw ErrnoError("Could not write", path);
+  if (!LinkUnnamed(fd.get(), path)) {
+    if (errno == EEXIST) return false;
+    throw ErrnoError("Could not write", path);
+  }
+  if (fd.Close() != 0) {
+    const int saved = errno;
+    ::unlink(path.c_str());
+    errno = saved;
+    throw ErrnoError("Could not write", path);
+  }
+  return true;
+}
+
+void ReplaceFile(const fs::path& path, std::string_view bytes) {
+  const fs::path temporary = WriteTemporary(path, bytes);
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    const int saved = errno;
+    ::unlink(temporary.c_str());
+    errno = saved;
+    throw ErrnoError("Could not write", path);
+  }
+}
+
+void FlushFileSystem(const fs::path& folder) {
+  constexpr char kAction[] = "Could not flush the copies to the disk at";
+  Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0) throw ErrnoError(kAction, folder);
+  if (::syncfs(fd.get()) != 0) throw ErrnoError(kAction, folder);
 }
 
 }  // namespace norvale

@@ -65,22 +65,6 @@ HANDLE CreateExclusive(const std::filesystem::path& path) {
                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Writes `bytes` to the newly created `handle` and closes it. On failure the
-// file is deleted again and the Error thrown names `shown`.
-void FillNewFile(Handle& handle, const std::filesystem::path& path,
-                 const std::filesystem::path& shown, std::string_view bytes) {
-  // A reserved name such as CON.url reaches a device, not a new file.
-  if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
-    handle.Close();
-    throw Error("Could not write", shown, "It is a device, not a file");
-  }
-  if (WriteAll(handle.get(), bytes) && handle.Close()) return;
-  const DWORD code = ::GetLastError();
-  if (handle.valid()) handle.Close();
-  ::DeleteFileW(LongPath(path).c_str());
-  throw WindowsError("Could not write", shown, code);
-}
-
 // Returns a name in the folder of `path` that does not end in ".url", so a
 // search never lists a temporary file as a shortcut.
 std::filesystem::path TemporaryName(const std::filesystem::path& path) {
@@ -89,6 +73,26 @@ std::filesystem::path TemporaryName(const std::filesystem::path& path) {
                             std::to_wstring(::GetCurrentProcessId()) + L"-" +
                             std::to_wstring(counter++) + L".tmp";
   return path.parent_path() / name;
+}
+
+// Creates a temporary file beside `path`, writes `bytes` to it and closes
+// it; returns its name. Throws Error naming `path`, leaving nothing behind.
+std::filesystem::path WriteTemporary(const std::filesystem::path& path,
+                                     std::string_view bytes) {
+  std::filesystem::path temporary;
+  HANDLE raw = INVALID_HANDLE_VALUE;
+  do {
+    temporary = TemporaryName(path);
+    raw = CreateExclusive(temporary);
+  } while (raw == INVALID_HANDLE_VALUE &&
+           ::GetLastError() == ERROR_FILE_EXISTS);
+  if (raw == INVALID_HANDLE_VALUE) throw LastError("Could not write", path);
+  Handle handle(raw);
+  if (WriteAll(handle.get(), bytes) && handle.Close()) return temporary;
+  const DWORD code = ::GetLastError();
+  if (handle.valid()) handle.Close();
+  ::DeleteFileW(LongPath(temporary).c_str());
+  throw WindowsError("Could not write", path, code);
 }
 
 }  // namespace
@@ -145,46 +149,48 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
   return content;
 }
 
-bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes) {
-  // CREATE_NEW fails on any name that is taken, links included, so this
-  // never writes through a link or over an existing file.
-  Handle handle(CreateExclusive(path));
-  if (!handle.valid()) {
-    const DWORD code = ::GetLastError();
-    if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) {
-      return false;
-    }
-    // A folder of that name is reported as access denied; it is taken too,
-    // and replacing it will fail with a clearer reason.
-    if (code == ERROR_ACCESS_DENIED &&
-        ::GetFileAttributesW(LongPath(path).c_str()) !=
-            INVALID_FILE_ATTRIBUTES) {
-      return false;
-    }
-    throw WindowsError("Could not write", path, code);
+std::string ReadReplaceableFile(const std::filesystem::path& path) {
+  const DWORD attributes = ::GetFileAttributesW(LongPath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    throw LastError("Could not write", path);
   }
-  FillNewFile(handle, path, path, bytes);
-  return true;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    throw Error("Could not write", path,
+                "It is a link, so it is left as it is");
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    throw Error("Could not write", path, "A folder of that name is in the way");
+  }
+  // Windows will not replace a read-only file, Wine as root would; refuse it
+  // the same way everywhere, before anything is written.
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    throw Error("Could not write", path,
+                "It is read-only, so it is left as it is");
+  }
+  return ReadWholeFile(path);
+}
+
+bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes) {
+  const std::filesystem::path temporary = WriteTemporary(path, bytes);
+  // Without MOVEFILE_REPLACE_EXISTING the move refuses a taken name, so the
+  // name shows the whole file or nothing.
+  if (::MoveFileExW(LongPath(temporary).c_str(), LongPath(path).c_str(), 0)) {
+    return true;
+  }
+  const DWORD code = ::GetLastError();
+  ::DeleteFileW(LongPath(temporary).c_str());
+  if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return false;
+  // A folder of that name is reported as access denied; it is taken too,
+  // and replacing it fails with a clearer reason.
+  if (code == ERROR_ACCESS_DENIED &&
+      ::GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES) {
+    return false;
+  }
+  throw WindowsError("Could not write", path, code);
 }
 
 void ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {
-  // Windows will not replace a read-only file, Wine as root would; refuse it
-  // the same way everywhere, before anything is written.
-  const DWORD attributes = ::GetFileAttributesW(LongPath(path).c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES &&
-      (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    throw Error("Could not write", path, "It is read-only");
-  }
-  std::filesystem::path temporary;
-  HANDLE raw = INVALID_HANDLE_VALUE;
-  do {
-    temporary = TemporaryName(path);
-    raw = CreateExclusive(temporary);
-  } while (raw == INVALID_HANDLE_VALUE &&
-           ::GetLastError() == ERROR_FILE_EXISTS);
-  if (raw == INVALID_HANDLE_VALUE) throw LastError("Could not write", path);
-  Handle handle(raw);
-  FillNewFile(handle, temporary, path, bytes);
+  const std::filesystem::path temporary = WriteTemporary(path, bytes);
   // MOVEFILE_REPLACE_EXISTING replaces a link at `path` rather than the file
   // it leads to, and fails on a folder.
   if (!::MoveFileExW(LongPath(temporary).c_str(), LongPath(path).c_str(),
@@ -193,6 +199,12 @@ void ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {
     ::DeleteFileW(LongPath(temporary).c_str());
     throw WindowsError("Could not write", path, code);
   }
+}
+
+void FlushFileSystem(const std::filesystem::path& /*folder*/) {
+  // Flushing a whole volume needs an administrator, and flushing every copy
+  // on its own made runs many times slower on a real disk; Windows users
+  // eject a removable disk before pulling it, which flushes it.
 }
 
 }  // namespace norvale

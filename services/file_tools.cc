@@ -1,5 +1,6 @@
 #include "services/file_tools.h"
 
+#include <new>
 #include <string>
 #include <system_error>
 
@@ -68,28 +69,46 @@ void FileTools::CreateFolder(const fs::path& folder) {
 IniText FileTools::ReadIniValue(const fs::path& file, std::string_view section,
                                 std::string_view key, std::string_view fallback,
                                 int /*flags*/) {
-  return ParseIniValue(ReadWholeFile(file), section, key,
-                       IniText::Bytes(fallback));
+  const std::string bytes = ReadWholeFile(file);
+  try {
+    return ParseIniValue(bytes, section, key, IniText::Bytes(fallback));
+  } catch (const std::bad_alloc&) {
+    throw Error("Could not read", file, "It is too large to read");
+  }
 }
 
 void FileTools::WriteIniValue(const fs::path& file, std::string_view section,
                               std::string_view key, const IniText& value,
-                              const PathList& sources) {
+                              const PathList& sources,
+                              const ExistingCheck& check) {
   if (!IsWritableIniValue(value)) {
     throw Error("Could not write", file,
                 "The address holds a line break, which a shortcut cannot keep");
   }
   const std::string bytes = ComposeIniFile(section, key, value);
-  // A new name cannot be a source, and creating it directly saves a rename.
+  // A new name needs no checks, which keeps a fresh destination cheap.
   if (WriteNewFile(file, bytes)) return;
-  if (const auto id = IdentifyFile(file); id && sources.Holds(*id)) {
-    // Sources are only ever read. A compact source already holding these
-    // bytes is what a later run over its own earlier copies meets.
-    if (ReadWholeFile(file) == bytes) return;
+  if (const auto id = IdentifyFile(file)) {
+    if (check) check(*id);
+    if (sources.Holds(*id)) {
+      // Sources are only ever read. A compact source already holding these
+      // bytes is what a later run over its own earlier copies meets.
+      if (ReadWholeFile(file) == bytes) return;
+      throw Error("Could not write", file,
+                  "It is one of the source shortcuts, which are never changed");
+    }
+  }
+  // Only what Norvale itself writes is replaced; anything else may be a
+  // user's full shortcut, met when the two folders are swapped.
+  const std::string existing = ReadReplaceableFile(file);
+  if (existing == bytes) return;
+  if (!existing.empty() && !IsCompactIniFile(existing, section, key)) {
     throw Error("Could not write", file,
-                "It is one of the source shortcuts, which are never changed");
+                "It holds more than a compact copy, so it is left as it is");
   }
   ReplaceFile(file, bytes);
 }
+
+void FileTools::Flush(const fs::path& folder) { FlushFileSystem(folder); }
 
 }  // namespace norvale

@@ -3,8 +3,10 @@
 #define NORVALE_SERVICES_FILE_TOOLS_H_
 
 #include <filesystem>
+#include <functional>
 #include <string_view>
 
+#include "services/file_io.h"
 #include "services/ini_text.h"
 #include "services/path_list.h"
 
@@ -43,15 +45,26 @@ class FileTools {
                        std::string_view section, std::string_view key,
                        std::string_view fallback, int flags);
 
-  // Replaces `file` whole with an INI file holding just `section` with `key`
-  // set to `value`, written so that ReadIniValue gives `value` back. The
-  // file may never be one of `sources`: if it is, nothing is written, and
-  // it is an Error unless it already holds exactly those bytes. Throws Error
-  // when the value cannot be written or the file cannot be replaced, leaving
-  // what stood there before untouched.
+  // Makes sure the copies written below `folder` are on its disk, with one
+  // flush of its whole file system. Throws Error when the disk fails.
+  void Flush(const std::filesystem::path& folder);
+
+  // Called with the identity of a file found where a copy goes, before
+  // anything is done with it; throws Error to leave it as it is.
+  using ExistingCheck = std::function<void(const FileId& existing)>;
+
+  // Makes `file` an INI file holding just `section` with `key` set to
+  // `value`, written so that ReadIniValue gives `value` back and so that its
+  // name only ever shows whole content. A file already standing there is
+  // replaced only when it is empty or holds just such a section and key;
+  // never when it is read-only, a link, or one of `sources` (unless it holds
+  // exactly these bytes already, when nothing is written), and never when
+  // `check` throws. Throws Error when the value cannot be written or the
+  // file may not or cannot be replaced, leaving what stood there untouched.
   void WriteIniValue(const std::filesystem::path& file,
                      std::string_view section, std::string_view key,
-                     const IniText& value, const PathList& sources);
+                     const IniText& value, const PathList& sources,
+                     const ExistingCheck& check = nullptr);
 
  private:
   FileTools() = default;

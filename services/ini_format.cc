@@ -202,7 +202,10 @@ bool IsWritableIniValue(const IniText& value) {
   return true;
 }
 
-std::string ComposeIniFile(std::string_view section, std::string_view key,
+namespace {
+
+// Returns the text of a file holding `section` with `key` set to `value`.
+std::u16string ComposeText(std::string_view section, std::string_view key,
                            const IniText& value) {
   std::u16string text;
   text.reserve(section.size() + key.size() + value.units().size() + 10);
@@ -219,9 +222,13 @@ std::string ComposeIniFile(std::string_view section, std::string_view key,
   text += value.units();
   if (quoted) append_ascii("\"");
   append_ascii("\r\n");
+  return text;
+}
 
+// Returns `text` as one byte per unit, or as UTF-16LE with its mark.
+std::string Encode(const std::u16string& text, bool wide) {
   std::string out;
-  if (value.form() == IniText::Form::kBytes || value.IsAscii()) {
+  if (!wide) {
     out.reserve(text.size());
     for (char16_t u : text) out.push_back(static_cast<char>(u));
     return out;
@@ -233,6 +240,25 @@ std::string ComposeIniFile(std::string_view section, std::string_view key,
     out.push_back(static_cast<char>(u >> 8));
   }
   return out;
+}
+
+}  // namespace
+
+std::string ComposeIniFile(std::string_view section, std::string_view key,
+                           const IniText& value) {
+  return Encode(ComposeText(section, key, value),
+                value.form() == IniText::Form::kUnicode && !value.IsAscii());
+}
+
+bool IsCompactIniFile(std::string_view file, std::string_view section,
+                      std::string_view key) {
+  // The value read back, composed again in the file's own form, must give
+  // the same bytes; a missing key reads as an empty value, whose composed
+  // file has the key, so it never does.
+  const IniText value = ParseIniValue(file, section, key, IniText());
+  const std::u16string text = ComposeText(section, key, value);
+  const bool wide = value.form() == IniText::Form::kUnicode;
+  return Encode(text, wide) == file;
 }
 
 }  // namespace norvale

@@ -30,6 +30,11 @@ bool IsWritableIniValue(const IniText& value);
 std::string ComposeIniFile(std::string_view section, std::string_view key,
                            const IniText& value);
 
+// Returns true when `file` is exactly what ComposeIniFile writes for
+// `section`, `key` and some value, in the one-byte or the UTF-16LE form.
+bool IsCompactIniFile(std::string_view file, std::string_view section,
+                      std::string_view key);
+
 }  // namespace norvale
 
 #endif  // NORVALE_SERVICES_INI_FORMAT_H_
