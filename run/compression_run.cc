@@ -1,10 +1,17 @@
 #include "run/compression_run.h"
 
+#include <chrono>
+#include <functional>
+#include <future>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
+#include "run/folder_field.h"
 #include "services/error.h"
+#include "services/file_io.h"
 #include "services/file_tools.h"
 #include "services/shell_tools.h"
 
@@ -19,6 +26,33 @@ constexpr std::string_view kSection = "InternetShortcut";
 constexpr std::string_view kKey = "URL";
 constexpr std::string_view kNoAddress = "about:blank";
 
+// The copies a run has written, by identity, so that no file is written
+// twice: two shortcuts can lead to one file through a linked folder or a
+// destination that ignores letter case. Identities are taken only once a
+// copy meets an existing file, so a fresh destination never pays for them.
+class EarlierCopies {
+ public:
+  explicit EarlierCopies(std::function<fs::path(size_t)> copy_of)
+      : copy_of_(std::move(copy_of)) {}
+
+  // Returns the shortcut before `index` whose copy is the file `id`.
+  std::optional<size_t> Find(const FileId& id, size_t index) {
+    for (; identified_ < index; ++identified_) {
+      if (const auto copy = IdentifyFile(copy_of_(identified_))) {
+        ids_.emplace(*copy, identified_);
+      }
+    }
+    const auto found = ids_.find(id);
+    if (found == ids_.end()) return std::nullopt;
+    return found->second;
+  }
+
+ private:
+  std::function<fs::path(size_t)> copy_of_;
+  std::unordered_map<FileId, size_t, FileIdHash> ids_;
+  size_t identified_ = 0;
+};
+
 }  // namespace
 
 CompressionRun::CompressionRun(fs::path source, fs::path destination,
@@ -30,30 +64,42 @@ CompressionRun::CompressionRun(fs::path source, fs::path destination,
 size_t CompressionRun::Run() {
   done_ = total_ = 0;
   cancelled_ = false;
-  // An empty field would mean the current folder, or below the root.
-  if (source_.empty()) {
-    throw Error("Could not start", "", "No source folder is given");
-  }
-  if (destination_.empty()) {
-    throw Error("Could not start", "", "No destination folder is given");
-  }
+  const fs::path source_folder = FolderFromField(source_, "source");
+  const fs::path destination = FolderFromField(destination_, "destination");
   ShellTools& shell = ShellTools::Instance();
   FileTools& files = FileTools::Instance();
 
   ShellTools::FoundCallback on_found;
   if (observer_ != nullptr) {
-    on_found = [this](size_t found) { return observer_->Searching(found); };
+    on_found = [this](size_t looked_at, size_t found) {
+      return observer_->Searching(looked_at, found);
+    };
   }
   PathList list;
   try {
-    list = shell.FindFiles(source_, "*.url", true, on_found);
+    list = shell.FindFiles(source_folder, "*.url", true, on_found);
   } catch (const SearchCancelled&) {
     cancelled_ = true;
     return 0;
   }
   total_ = list.count();
 
-  const size_t cut = source_.native().size();
+  const size_t cut = source_folder.native().size();
+  // The search put the source text at the front of every path, so the cut
+  // by position leaves the part below it.
+  const auto copy_of = [&](size_t index) {
+    const fs::path relative = files.TextFrom(list[index], cut + 1);
+    fs::path folder;
+    if (relative.native().find(kSeparator) != Native::npos) {
+      folder = shell.RelativeFolder(files.FolderPart(relative));
+    }
+    Native text = destination.native();
+    text += kSeparator;
+    text += folder.native();
+    text += files.FileNamePart(relative, 0).native();
+    return fs::path(std::move(text));
+  };
+  EarlierCopies earlier(copy_of);
   // Folders this run has made or found, so each is created only once.
   std::unordered_set<Native> made;
   for (size_t i = 0; i < total_; ++i) {
@@ -62,31 +108,49 @@ size_t CompressionRun::Run() {
       break;
     }
     const fs::path source = list[i];
-    // The search put the source text at the front of every path, so the
-    // cut by position leaves the part below it.
-    const fs::path relative = files.TextFrom(source, cut + 1);
-    fs::path folder;
-    if (relative.native().find(kSeparator) != Native::npos) {
-      folder = shell.RelativeFolder(files.FolderPart(relative));
-    }
-    Native target_text = destination_.native();
-    target_text += kSeparator;
-    target_text += folder.native();
-    target_text += files.FileNamePart(relative, 0).native();
-    const fs::path target(std::move(target_text));
-
+    const fs::path target = copy_of(i);
     const fs::path target_folder = files.FolderPart(target);
     if (made.insert(target_folder.native()).second) {
       files.CreateFolder(target_folder);
     }
     const IniText url =
         files.ReadIniValue(source, kSection, kKey, kNoAddress, 0);
-    files.WriteIniValue(target, kSection, kKey, url, list);
+    files.WriteIniValue(
+        target, kSection, kKey, url, list, [&](const FileId& existing) {
+          const auto first = earlier.Find(existing, i);
+          if (!first) return;
+          throw Error("Could not write", target,
+                      "The copy of \"" + list[*first].u8string() +
+                          "\" was written there earlier in "
+                          "this run, and two shortcuts cannot "
+                          "share one copy");
+        });
     ++done_;
   }
-  if (observer_ != nullptr && !cancelled_)
+  if (observer_ != nullptr && !cancelled_) {
     observer_->Compressing(done_, total_);
+  }
+  // What was written is on the disk before the run says it is done, also
+  // when it was stopped half-way.
+  if (done_ > 0) Flush(destination);
   return done_;
+}
+
+void CompressionRun::Flush(const fs::path& destination) {
+  FileTools& files = FileTools::Instance();
+  if (observer_ == nullptr) {
+    files.Flush(destination);
+    return;
+  }
+  // A slow disk, such as a USB stick, can take seconds; the observer keeps
+  // being told meanwhile, so a window showing it stays alive.
+  std::future<void> flushed = std::async(
+      std::launch::async, [&files, &destination] { files.Flush(destination); });
+  while (flushed.wait_for(std::chrono::milliseconds(20)) !=
+         std::future_status::ready) {
+    observer_->Flushing();
+  }
+  flushed.get();
 }
 
 std::string FinishedMessage(size_t count) {

@@ -14,10 +14,14 @@ namespace norvale {
 class RunObserver {
  public:
   virtual ~RunObserver() = default;
-  // The search has found `found` shortcuts so far.
-  virtual bool Searching(size_t found) = 0;
+  // The search has looked at `looked_at` files and folders and found
+  // `found` shortcuts among them so far.
+  virtual bool Searching(size_t looked_at, size_t found) = 0;
   // `done` of `total` shortcuts are written.
   virtual bool Compressing(size_t done, size_t total) = 0;
+  // Every copy is written, and the disk is being made to hold them; this
+  // can no longer be stopped.
+  virtual void Flushing() = 0;
 };
 
 class CompressionRun {
@@ -28,11 +32,12 @@ class CompressionRun {
                  std::filesystem::path destination,
                  RunObserver* observer = nullptr);
 
-  // Writes a compact copy of each shortcut below the source and returns how
-  // many it went through. Stops at the first failure and throws its Error,
-  // after which done() tells how many were written before it; nothing done
-  // is undone. Throws Error before writing anything when either folder text
-  // is empty or the source is not a readable folder.
+  // Writes a compact copy of each shortcut below the source, flushes them to
+  // the destination's disk, and returns how many it went through. Stops at
+  // the first failure and throws its Error, after which done() tells how
+  // many were written before it; nothing done is undone. Throws Error before
+  // writing anything when either folder text is empty or not a full path,
+  // or the source is not a readable folder.
   size_t Run();
 
   // Shortcuts written so far.
@@ -43,6 +48,9 @@ class CompressionRun {
   bool cancelled() const { return cancelled_; }
 
  private:
+  // Flushes the destination's file system, telling the observer meanwhile.
+  void Flush(const std::filesystem::path& destination);
+
   std::filesystem::path source_;
   std::filesystem::path destination_;
   RunObserver* observer_;

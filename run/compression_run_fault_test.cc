@@ -1,9 +1,10 @@
 // Runs on real folders that fail: a full disk, an unreadable source, paths
-// beyond the system's limit. Each must stop with an error naming the path
-// and lose nothing.
+// beyond the system's limit, a kill half-way, a disk that cannot flush. Each
+// must stop with an error naming the path and lose nothing.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -12,6 +13,7 @@
 
 #include "run/compression_run.h"
 #include "services/error.h"
+#include "services/test_faults.h"
 #include "services/test_folder.h"
 
 namespace norvale {
@@ -62,6 +64,81 @@ TEST(FaultTest, AFullDiskKeepsEveryCopyWrittenBeforeItWhole) {
     if (pass == 0) {
       EXPECT_EQ(copies, run.done());
     }
+  }
+}
+
+// A run killed in the middle of writing a copy, on every kind of file
+// system, leaves only whole copies under names a search lists; the next run
+// completes over what it left.
+TEST(FaultTest, AKilledRunLeavesOnlyWholeCopies) {
+  TestFolder source;
+  for (int i = 0; i < 6; ++i) {
+    source.Write(
+        "F" + std::to_string(i % 2) + "/s" + std::to_string(i) + ".url",
+        kShortcut);
+  }
+  const faults::Plan file_systems[] = {
+      {},
+      {.no_unnamed_files = true},
+      {.no_unnamed_files = true, .no_noreplace_rename = true},
+  };
+  for (const faults::Plan& file_system : file_systems) {
+    for (int kill_at : {1, 4}) {
+      SCOPED_TRACE(std::to_string(file_system.no_unnamed_files) +
+                   std::to_string(file_system.no_noreplace_rename) + " " +
+                   std::to_string(kill_at));
+      TestFolder dest;
+      const pid_t child = ::fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        faults::Plan plan = file_system;
+        plan.kill_in_write = kill_at;
+        faults::Scoped faults(plan);
+        CompressionRun(source.path(), dest.path()).Run();
+        ::_exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+      size_t copies = 0;
+      for (const auto& entry : fs::recursive_directory_iterator(dest.path())) {
+        if (entry.path().extension() != ".url") continue;
+        EXPECT_EQ(ReadBytes(entry.path()), kCompact) << entry;
+        ++copies;
+      }
+      EXPECT_EQ(copies, static_cast<size_t>(kill_at - 1));
+      EXPECT_EQ(CompressionRun(source.path(), dest.path()).Run(), 6u);
+    }
+  }
+}
+
+// "Finished" is shown once the copies are on the disk: one flush of the
+// destination's file system per run, whose failure is reported.
+TEST(FaultTest, ARunFlushesItsCopiesOnceAndReportsAFailingDisk) {
+  TestFolder source;
+  for (int i = 0; i < 3; ++i) {
+    source.Write("s" + std::to_string(i) + ".url", kShortcut);
+  }
+  struct : RunObserver {
+    bool Searching(size_t, size_t) override { return true; }
+    bool Compressing(size_t, size_t) override { return true; }
+    void Flushing() override {}
+  } observer;
+  for (RunObserver* watching : {static_cast<RunObserver*>(nullptr),
+                                static_cast<RunObserver*>(&observer)}) {
+    TestFolder dest;
+    {
+      faults::Scoped faults({});
+      EXPECT_EQ(CompressionRun(source.path(), dest.path(), watching).Run(), 3u);
+      EXPECT_EQ(faults.seen().flushes, 1u);
+    }
+    faults::Scoped faults({.flush_error = EIO});
+    CompressionRun run(source.path(), dest.path(), watching);
+    const std::string message = ErrorOf([&] { run.Run(); });
+    EXPECT_NE(message.find("\"" + dest.path().string() + "\""),
+              std::string::npos)
+        << message;
+    EXPECT_NE(message.find("Input/output error"), std::string::npos) << message;
   }
 }
 

@@ -16,10 +16,7 @@
 #include "services/shell_tools.h"
 
 namespace norvale {
-namespace {
 
-// Returns the home folder as the bytes the system gave, so that a name that
-// is not valid UTF-8 survives; empty when none is known.
 std::string HomeFolder() {
   const char* home = std::getenv("HOME");
   if (home != nullptr && *home != '\0') return home;
@@ -27,8 +24,6 @@ std::string HomeFolder() {
   if (entry != nullptr && entry->pw_dir != nullptr) return entry->pw_dir;
   return std::string();
 }
-
-}  // namespace
 
 std::filesystem::path ShellFolderPath(int csidl, std::string_view what) {
   const std::string home = HomeFolder();

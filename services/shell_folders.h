@@ -3,6 +3,7 @@
 #define NORVALE_SERVICES_SHELL_FOLDERS_H_
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace norvale {
@@ -12,6 +13,12 @@ namespace norvale {
 // exists. Throws Error, beginning with `what`, when the platform cannot
 // tell where it is.
 std::filesystem::path ShellFolderPath(int csidl, std::string_view what);
+
+#ifndef _WIN32
+// Returns the home folder as the bytes the system gave, so that a name that
+// is not valid UTF-8 survives; empty when none is known.
+std::string HomeFolder();
+#endif
 
 }  // namespace norvale
 

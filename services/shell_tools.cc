@@ -41,13 +41,19 @@ class Search {
     if (ec) throw SystemError("Could not read the folder", text, ec);
     std::vector<Native> folders;
     for (FolderEntry& entry : entries) {
-      Native child = text;
-      if (child.empty() || child.back() != kSeparator) child += kSeparator;
-      child += entry.name;
-      if (entry.kind == FileKind::kFolder) {
-        if (recursive_) folders.push_back(std::move(child));
-      } else if (entry.kind == FileKind::kFile) {
-        Consider(entry.name, std::move(child));
+      const bool folder = entry.kind == FileKind::kFolder && recursive_;
+      if (folder || (entry.kind == FileKind::kFile &&
+                     MatchesPattern(entry.name, pattern_))) {
+        Native child = text;
+        if (child.empty() || child.back() != kSeparator) child += kSeparator;
+        child += entry.name;
+        (folder ? folders : found_).push_back(std::move(child));
+      }
+      // Told of every entry, not only of matches, so that a tree of many
+      // files and few shortcuts can still be followed and stopped.
+      ++looked_at_;
+      if (on_found_ && !on_found_(looked_at_, found_.size())) {
+        throw SearchCancelled();
       }
     }
     for (const Native& folder : folders) Walk(folder);
@@ -56,16 +62,11 @@ class Search {
   std::vector<Native> Take() { return std::move(found_); }
 
  private:
-  void Consider(const Native& name, Native&& path) {
-    if (!MatchesPattern(name, pattern_)) return;
-    found_.emplace_back(std::move(path));
-    if (on_found_ && !on_found_(found_.size())) throw SearchCancelled();
-  }
-
   std::string_view pattern_;
   bool recursive_;
   const ShellTools::FoundCallback& on_found_;
   std::vector<Native> found_;
+  size_t looked_at_ = 0;
 };
 
 }  // namespace

@@ -31,9 +31,9 @@ class ShellTools {
   std::filesystem::path SpecialFolderPath(int csidl, int reserved1,
                                           int reserved2);
 
-  // Called with the number of files found so far; returning false stops
-  // the search.
-  using FoundCallback = std::function<bool(size_t found)>;
+  // Called for every file and folder the search looks at, with how many it
+  // has looked at and how many matched so far; returning false stops it.
+  using FoundCallback = std::function<bool(size_t looked_at, size_t found)>;
 
   // Returns, sorted, the regular files (and links to regular files) in
   // `folder` whose names match `pattern` ('*' and '?' wildcards, ASCII case

@@ -49,7 +49,7 @@ bool RunProgress::update(const QString &label, int maximum, int value) {
   return !m_dialog->wasCanceled();
 }
 
-bool RunProgress::Searching(size_t found) {
+bool RunProgress::Searching(size_t /*looked_at*/, size_t found) {
   if (!due()) return true;
   // A range of 0 to 0 shows a busy bar: the total is not known yet.
   return update(
@@ -62,4 +62,10 @@ bool RunProgress::Compressing(size_t done, size_t total) {
   return update(
       QObject::tr("Compressing favorites...\n%1 of %2").arg(done).arg(total),
       fitting(total, total), fitting(done, total));
+}
+
+void RunProgress::Flushing() {
+  if (!due()) return;
+  // Every copy is written by now; a press of Cancel changes nothing.
+  update(QObject::tr("Saving the copies to the disk..."), 0, 0);
 }

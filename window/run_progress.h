@@ -20,8 +20,9 @@ class RunProgress : public norvale::RunObserver {
                        int paintEveryMs = 50);
   ~RunProgress() override;
 
-  bool Searching(size_t found) override;
+  bool Searching(size_t looked_at, size_t found) override;
   bool Compressing(size_t done, size_t total) override;
+  void Flushing() override;
 
   // Returns the dialog once it has been shown, else null.
   QProgressDialog *dialog() const { return m_dialog; }

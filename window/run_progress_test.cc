@@ -11,11 +11,13 @@
 
 namespace {
 
-// A source of `count` shortcuts in a few folders.
-void fill(const norvale::TestFolder &source, int count) {
+// A source of `count` files named `*.extension` in a few folders.
+void fill(const norvale::TestFolder &source, int count,
+          const std::string &extension = "url") {
   for (int i = 0; i < count; ++i) {
     source.Write(
-        "F" + std::to_string(i % 4) + "/s" + std::to_string(i) + ".url",
+        "F" + std::to_string(i % 4) + "/s" + std::to_string(i) + "." +
+            extension,
         "[InternetShortcut]\r\nURL=http://a/" + std::to_string(i) + "\r\n");
   }
 }
@@ -37,18 +39,26 @@ class RunProgressTest : public QObject {
   }
 
   void cancelStopsAfterTheShortcutInHand_data() {
+    QTest::addColumn<QString>("extension");
     QTest::addColumn<QString>("phase");
     QTest::addColumn<size_t>("total");
-    QTest::newRow("while looking") << "Looking for shortcuts..." << size_t{0};
+    QTest::newRow("while looking") << "url"
+                                   << "Looking for shortcuts..." << size_t{0};
+    // A tree of many files and no shortcut, such as a home folder.
+    QTest::newRow("while looking among other files")
+        << "txt"
+        << "Looking for shortcuts..." << size_t{0};
     QTest::newRow("while compressing")
+        << "url"
         << "Compressing favorites..." << size_t{400};
   }
 
   void cancelStopsAfterTheShortcutInHand() {
+    QFETCH(QString, extension);
     QFETCH(QString, phase);
     QFETCH(size_t, total);
     norvale::TestFolder source, dest;
-    fill(source, 400);
+    fill(source, 400, extension.toStdString());
     QWidget window;
     // Shown at once and painted at every step, so each phase is met.
     RunProgress progress(&window, 0, 0);

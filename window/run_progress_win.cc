@@ -41,7 +41,7 @@ bool RunProgressWin::Due() {
   return true;
 }
 
-bool RunProgressWin::Searching(size_t found) {
+bool RunProgressWin::Searching(size_t /*looked_at*/, size_t found) {
   if (!Due()) return true;
   return Update(
       L"Looking for shortcuts...\n" + std::to_wstring(found) + L" found so far",
@@ -53,6 +53,12 @@ bool RunProgressWin::Compressing(size_t done, size_t total) {
   return Update(L"Compressing favorites...\n" + std::to_wstring(done) +
                     L" of " + std::to_wstring(total),
                 Fitting(total, total), Fitting(done, total));
+}
+
+void RunProgressWin::Flushing() {
+  if (!Due()) return;
+  // Every copy is written by now; a press of Cancel changes nothing.
+  Update(L"Saving the copies to the disk...", 0, 0);
 }
 
 void RunProgressWin::Create() {

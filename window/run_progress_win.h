@@ -22,8 +22,9 @@ class RunProgressWin : public norvale::RunObserver {
   RunProgressWin(const RunProgressWin&) = delete;
   RunProgressWin& operator=(const RunProgressWin&) = delete;
 
-  bool Searching(size_t found) override;
+  bool Searching(size_t looked_at, size_t found) override;
   bool Compressing(size_t done, size_t total) override;
+  void Flushing() override;
 
   // Returns the progress window once it has been shown, else null.
   HWND window() const { return window_; }

@@ -12,7 +12,7 @@ namespace {
 TEST(RunProgressWinTest, AShortRunSeesNothing) {
   frmNorvale form(::GetModuleHandleW(nullptr));
   RunProgressWin progress(form.hwnd(), 60000, 0);
-  EXPECT_TRUE(progress.Searching(1));
+  EXPECT_TRUE(progress.Searching(1, 1));
   EXPECT_TRUE(progress.Compressing(1, 2));
   EXPECT_EQ(progress.window(), nullptr);
 }
@@ -31,7 +31,7 @@ TEST(RunProgressWinTest, HoldsTheWindowUntilTheRunEndsOrIsCancelled) {
     form.Show(SW_SHOWNORMAL);
     {
       RunProgressWin progress(form.hwnd(), 0, 0);
-      EXPECT_TRUE(progress.Searching(5));
+      EXPECT_TRUE(progress.Searching(5, 5));
       ASSERT_NE(progress.window(), nullptr);
       EXPECT_TRUE(::IsWindowVisible(progress.window()));
       EXPECT_FALSE(::IsWindowEnabled(form.hwnd()));
