@@ -54,7 +54,7 @@ std::string WindowsReason(DWORD code) {
 
 Error::Error(std::string_view action, const std::filesystem::path& path,
              std::string_view reason)
-    : std::runtime_error(Compose(action, path, reason)), path_(path) {}
+    : std::runtime_error(Compose(action, path, reason)) {}
 
 Error SystemError(std::string_view action, const std::filesystem::path& path,
                   std::error_code code) {

@@ -17,12 +17,6 @@ class Error : public std::runtime_error {
  public:
   Error(std::string_view action, const std::filesystem::path& path,
         std::string_view reason);
-
-  // The path the failure is about.
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
 };
 
 // Returns an Error whose reason is the operating system's text for `code`.

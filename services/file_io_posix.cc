@@ -7,12 +7,11 @@
 
 #include <atomic>
 #include <cerrno>
-#include <new>
-#include <stdexcept>
 #include <string>
 
 #include "services/error.h"
 #include "services/file_io.h"
+#include "services/file_reading.h"
 
 namespace norvale {
 namespace {
@@ -62,44 +61,23 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 // Returns the rest of the open regular file `fd`, whose size fstat gave as
 // `size`, naming `path` in any Error.
-std::string ReadToEnd(int fd, off_t size, const fs::path& path) {
-  std::string content;
-  try {
-    // One byte more than the size asks for the end too, so a file read
-    // whole takes one read; the buffer grows only once it is full, so a
-    // file that grew meanwhile is read to its end in bounded memory.
-    content.resize(size > 0 ? static_cast<size_t>(size) + 1 : 4096);
-    size_t filled = 0;
-    int retries = 0;
-    for (;;) {
-      if (filled == content.size()) content.resize(content.size() * 2);
-      const ssize_t n =
-          ::read(fd, content.data() + filled, content.size() - filled);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN && retries++ < kReadRetries) {
+std::string ReadDescriptor(int fd, off_t size, const fs::path& path) {
+  int retries = 0;
+  return ReadToEnd(
+      static_cast<uint64_t>(size),
+      [&](char* into, size_t room) {
+        for (;;) {
+          const ssize_t n = ::read(fd, into, room);
+          if (n >= 0) return static_cast<size_t>(n);
+          if (errno == EINTR) continue;
+          if (errno != EAGAIN || retries++ >= kReadRetries) {
+            throw ErrnoError("Could not read", path);
+          }
           const timespec pause = {0, kReadRetryPauseNs};
           ::nanosleep(&pause, nullptr);
-          continue;
         }
-        throw ErrnoError("Could not read", path);
-      }
-      if (n == 0) break;
-      filled += static_cast<size_t>(n);
-      // All the size promised with room to spare is the end; reads cut
-      // short before it, as network file systems give them, go on.
-      if (size > 0 && filled >= static_cast<size_t>(size) &&
-          filled < content.size()) {
-        break;
-      }
-    }
-    content.resize(filled);
-  } catch (const std::bad_alloc&) {
-    throw Error("Could not read", path, "It is too large to read");
-  } catch (const std::length_error&) {
-    throw Error("Could not read", path, "It is too large to read");
-  }
-  return content;
+      },
+      path);
 }
 
 // Returns a name in the folder of `path` that does not end in ".url", so a
@@ -190,7 +168,7 @@ std::string ReadWholeFile(const fs::path& path) {
   if (!S_ISREG(st.st_mode)) {
     throw Error("Could not read", path, "It is not a regular file");
   }
-  return ReadToEnd(fd.get(), st.st_size, path);
+  return ReadDescriptor(fd.get(), st.st_size, path);
 }
 
 std::string ReadReplaceableFile(const fs::path& path) {
@@ -219,7 +197,7 @@ std::string ReadReplaceableFile(const fs::path& path) {
     throw Error("Could not write", path,
                 "It is read-only, so it is left as it is");
   }
-  return ReadToEnd(fd.get(), st.st_size, path);
+  return ReadDescriptor(fd.get(), st.st_size, path);
 }
 
 bool WriteNewFile(const fs::path& path, std::string_view bytes) {

@@ -9,6 +9,7 @@
 
 #include "services/error.h"
 #include "services/file_io.h"
+#include "services/file_reading.h"
 #include "services/long_path_win.h"
 
 namespace norvale {
@@ -126,27 +127,19 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
   if (!::GetFileSizeEx(handle.get(), &size)) {
     throw LastError("Could not read", path);
   }
-  // One byte more than the size asks for the end too; a file that grew
-  // meanwhile is still read to its end.
-  std::string content;
-  content.resize(size.QuadPart > 0 ? static_cast<size_t>(size.QuadPart) + 1
-                                   : 4096);
-  size_t filled = 0;
-  for (;;) {
-    const size_t room = content.size() - filled;
-    const DWORD ask =
-        static_cast<DWORD>(room < 0x40000000u ? room : 0x40000000u);
-    DWORD got = 0;
-    if (!::ReadFile(handle.get(), content.data() + filled, ask, &got,
-                    nullptr)) {
-      throw LastError("Could not read", path);
-    }
-    filled += got;
-    if (got == 0) break;
-    if (filled == content.size()) content.resize(content.size() * 2);
-  }
-  content.resize(filled);
-  return content;
+  return ReadToEnd(
+      static_cast<uint64_t>(size.QuadPart),
+      [&](char* into, size_t room) {
+        // ReadFile takes at most a DWORD's worth at a time.
+        const DWORD ask =
+            static_cast<DWORD>(room < 0x40000000u ? room : 0x40000000u);
+        DWORD got = 0;
+        if (!::ReadFile(handle.get(), into, ask, &got, nullptr)) {
+          throw LastError("Could not read", path);
+        }
+        return static_cast<size_t>(got);
+      },
+      path);
 }
 
 std::string ReadReplaceableFile(const std::filesystem::path& path) {

@@ -23,7 +23,6 @@ class IniText {
 
   Form form() const { return form_; }
   const std::u16string& units() const { return units_; }
-  bool empty() const { return units_.empty(); }
 
   // Returns true when every unit is below 0x80, so the bytes and the
   // Unicode forms spell the text the same way.

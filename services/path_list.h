@@ -26,8 +26,6 @@ class PathList {
   std::filesystem::path operator[](size_t index) const {
     return std::filesystem::path(paths_[index]);
   }
-  // The text of entry `index`.
-  const Text& text(size_t index) const { return paths_[index]; }
 
   // Returns true when `id` is the identity of one of the listed files. The
   // identities are taken once, on the first call, so a run that writes only
