@@ -1,8 +1,8 @@
 // Times Norvale's compression run against `cp -r` of the same shortcut tree,
-// and reports its peak memory and system calls per shortcut.
+// and reports its peak memory and system calls per shortcut. The trees are
+// made here, shaped like a real Favorites folder.
 //
 // usage: norvale_bench [--dir DIR] [--counts 1000,10000,100000] [--reps N]
-//                      [--maker PATH]   (or NORVALE_TREE_MAKER)
 //        norvale_bench --once SOURCE DESTINATION
 #include <spawn.h>
 #include <sys/resource.h>
@@ -16,8 +16,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "run/compression_run.h"
@@ -34,6 +37,12 @@ struct Measure {
   long peak_kib = 0;
 };
 
+// A child that failed; the trees made so far are removed before the
+// benchmark ends.
+struct ChildFailed : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 // Runs `argv` as a child process; returns its wall time and peak memory.
 Measure RunChild(const std::vector<std::string>& argv) {
   std::vector<char*> args;
@@ -44,16 +53,14 @@ Measure RunChild(const std::vector<std::string>& argv) {
   pid_t pid;
   if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) !=
       0) {
-    std::cerr << "cannot start " << argv[0] << "\n";
-    std::exit(1);
+    throw ChildFailed("cannot start " + argv[0]);
   }
   int status = 0;
   rusage usage{};
   wait4(pid, &status, 0, &usage);
   const auto stop = std::chrono::steady_clock::now();
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::cerr << argv[0] << " failed\n";
-    std::exit(1);
+    throw ChildFailed(argv[0] + " failed");
   }
   return {std::chrono::duration<double>(stop - start).count(), usage.ru_maxrss};
 }
@@ -95,6 +102,65 @@ int RunOnce(const char* source, const char* destination) {
   return 0;
 }
 
+// The text of a shortcut as a browser writes it, about 300 bytes.
+std::string FullShortcut(long n, unsigned query) {
+  const std::string host = "www.example" + std::to_string(n) + ".com";
+  const std::string page = host + "/path/" + std::to_string(n) + "/index.html";
+  return "[DEFAULT]\r\nBASEURL=https://" + page +
+         "\r\n[{000214A0-0000-0000-C000-000000000046}]\r\nProp3=19,11\r\n"
+         "[InternetShortcut]\r\nIDList=\r\nURL=https://" +
+         page + "?q=" + std::to_string(query) + "\r\nIconFile=https://" + host +
+         "/favicon.ico\r\nIconIndex=1\r\nHotKey=0\r\n"
+         "Modified=20F06BA06D07BD014D\r\n";
+}
+
+// The same as UTF-16LE with its mark, holding an address beyond ASCII, as
+// shortcuts saved with such an address are.
+std::string WideShortcut(long n, unsigned query) {
+  const std::string full = FullShortcut(n, query);
+  const size_t host = full.find("URL=https://") + 12;
+  std::u16string text = u"\uFEFF";
+  for (size_t i = 0; i < full.size(); ++i) {
+    if (i == host) text += u"caf\u00e9.";
+    text.push_back(static_cast<unsigned char>(full[i]));
+  }
+  std::string bytes;
+  for (char16_t u : text) {
+    bytes.push_back(static_cast<char>(u & 0xFF));
+    bytes.push_back(static_cast<char>(u >> 8));
+  }
+  return bytes;
+}
+
+// Writes `count` shortcuts below `root`, shaped like a real Favorites
+// folder: 40 to a folder, folders up to three deep, most of them full
+// shortcuts, one in five in UTF-16LE, and one name in six not ASCII.
+void MakeTree(const fs::path& root, long count) {
+  std::mt19937 random(4201);
+  std::vector<std::pair<fs::path, int>> folders = {{root, 0}};
+  fs::create_directories(root);
+  for (long made = 0; made < count;) {
+    auto [folder, depth] = folders[random() % folders.size()];
+    if (depth < 3 && random() % 2 == 0) {
+      folder /= (folders.size() % 4 == 0 ? "Caf\xC3\xA9s " : "Folder ") +
+                std::to_string(folders.size());
+      fs::create_directory(folder);
+      folders.emplace_back(folder, ++depth);
+    }
+    for (int i = 0; i < 40 && made < count; ++i, ++made) {
+      const std::string name =
+          (made % 6 == 0
+               ? "\xD0\x9D\xD0\xBE\xD0\xB2\xD0\xBE\xD1\x81\xD1\x82\xD0\xB8 "
+               : "Site ") +
+          std::to_string(made) + ".url";
+      const unsigned query = random();
+      std::ofstream(folder / name, std::ios::binary)
+          << (made % 5 == 0 ? WideShortcut(made, query)
+                            : FullShortcut(made, query));
+    }
+  }
+}
+
 std::vector<long> ParseCounts(const std::string& text) {
   std::vector<long> counts;
   std::stringstream in(text);
@@ -105,15 +171,13 @@ std::vector<long> ParseCounts(const std::string& text) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Bench(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--once") {
     return RunOnce(argv[2], argv[3]);
   }
   fs::path dir = "/dev/shm";
   std::vector<long> counts = {1000, 10000, 100000};
   int reps = 5;
-  fs::path maker = fs::path(argv[0]).parent_path() / "make-favorites-tree";
-  if (const char* env = std::getenv("NORVALE_TREE_MAKER")) maker = env;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string flag = argv[i], value = argv[i + 1];
     if (flag == "--dir")
@@ -122,8 +186,6 @@ int main(int argc, char** argv) {
       counts = ParseCounts(value);
     else if (flag == "--reps")
       reps = std::stoi(value);
-    else if (flag == "--maker")
-      maker = value;
     else {
       std::cerr << "unknown flag " << flag << "\n";
       return 2;
@@ -132,14 +194,21 @@ int main(int argc, char** argv) {
   const std::string self = fs::canonical("/proc/self/exe").string();
   const fs::path work = dir / ("norvale-bench-" + std::to_string(getpid()));
   fs::create_directories(work);
+  // The trees are large; they go however the benchmark ends.
+  struct RemoveWork {
+    const fs::path& work;
+    ~RemoveWork() {
+      std::error_code ec;
+      fs::remove_all(work, ec);
+    }
+  } remove_work{work};
 
   std::printf("%10s %12s %12s %7s %10s %14s\n", "shortcuts", "norvale ms",
               "cp -r ms", "ratio", "peak MiB", "syscalls/file");
   std::vector<double> medians;
   for (long count : counts) {
     const fs::path source = work / ("tree-" + std::to_string(count));
-    RunChild(
-        {"python3", maker.string(), source.string(), std::to_string(count)});
+    MakeTree(source, count);
     std::vector<double> ours, theirs;
     long peak_kib = 0;
     for (int rep = 0; rep < reps; ++rep) {
@@ -169,6 +238,14 @@ int main(int argc, char** argv) {
                 counts[i - 1], medians[i] / medians[i - 1],
                 static_cast<double>(counts[i]) / counts[i - 1]);
   }
-  fs::remove_all(work);
   return 0;
+}
+
+int main(int argc, char** argv) {
+  try {
+    return Bench(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << "\n";
+    return 1;
+  }
 }
