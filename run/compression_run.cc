@@ -153,22 +153,4 @@ void CompressionRun::Flush(const fs::path& destination) {
   flushed.get();
 }
 
-std::string FinishedMessage(size_t count) {
-  return "Compressed " + std::to_string(count) + " favorites.";
-}
-
-std::string WrittenBeforeMessage(size_t done, size_t total) {
-  if (done == 0) return "No shortcut was written.";
-  return std::to_string(done) + " of " + std::to_string(total) +
-         " shortcuts were written before this.";
-}
-
-std::string CancelledMessage(size_t done, size_t total) {
-  if (total == 0) {
-    return "Cancelled while looking for shortcuts. No shortcut was written.";
-  }
-  return "Cancelled. " + std::to_string(done) + " of " + std::to_string(total) +
-         " shortcuts were written.";
-}
-
 }  // namespace norvale

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <string>
 
 namespace norvale {
 
@@ -58,17 +57,6 @@ class CompressionRun {
   size_t total_ = 0;
   bool cancelled_ = false;
 };
-
-// Returns the text of the completion message for `count` shortcuts.
-std::string FinishedMessage(size_t count);
-
-// Returns the line, shown below a failure, that tells how many of the
-// `total` shortcuts were written before it.
-std::string WrittenBeforeMessage(size_t done, size_t total);
-
-// Returns the message for a run the user stopped after `done` of `total`
-// shortcuts; a `total` of 0 means it stopped while still looking.
-std::string CancelledMessage(size_t done, size_t total);
 
 }  // namespace norvale
 

@@ -1,13 +1,36 @@
 #include "run/folder_field.h"
 
 #include <string>
+#include <system_error>
+#include <utility>
 
 #include "services/error.h"
+#include "services/file_tools.h"
+#include "services/folder_io.h"
 #include "services/shell_folders.h"
+#include "services/shell_tools.h"
 
 namespace norvale {
 
 namespace fs = std::filesystem;
+
+DefaultFolders FindDefaultFolders() {
+  ShellTools& shell = ShellTools::Instance();
+  DefaultFolders folders;
+  folders.source = shell.SpecialFolderPath(ShellTools::kFavorites, 0, 0);
+  fs::path::string_type destination =
+      shell.SpecialFolderPath(ShellTools::kDesktopDirectory, 0, 0).native();
+  destination += fs::path::preferred_separator;
+  destination += fs::path("Compressed Favorites").native();
+  folders.destination = fs::path(std::move(destination));
+  return folders;
+}
+
+fs::path DroppedFolder(const fs::path& dropped) {
+  std::error_code ec;
+  if (KindOf(dropped, ec) != FileKind::kFile) return dropped;
+  return FileTools::Instance().FolderPart(dropped);
+}
 
 fs::path FolderFromField(const fs::path& typed, std::string_view field) {
   const std::string name(field);

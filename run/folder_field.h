@@ -1,4 +1,5 @@
-// The folder a text typed into one of the window's fields names.
+// The window's two folder fields: what they start with, what a typed text
+// names, and what a dropped file or folder puts in them.
 #ifndef NORVALE_RUN_FOLDER_FIELD_H_
 #define NORVALE_RUN_FOLDER_FIELD_H_
 
@@ -6,6 +7,21 @@
 #include <string_view>
 
 namespace norvale {
+
+struct DefaultFolders {
+  std::filesystem::path source;
+  std::filesystem::path destination;
+};
+
+// Returns the folders the fields start with: the Favorites folder, and
+// "Compressed Favorites" after the desktop folder, joined as text, so a
+// desktop path that ends in a separator keeps it. Throws Error when the
+// shell cannot tell where either is.
+DefaultFolders FindDefaultFolders();
+
+// Returns the folder to put in a field when `dropped` is dropped on it: a
+// folder itself, a file its folder.
+std::filesystem::path DroppedFolder(const std::filesystem::path& dropped);
 
 // Returns the folder that `typed`, the text of the field called `field`
 // ("source" or "destination"), names. On Linux a leading "~" alone or "~/"

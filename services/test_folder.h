@@ -1,4 +1,5 @@
-// A temporary folder for tests, removed with everything in it at the end.
+// Test helpers: a temporary folder removed with all it holds, and readers of
+// files and errors.
 #ifndef NORVALE_SERVICES_TEST_FOLDER_H_
 #define NORVALE_SERVICES_TEST_FOLDER_H_
 
@@ -18,13 +19,13 @@ namespace norvale {
 
 class TestFolder {
  public:
+  // A random name is taken only when creating it succeeds, so two tests
+  // running at once never share a folder.
   TestFolder() {
-    // A random name is taken only when creating it succeeds, so two tests
-    // running at once never share a folder.
     std::random_device random;
-    const std::filesystem::path temp = std::filesystem::temp_directory_path();
     for (int attempt = 0; attempt < 100; ++attempt) {
-      path_ = temp / ("norvale-test-" + std::to_string(random()));
+      path_ = std::filesystem::temp_directory_path() /
+              ("norvale-test-" + std::to_string(random()));
       std::error_code ec;
       if (std::filesystem::create_directory(path_, ec)) return;
     }
@@ -55,11 +56,10 @@ class TestFolder {
 
 // Returns the path spelled `text` in UTF-8, each "/" in it turned into the
 // platform's separator, so one table of cases serves every platform.
-inline std::filesystem::path NativePath(std::string_view text) {
-  std::string spelled(text);
-  std::replace(spelled.begin(), spelled.end(), '/',
+inline std::filesystem::path NativePath(std::string text) {
+  std::replace(text.begin(), text.end(), '/',
                static_cast<char>(std::filesystem::path::preferred_separator));
-  return std::filesystem::u8path(spelled);
+  return std::filesystem::u8path(text);
 }
 
 // Returns the bytes of `file`, or "<missing>" when it cannot be read.
@@ -69,8 +69,7 @@ inline std::string ReadBytes(const std::filesystem::path& file) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Returns the message of the Error `action` throws, or "" when it throws
-// none.
+// Returns the message of the Error `action` throws, or "" when none.
 template <typename Action>
 std::string ErrorOf(Action action) {
   try {

@@ -5,14 +5,12 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
-#include <exception>
-#include <optional>
-#include <string>
 
 #include "run/compression_run.h"
-#include "services/error.h"
-#include "services/shell_tools.h"
+#include "run/folder_field.h"
+#include "run/run_report.h"
 #include "window/run_progress.h"
 
 namespace layout = norvale::layout;
@@ -27,28 +25,31 @@ QString displayName(const std::filesystem::path &path) {
 
 }  // namespace
 
-frmNorvale::frmNorvale(QWidget *parent)
-    : QWidget(parent),
-      Label1(new QLabel(this)),
-      Label2(new QLabel(this)),
-      Label3(new QLabel(this)),
-      txtSource(new QLineEdit(this)),
-      txtDest(new QLineEdit(this)),
-      cmdGo(new QPushButton(this)) {
-  setWindowTitle(tr("Norvale"));
+frmNorvale::frmNorvale(QWidget *parent) : QWidget(parent) {
+  setWindowTitle(QStringLiteral("Norvale"));
   QWidget *previous = nullptr;
   for (const layout::Control &control : layout::Controls()) {
-    QWidget *widget = widgetFor(control);
-    widget->setObjectName(QLatin1String(control.name));
     const QString text = QString::fromUtf8(control.text);
-    if (auto *label = qobject_cast<QLabel *>(widget)) {
-      // Captions show exactly as written: no markup, no access keys.
-      label->setTextFormat(Qt::PlainText);
-      label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-      label->setText(text);
-      continue;
+    QWidget *widget = nullptr;
+    switch (control.kind) {
+      case layout::Kind::kLabel: {
+        // Captions show exactly as written: no markup, no access keys.
+        auto *label = new QLabel(text, this);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        widget = label;
+        break;
+      }
+      case layout::Kind::kTextBox:
+        widget = new QLineEdit(this);
+        break;
+      case layout::Kind::kButton:
+        widget = new QPushButton(text, this);
+        break;
     }
-    if (widget == cmdGo) cmdGo->setText(text);
+    widget->setObjectName(QLatin1String(control.name));
+    m_controls[control.tab_index] = widget;
+    if (control.kind == layout::Kind::kLabel) continue;
     // Labels take no focus; the others follow the table's order, and the
     // first of them has the focus when the window first shows.
     if (previous != nullptr)
@@ -57,6 +58,12 @@ frmNorvale::frmNorvale(QWidget *parent)
       widget->setFocus();
     previous = widget;
   }
+  Label1 = static_cast<QLabel *>(m_controls[layout::kLabel1]);
+  Label2 = static_cast<QLabel *>(m_controls[layout::kLabel2]);
+  Label3 = static_cast<QLabel *>(m_controls[layout::kLabel3]);
+  txtSource = static_cast<QLineEdit *>(m_controls[layout::kTxtSource]);
+  txtDest = static_cast<QLineEdit *>(m_controls[layout::kTxtDest]);
+  cmdGo = static_cast<QPushButton *>(m_controls[layout::kCmdGo]);
   Label1->setWordWrap(true);
   // Enter in a field must not start a run behind the user's back.
   cmdGo->setAutoDefault(false);
@@ -64,17 +71,6 @@ frmNorvale::frmNorvale(QWidget *parent)
 
   placeControls();
   connect(cmdGo, &QPushButton::clicked, this, &frmNorvale::cmdGo_Click);
-}
-
-QWidget *frmNorvale::widgetFor(const layout::Control &control) const {
-  const QLatin1String name(control.name);
-  if (name == QLatin1String("Label1")) return Label1;
-  if (name == QLatin1String("Label2")) return Label2;
-  if (name == QLatin1String("Label3")) return Label3;
-  if (name == QLatin1String("txtSource")) return txtSource;
-  if (name == QLatin1String("txtDest")) return txtDest;
-  if (name == QLatin1String("cmdGo")) return cmdGo;
-  return nullptr;
 }
 
 bool frmNorvale::captionFits(const layout::Control &control,
@@ -103,28 +99,22 @@ void frmNorvale::placeControls() {
   // measure only after that.
   for (const layout::Control &control : layout::Controls())
     widgetFor(control)->ensurePolished();
-  m_scale = layout::ChooseScale(
+  const double scale = layout::ChooseScale(
       [this](const layout::Control &control, layout::Rect box) {
         return captionFits(control, box);
       });
   for (const layout::Control &control : layout::Controls()) {
-    const layout::Rect box = layout::ScaleRect(control.twips, m_scale);
+    const layout::Rect box = layout::ScaleRect(control.twips, scale);
     widgetFor(control)->setGeometry(box.left, box.top, box.width, box.height);
   }
-  const layout::Rect client = layout::ClientRect(m_scale);
+  const layout::Rect client = layout::ClientRect(scale);
   setFixedSize(client.width, client.height);
 }
 
 void frmNorvale::Form_Load() {
-  norvale::ShellTools &shell = norvale::ShellTools::Instance();
-  setFieldPath(txtSource,
-               shell.SpecialFolderPath(norvale::ShellTools::kFavorites, 0, 0));
-  // Joined as text: a desktop path ending in a separator keeps it.
-  std::string destination =
-      shell.SpecialFolderPath(norvale::ShellTools::kDesktopDirectory, 0, 0)
-          .native();
-  destination += "/Compressed Favorites";
-  setFieldPath(txtDest, std::filesystem::path(destination));
+  const norvale::DefaultFolders folders = norvale::FindDefaultFolders();
+  setFieldPath(txtSource, folders.source);
+  setFieldPath(txtDest, folders.destination);
 }
 
 void frmNorvale::setFieldPath(QLineEdit *field,
@@ -146,41 +136,20 @@ void frmNorvale::cmdGo_Click() {
   // The progress dialog lets the event loop run; one run at a time.
   if (m_running) return;
   m_running = true;
-  // Built outside the try so a failure can still tell how far it got.
-  std::optional<norvale::CompressionRun> run;
-  QString failure;
-  bool failed = true;
-  size_t count = 0;
+  norvale::Message message;
   {
     RunProgress progress(this);
-    try {
-      run.emplace(fieldPath(txtSource), fieldPath(txtDest), &progress);
-      count = run->Run();
-      failed = false;
-    } catch (const norvale::Error &error) {
-      failure = QString::fromLocal8Bit(error.what());
-    } catch (const std::exception &error) {
-      failure = QString::fromLocal8Bit(error.what());
-    } catch (...) {
-      failure = tr("The run failed.");
-    }
+    norvale::CompressionRun run(fieldPath(txtSource), fieldPath(txtDest),
+                                &progress);
+    message = norvale::RunAndReport(run);
   }  // The progress dialog closes before the outcome is shown.
   m_running = false;
-  if (failed) {
-    const size_t done = run ? run->done() : 0;
-    const size_t total = run ? run->total() : 0;
-    showMessage(
-        QMessageBox::Critical, tr("Norvale"),
-        failure + QLatin1String("\n\n") +
-            QString::fromStdString(norvale::WrittenBeforeMessage(done, total)));
-  } else if (run->cancelled()) {
-    showMessage(QMessageBox::Information, tr("Norvale"),
-                QString::fromStdString(
-                    norvale::CancelledMessage(run->done(), run->total())));
-  } else {
-    showMessage(QMessageBox::Information, tr("Finished"),
-                QString::fromStdString(norvale::FinishedMessage(count)));
-  }
+  QMessageBox box(message.icon == norvale::Message::Icon::kError
+                      ? QMessageBox::Critical
+                      : QMessageBox::Information,
+                  QString::fromLocal8Bit(message.title),
+                  QString::fromLocal8Bit(message.text), QMessageBox::Ok, this);
+  box.exec();
 }
 
 void frmNorvale::closeEvent(QCloseEvent *event) {
@@ -189,10 +158,4 @@ void frmNorvale::closeEvent(QCloseEvent *event) {
     event->ignore();
   else
     QWidget::closeEvent(event);
-}
-
-void frmNorvale::showMessage(QMessageBox::Icon icon, const QString &title,
-                             const QString &text) {
-  QMessageBox box(icon, title, text, QMessageBox::Ok, this);
-  box.exec();
 }

@@ -3,9 +3,9 @@
 #ifndef NORVALE_WINDOW_FRM_NORVALE_H_
 #define NORVALE_WINDOW_FRM_NORVALE_H_
 
-#include <QMessageBox>
 #include <QString>
 #include <QWidget>
+#include <array>
 #include <filesystem>
 
 #include "window/layout.h"
@@ -29,9 +29,6 @@ class frmNorvale : public QWidget {
   // exact path Form_Load put there while the text is unchanged, else the
   // typed text in the file system's encoding.
   std::filesystem::path fieldPath(const QLineEdit *field) const;
-
-  // Returns the factor the layout was enlarged by so every caption fits.
-  double layoutScale() const { return m_scale; }
 
   QLabel *Label1;
   QLabel *Label2;
@@ -57,18 +54,18 @@ class frmNorvale : public QWidget {
   };
 
   // Returns the widget that stands for `control` in the table.
-  QWidget *widgetFor(const norvale::layout::Control &control) const;
+  QWidget *widgetFor(const norvale::layout::Control &control) const {
+    return m_controls[control.tab_index];
+  }
   // Returns whether `control`'s caption shows in full in `box`.
   bool captionFits(const norvale::layout::Control &control,
                    norvale::layout::Rect box) const;
   void placeControls();
   void setFieldPath(QLineEdit *field, const std::filesystem::path &path);
-  void showMessage(QMessageBox::Icon icon, const QString &title,
-                   const QString &text);
 
+  std::array<QWidget *, 6> m_controls;
   ShownPath m_sourceShown;
   ShownPath m_destShown;
-  double m_scale = 1.0;
   bool m_running = false;
 };
 

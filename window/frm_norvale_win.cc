@@ -1,12 +1,11 @@
 #include "window/frm_norvale_win.h"
 
-#include <exception>
-#include <optional>
 #include <string>
 
 #include "run/compression_run.h"
+#include "run/folder_field.h"
+#include "run/run_report.h"
 #include "services/error.h"
-#include "services/shell_tools.h"
 #include "window/run_progress_win.h"
 
 namespace layout = norvale::layout;
@@ -148,14 +147,14 @@ frmNorvale::frmNorvale(HINSTANCE instance, MessageBoxFunction message_box)
       throw norvale::WindowsError("Could not create the window", "",
                                   ::GetLastError());
     }
-    const std::string_view name = control.name;
-    if (name == "Label1") Label1 = hwnd;
-    if (name == "Label2") Label2 = hwnd;
-    if (name == "Label3") Label3 = hwnd;
-    if (name == "txtSource") txtSource = hwnd;
-    if (name == "txtDest") txtDest = hwnd;
-    if (name == "cmdGo") cmdGo = hwnd;
+    controls_[control.tab_index] = hwnd;
   }
+  Label1 = controls_[layout::kLabel1];
+  Label2 = controls_[layout::kLabel2];
+  Label3 = controls_[layout::kLabel3];
+  txtSource = controls_[layout::kTxtSource];
+  txtDest = controls_[layout::kTxtDest];
+  cmdGo = controls_[layout::kCmdGo];
   PlaceControls(DpiOf(hwnd_));
 }
 
@@ -167,17 +166,6 @@ frmNorvale::~frmNorvale() {
     ::DestroyWindow(hwnd_);
   }
   if (font_ != nullptr) ::DeleteObject(font_);
-}
-
-HWND frmNorvale::ControlFor(const layout::Control& control) const {
-  const std::string_view name = control.name;
-  if (name == "Label1") return Label1;
-  if (name == "Label2") return Label2;
-  if (name == "Label3") return Label3;
-  if (name == "txtSource") return txtSource;
-  if (name == "txtDest") return txtDest;
-  if (name == "cmdGo") return cmdGo;
-  return nullptr;
 }
 
 layout::Rect frmNorvale::ToDevice(const layout::Rect& box) const {
@@ -266,15 +254,9 @@ void frmNorvale::PlaceControls(UINT dpi) {
 }
 
 void frmNorvale::Form_Load() {
-  norvale::ShellTools& shell = norvale::ShellTools::Instance();
-  SetFieldText(txtSource,
-               shell.SpecialFolderPath(norvale::ShellTools::kFavorites, 0, 0));
-  // Joined as text: a desktop path ending in a backslash keeps it.
-  std::wstring destination =
-      shell.SpecialFolderPath(norvale::ShellTools::kDesktopDirectory, 0, 0)
-          .native();
-  destination += L"\\Compressed Favorites";
-  SetFieldText(txtDest, destination);
+  const norvale::DefaultFolders folders = norvale::FindDefaultFolders();
+  SetFieldText(txtSource, folders.source);
+  SetFieldText(txtDest, folders.destination);
 }
 
 std::filesystem::path frmNorvale::FieldPath(HWND field) const {
@@ -286,41 +268,19 @@ void frmNorvale::cmdGo_Click() {
   if (running_) return;
   running_ = true;
   const HCURSOR old_cursor = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
-  // Built outside the try so a failure can still tell how far it got.
-  std::optional<norvale::CompressionRun> run;
-  std::wstring failure;
-  bool failed = true;
-  size_t count = 0;
+  norvale::Message message;
   {
     RunProgressWin progress(hwnd_);
-    try {
-      run.emplace(FieldPath(txtSource), FieldPath(txtDest), &progress);
-      count = run->Run();
-      failed = false;
-    } catch (const std::exception& error) {
-      failure = WideFromUtf8(error.what());
-    } catch (...) {
-      failure = L"The run failed.";
-    }
+    norvale::CompressionRun run(FieldPath(txtSource), FieldPath(txtDest),
+                                &progress);
+    message = norvale::RunAndReport(run);
   }  // The progress window closes before the outcome is shown.
   ::SetCursor(old_cursor);
   running_ = false;
-  if (failed) {
-    const size_t done = run ? run->done() : 0;
-    const size_t total = run ? run->total() : 0;
-    message_box_(hwnd_,
-                 failure + L"\n\n" +
-                     WideFromUtf8(norvale::WrittenBeforeMessage(done, total)),
-                 L"Norvale", MB_ICONERROR | MB_OK);
-  } else if (run->cancelled()) {
-    message_box_(
-        hwnd_,
-        WideFromUtf8(norvale::CancelledMessage(run->done(), run->total())),
-        L"Norvale", MB_ICONINFORMATION | MB_OK);
-  } else {
-    message_box_(hwnd_, WideFromUtf8(norvale::FinishedMessage(count)),
-                 L"Finished", MB_ICONINFORMATION | MB_OK);
-  }
+  message_box_(hwnd_, WideFromUtf8(message.text), WideFromUtf8(message.title),
+               MB_OK | (message.icon == norvale::Message::Icon::kError
+                            ? MB_ICONERROR
+                            : MB_ICONINFORMATION));
 }
 
 void frmNorvale::Show(int show_command) {

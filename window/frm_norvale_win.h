@@ -52,13 +52,13 @@ class frmNorvale {
   // Returns the folder a run would take from `field` (txtSource or txtDest).
   std::filesystem::path FieldPath(HWND field) const;
 
-  // Returns the factor the layout was enlarged by so every caption fits.
-  double layout_scale() const { return scale_; }
   // Returns the dots per inch the layout was made for.
   UINT dpi() const { return dpi_; }
 
   // Returns the control that stands for `control` in the table.
-  HWND ControlFor(const norvale::layout::Control& control) const;
+  HWND ControlFor(const norvale::layout::Control& control) const {
+    return controls_[control.tab_index];
+  }
   // Returns the rectangle of `control` in pixels of the client area, as the
   // table, the scale and the dots per inch give it.
   norvale::layout::Rect PixelRect(
@@ -90,6 +90,7 @@ class frmNorvale {
 
   HINSTANCE instance_;
   MessageBoxFunction message_box_;
+  std::array<HWND, 6> controls_ = {};
   HWND hwnd_ = nullptr;
   HFONT font_ = nullptr;
   UINT dpi_ = 96;

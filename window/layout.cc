@@ -1,6 +1,7 @@
 #include "window/layout.h"
 
 #include <cmath>
+#include <string_view>
 
 namespace norvale {
 namespace layout {
@@ -19,6 +20,16 @@ constexpr std::array<Control, 6> kControls = {{
     {"txtDest", Kind::kTextBox, "", {1080, 1080, 5055, 285}, 4},
     {"cmdGo", Kind::kButton, "Do it now", {2160, 1560, 1935, 375}, 5},
 }};
+
+constexpr bool EveryControlAtItsPlace() {
+  for (size_t i = 0; i < kControls.size(); ++i) {
+    if (kControls[i].tab_index != static_cast<int>(i)) return false;
+  }
+  return std::string_view(kControls[kTxtSource].name) == "txtSource" &&
+         std::string_view(kControls[kTxtDest].name) == "txtDest" &&
+         std::string_view(kControls[kCmdGo].name) == "cmdGo";
+}
+static_assert(EveryControlAtItsPlace(), "controls and places disagree");
 
 int ToPixels(int twips, double scale) {
   return static_cast<int>(std::lround(twips * scale / kTwipsPerPixel));

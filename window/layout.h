@@ -26,8 +26,12 @@ struct Control {
   Kind kind;
   const char* text;  // Empty for the text boxes, whose text is the user's.
   Rect twips;
-  int tab_index;
+  int tab_index;  // Also the control's place in Controls().
 };
+
+// The place of each control in Controls(), by which front ends keep their
+// widgets and find each named one.
+enum Place : int { kLabel1, kLabel2, kTxtSource, kLabel3, kTxtDest, kCmdGo };
 
 // Twips per device-independent pixel, the reference's 96 dots per inch.
 inline constexpr int kTwipsPerPixel = 15;

@@ -2,27 +2,17 @@
 
 #include <commctrl.h>
 
-#include <limits>
+#include "window/frm_norvale_win.h"
 
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"NorvaleProgress";
 
-// Progress bars count in int; a larger tree is shown to scale.
-int Fitting(size_t value, size_t total) {
-  constexpr size_t kMax = std::numeric_limits<int>::max();
-  if (total <= kMax) return static_cast<int>(value);
-  return static_cast<int>(static_cast<double>(value) / total * kMax);
-}
-
 }  // namespace
 
-RunProgressWin::RunProgressWin(HWND owner, DWORD show_after_ms,
-                               DWORD paint_every_ms)
-    : owner_(owner),
-      show_after_ms_(show_after_ms),
-      paint_every_ms_(paint_every_ms),
-      start_(::GetTickCount()) {}
+RunProgressWin::RunProgressWin(HWND owner, std::chrono::milliseconds show_after,
+                               std::chrono::milliseconds show_every)
+    : norvale::ProgressReport(show_after, show_every), owner_(owner) {}
 
 RunProgressWin::~RunProgressWin() {
   if (window_ == nullptr) return;
@@ -31,34 +21,6 @@ RunProgressWin::~RunProgressWin() {
   ::EnableWindow(owner_, TRUE);
   ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
   ::DestroyWindow(window_);
-}
-
-bool RunProgressWin::Due() {
-  const DWORD now = ::GetTickCount() - start_;
-  if (now < show_after_ms_) return false;
-  if (window_ != nullptr && now - last_paint_ < paint_every_ms_) return false;
-  last_paint_ = now;
-  return true;
-}
-
-bool RunProgressWin::Searching(size_t /*looked_at*/, size_t found) {
-  if (!Due()) return true;
-  return Update(
-      L"Looking for shortcuts...\n" + std::to_wstring(found) + L" found so far",
-      0, 0);
-}
-
-bool RunProgressWin::Compressing(size_t done, size_t total) {
-  if (!Due()) return true;
-  return Update(L"Compressing favorites...\n" + std::to_wstring(done) +
-                    L" of " + std::to_wstring(total),
-                Fitting(total, total), Fitting(done, total));
-}
-
-void RunProgressWin::Flushing() {
-  if (!Due()) return;
-  // Every copy is written by now; a press of Cancel changes nothing.
-  Update(L"Saving the copies to the disk...", 0, 0);
 }
 
 void RunProgressWin::Create() {
@@ -139,11 +101,11 @@ void RunProgressWin::Create() {
   ::SetFocus(cancel_);
 }
 
-bool RunProgressWin::Update(const std::wstring& label, int maximum, int value) {
+bool RunProgressWin::Show(const View& view) {
   if (window_ == nullptr) Create();
   if (window_ != nullptr) {
-    ::SetWindowTextW(label_, label.c_str());
-    const bool marquee = maximum == 0;
+    ::SetWindowTextW(label_, WideFromUtf8(view.label).c_str());
+    const bool marquee = view.maximum == 0;
     if (marquee != marquee_) {
       const LONG_PTR style = ::GetWindowLongPtrW(bar_, GWL_STYLE);
       ::SetWindowLongPtrW(bar_, GWL_STYLE,
@@ -152,8 +114,8 @@ bool RunProgressWin::Update(const std::wstring& label, int maximum, int value) {
       marquee_ = marquee;
     }
     if (!marquee) {
-      ::SendMessageW(bar_, PBM_SETRANGE32, 0, maximum);
-      ::SendMessageW(bar_, PBM_SETPOS, value, 0);
+      ::SendMessageW(bar_, PBM_SETRANGE32, 0, view.maximum);
+      ::SendMessageW(bar_, PBM_SETPOS, view.value, 0);
     }
   }
   MSG message;

@@ -9,14 +9,6 @@
 
 namespace {
 
-TEST(RunProgressWinTest, AShortRunSeesNothing) {
-  frmNorvale form(::GetModuleHandleW(nullptr));
-  RunProgressWin progress(form.hwnd(), 60000, 0);
-  EXPECT_TRUE(progress.Searching(1, 1));
-  EXPECT_TRUE(progress.Compressing(1, 2));
-  EXPECT_EQ(progress.window(), nullptr);
-}
-
 // A long run shows the window and holds its owner until the run ends, and
 // each way the user can stop it, posted as the user would give it, stops it.
 TEST(RunProgressWinTest, HoldsTheWindowUntilTheRunEndsOrIsCancelled) {
@@ -30,7 +22,8 @@ TEST(RunProgressWinTest, HoldsTheWindowUntilTheRunEndsOrIsCancelled) {
     frmNorvale form(::GetModuleHandleW(nullptr));
     form.Show(SW_SHOWNORMAL);
     {
-      RunProgressWin progress(form.hwnd(), 0, 0);
+      RunProgressWin progress(form.hwnd(), std::chrono::milliseconds(0),
+                              std::chrono::milliseconds(0));
       EXPECT_TRUE(progress.Searching(5, 5));
       ASSERT_NE(progress.window(), nullptr);
       EXPECT_TRUE(::IsWindowVisible(progress.window()));

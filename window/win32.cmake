@@ -37,5 +37,5 @@ if(NORVALE_BUILD_TESTS)
     run comctl32 GTest::gtest_main version)
   # It needs a display, which Windows always has and Wine is given by
   # Xvfb; each test makes and removes its own window.
-  gtest_discover_tests(frm_norvale_win_test PROPERTIES TIMEOUT 120)
+  gtest_discover_tests(frm_norvale_win_test)
 endif()

@@ -1,0 +1,63 @@
+#include "run/progress_report.h"
+
+#include <limits>
+#include <utility>
+
+namespace norvale {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Bars count in int; a larger tree is shown to scale.
+int Fitting(size_t value, size_t total) {
+  constexpr size_t kMax = std::numeric_limits<int>::max();
+  if (total <= kMax) return static_cast<int>(value);
+  return static_cast<int>(static_cast<double>(value) / total * kMax);
+}
+
+}  // namespace
+
+ProgressReport::ProgressReport(milliseconds show_after, milliseconds show_every,
+                               Clock clock)
+    : clock_(std::move(clock)),
+      show_after_(show_after),
+      show_every_(show_every) {
+  if (!clock_) {
+    clock_ = [] {
+      return std::chrono::duration_cast<milliseconds>(
+          std::chrono::steady_clock::now().time_since_epoch());
+    };
+  }
+  start_ = clock_();
+}
+
+bool ProgressReport::Due() {
+  const milliseconds now = clock_() - start_;
+  if (now < show_after_) return false;
+  if (shown_ && now - last_shown_ < show_every_) return false;
+  shown_ = true;
+  last_shown_ = now;
+  return true;
+}
+
+bool ProgressReport::Searching(size_t looked_at, size_t found) {
+  if (!Due()) return true;
+  return Show({"Looking for shortcuts...\n" + std::to_string(found) +
+                   " found in " + std::to_string(looked_at) +
+                   " files and folders so far",
+               0, 0});
+}
+
+bool ProgressReport::Compressing(size_t done, size_t total) {
+  if (!Due()) return true;
+  return Show({"Compressing favorites...\n" + std::to_string(done) + " of " +
+                   std::to_string(total),
+               Fitting(total, total), Fitting(done, total)});
+}
+
+void ProgressReport::Flushing() {
+  // Every copy is written by now; a press of Cancel changes nothing.
+  if (Due()) Show({"Saving the copies to the disk...", 0, 0});
+}
+
+}  // namespace norvale

@@ -1,0 +1,31 @@
+// What the user is told when a run ends, the same in every front end.
+#ifndef NORVALE_RUN_RUN_REPORT_H_
+#define NORVALE_RUN_RUN_REPORT_H_
+
+#include <string>
+
+#include "run/compression_run.h"
+
+namespace norvale {
+
+// A message box: its icon, title and text. The text is UTF-8 on Windows
+// and the system's bytes elsewhere, as paths are.
+struct Message {
+  enum class Icon { kInformation, kError };
+  Icon icon;
+  std::string title;
+  std::string text;
+
+  friend bool operator==(const Message& a, const Message& b) {
+    return a.icon == b.icon && a.title == b.title && a.text == b.text;
+  }
+};
+
+// Performs `run` and returns what to tell the user: the count under
+// "Finished"; how far it got when the user stopped it; or the failure and
+// how many copies were written before it. Never throws.
+Message RunAndReport(CompressionRun& run);
+
+}  // namespace norvale
+
+#endif  // NORVALE_RUN_RUN_REPORT_H_
