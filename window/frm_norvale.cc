@@ -2,11 +2,16 @@
 
 #include <QByteArray>
 #include <QCloseEvent>
+#include <QCompleter>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
+#include <QUrl>
 
 #include "run/compression_run.h"
 #include "run/folder_field.h"
@@ -69,8 +74,45 @@ frmNorvale::frmNorvale(QWidget *parent) : QWidget(parent) {
   cmdGo->setAutoDefault(false);
   cmdGo->setDefault(false);
 
+  prepareField(txtSource, Label2);
+  prepareField(txtDest, Label3);
   placeControls();
   connect(cmdGo, &QPushButton::clicked, this, &frmNorvale::cmdGo_Click);
+}
+
+void frmNorvale::prepareField(QLineEdit *field, QLabel *label) {
+  // The caption has no "&", so being the buddy gives no access key.
+  label->setBuddy(field);
+  QString name = label->text();
+  if (name.endsWith(QLatin1Char(':'))) name.chop(1);
+  field->setAccessibleName(name);
+  // Completion only suggests; nothing is checked while the user types.
+  auto *folders = new QFileSystemModel(field);
+  folders->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
+  folders->setRootPath(QString());
+  auto *completer = new QCompleter(folders, field);
+  completer->setCaseSensitivity(Qt::CaseSensitive);
+  field->setCompleter(completer);
+  field->installEventFilter(this);
+}
+
+bool frmNorvale::eventFilter(QObject *watched, QEvent *event) {
+  auto *field = qobject_cast<QLineEdit *>(watched);
+  if (field == nullptr) return QWidget::eventFilter(watched, event);
+  if (event->type() != QEvent::DragEnter && event->type() != QEvent::DragMove &&
+      event->type() != QEvent::Drop)
+    return QWidget::eventFilter(watched, event);
+  auto *drop = static_cast<QDropEvent *>(event);
+  const QList<QUrl> urls = drop->mimeData()->urls();
+  if (urls.isEmpty() || !urls.first().isLocalFile()) return false;
+  drop->acceptProposedAction();
+  if (event->type() == QEvent::Drop) {
+    // The path's own bytes, not its text, which may not be valid UTF-8.
+    const QByteArray bytes = QByteArray::fromPercentEncoding(
+        urls.first().path(QUrl::FullyEncoded).toLatin1());
+    setFieldPath(field, norvale::DroppedFolder(bytes.toStdString()));
+  }
+  return true;
 }
 
 bool frmNorvale::captionFits(const layout::Control &control,

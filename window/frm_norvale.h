@@ -26,8 +26,8 @@ class frmNorvale : public QWidget {
   void Form_Load();
 
   // Returns the folder a run would take from txtSource or txtDest: the
-  // exact path Form_Load put there while the text is unchanged, else the
-  // typed text in the file system's encoding.
+  // exact path Form_Load or a drop put there while the text is unchanged,
+  // else the typed text in the file system's encoding.
   std::filesystem::path fieldPath(const QLineEdit *field) const;
 
   QLabel *Label1;
@@ -44,10 +44,12 @@ class frmNorvale : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent *event) override;
+  // Takes a folder or file dropped on either field.
+  bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
-  // A path as Form_Load set it, beside the text shown for it; the text
-  // alone may have lost bytes that are not valid UTF-8.
+  // A path as Form_Load or a drop set it, beside the text shown for it;
+  // the text alone may have lost bytes that are not valid UTF-8.
   struct ShownPath {
     QString text;
     std::filesystem::path path;
@@ -61,6 +63,9 @@ class frmNorvale : public QWidget {
   bool captionFits(const norvale::layout::Control &control,
                    norvale::layout::Rect box) const;
   void placeControls();
+  // Names each field after its label for screen readers, offers folders
+  // while typing, and takes drops.
+  void prepareField(QLineEdit *field, QLabel *label);
   void setFieldPath(QLineEdit *field, const std::filesystem::path &path);
 
   std::array<QWidget *, 6> m_controls;

@@ -3,17 +3,22 @@
 // run's own tests' business; here it need only be started and reported.
 #include "window/frm_norvale.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
+#include <QCompleter>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "run/compression_run.h"
 #include "services/test_folder.h"
@@ -162,6 +167,55 @@ class FrmNorvaleTest : public QObject {
     QCOMPARE(catcher.seen.size(), 2);
     QCOMPARE(catcher.seen[1], box(QMessageBox::Information, "Finished",
                                   "Compressed 1 favorites."));
+  }
+
+  // A screen reader names each field after its label; typing offers the
+  // folders, not files, that match; a folder dropped on a field is put in it
+  // with its exact bytes, and a dropped file puts its folder.
+  void fieldsSayWhatTheyAreAndHelpTyping() {
+    norvale::TestFolder root;
+    root.Write("Favorites/a.url", kShortcut);
+    root.Write("Fax.txt", "");
+    root.Write("Dropped\xff/a.url", kShortcut);
+    frmNorvale window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    for (const auto &[field, name] :
+         {std::pair{window.txtSource, "Source"},
+          std::pair{window.txtDest, "Destination"}}) {
+      QCOMPARE(
+          QAccessible::queryAccessibleInterface(field)->text(QAccessible::Name),
+          QString(name));
+    }
+    window.txtSource->setFocus();
+    // As a person types, giving the folders time to be read in the
+    // background; typing again shows what was read meanwhile.
+    for (const QChar c : QFile::decodeName(root.path().c_str()) + "/Fa") {
+      QTest::keyClicks(window.txtSource, QString(c));
+      QTest::qWait(10);
+    }
+    QAbstractItemView *popup = window.txtSource->completer()->popup();
+    const auto offered = [&] {
+      QTest::keyClick(window.txtSource, Qt::Key_Backspace);
+      QTest::keyClick(window.txtSource, Qt::Key_A);
+      return popup->isVisible() && popup->model()->rowCount() == 1 &&
+             popup->model()->index(0, 0).data().toString().startsWith("Fav");
+    };
+    QTRY_VERIFY(offered());
+    const fs::path folder = root.path() / "Dropped\xff";
+    for (const fs::path &dropped : {folder, folder / "a.url"}) {
+      QMimeData data;
+      data.setUrls({QUrl::fromEncoded(
+          "file://" + QByteArray(dropped.c_str()).toPercentEncoding("/"))});
+      QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton,
+                            Qt::NoModifier);
+      QApplication::sendEvent(window.txtDest, &enter);
+      QVERIFY(enter.isAccepted());
+      QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton,
+                      Qt::NoModifier);
+      QApplication::sendEvent(window.txtDest, &drop);
+      QCOMPARE(window.fieldPath(window.txtDest), folder);
+    }
   }
 
   // A long run shows a modal dialog whose Cancel stops it after the shortcut

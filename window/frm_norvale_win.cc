@@ -1,5 +1,10 @@
 #include "window/frm_norvale_win.h"
 
+#include <commctrl.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
 #include <string>
 
 #include "run/compression_run.h"
@@ -85,7 +90,8 @@ std::wstring WideFromUtf8(std::string_view utf8) {
   return wide;
 }
 
-frmNorvale::frmNorvale(HINSTANCE instance, MessageBoxFunction message_box)
+frmNorvale::frmNorvale(HINSTANCE instance, MessageBoxFunction message_box,
+                       const AutoCompleteFunction& auto_complete)
     : instance_(instance), message_box_(std::move(message_box)) {
   if (!message_box_) {
     message_box_ = [](HWND owner, const std::wstring& text,
@@ -155,6 +161,20 @@ frmNorvale::frmNorvale(HINSTANCE instance, MessageBoxFunction message_box)
   txtSource = controls_[layout::kTxtSource];
   txtDest = controls_[layout::kTxtDest];
   cmdGo = controls_[layout::kCmdGo];
+  // A screen reader names each field after the label just before it in the
+  // child order, which the table's order gives. The shell's completion needs
+  // COM on this thread; it only suggests, nothing is checked while the user
+  // types.
+  com_ = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  for (const HWND field : {txtSource, txtDest}) {
+    if (auto_complete) {
+      auto_complete(field, SHACF_FILESYS_DIRS);
+    } else {
+      ::SHAutoComplete(field, SHACF_FILESYS_DIRS);
+    }
+    ::DragAcceptFiles(field, TRUE);
+    ::SetWindowSubclass(field, &frmNorvale::FieldProc, 0, 0);
+  }
   PlaceControls(DpiOf(hwnd_));
 }
 
@@ -166,6 +186,28 @@ frmNorvale::~frmNorvale() {
     ::DestroyWindow(hwnd_);
   }
   if (font_ != nullptr) ::DeleteObject(font_);
+  if (com_) ::CoUninitialize();
+}
+
+LRESULT CALLBACK frmNorvale::FieldProc(HWND field, UINT message, WPARAM wparam,
+                                       LPARAM lparam, UINT_PTR, DWORD_PTR) {
+  if (message == WM_DROPFILES) {
+    // A dropped folder goes in the field as it is, a dropped file as its
+    // folder.
+    const auto drop = reinterpret_cast<HDROP>(wparam);
+    std::wstring path(::DragQueryFileW(drop, 0, nullptr, 0) + 1, L'\0');
+    path.resize(
+        ::DragQueryFileW(drop, 0, path.data(), static_cast<UINT>(path.size())));
+    ::DragFinish(drop);
+    if (!path.empty()) {
+      ::SetWindowTextW(field, norvale::DroppedFolder(path).c_str());
+    }
+    return 0;
+  }
+  if (message == WM_NCDESTROY) {
+    ::RemoveWindowSubclass(field, &frmNorvale::FieldProc, 0);
+  }
+  return ::DefSubclassProc(field, message, wparam, lparam);
 }
 
 layout::Rect frmNorvale::ToDevice(const layout::Rect& box) const {

@@ -23,11 +23,16 @@ class frmNorvale {
   using MessageBoxFunction =
       std::function<int(HWND owner, const std::wstring& text,
                         const std::wstring& title, UINT type)>;
+  // Has the shell offer completions while the user types in a field, as
+  // SHAutoComplete does; tests put their own in its place, as Wine's does
+  // nothing.
+  using AutoCompleteFunction = std::function<HRESULT(HWND field, DWORD flags)>;
 
   // Creates the window with its six controls placed, still hidden.
   // Throws norvale::Error when the system refuses to create them.
   explicit frmNorvale(HINSTANCE instance,
-                      MessageBoxFunction message_box = nullptr);
+                      MessageBoxFunction message_box = nullptr,
+                      const AutoCompleteFunction& auto_complete = nullptr);
   ~frmNorvale();
   frmNorvale(const frmNorvale&) = delete;
   frmNorvale& operator=(const frmNorvale&) = delete;
@@ -80,6 +85,9 @@ class frmNorvale {
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam,
                                      LPARAM lparam);
+  // Takes a folder or file dropped on either field.
+  static LRESULT CALLBACK FieldProc(HWND field, UINT message, WPARAM wparam,
+                                    LPARAM lparam, UINT_PTR id, DWORD_PTR data);
   LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
   // Takes the dialog font for `dpi`, picks the scale at which every caption
@@ -98,6 +106,7 @@ class frmNorvale {
   // The control that had the focus when the window was last deactivated.
   HWND last_focus_ = nullptr;
   bool running_ = false;
+  bool com_ = false;
 };
 
 #endif  // NORVALE_WINDOW_FRM_NORVALE_WIN_H_

@@ -4,6 +4,8 @@
 #include "window/frm_norvale_win.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
+#include <shlwapi.h>
 
 #include <string>
 #include <tuple>
@@ -68,11 +70,17 @@ class FrmNorvaleWinTest : public ::testing::Test {
   }
 
   std::vector<Shown> shown;
+  // The fields the shell was asked to complete, with what.
+  std::vector<std::pair<HWND, DWORD>> completed;
   frmNorvale form{::GetModuleHandleW(nullptr),
                   [this](HWND owner, const std::wstring& text,
                          const std::wstring& title, UINT type) {
                     shown.emplace_back(owner, title, text, type);
                     return IDOK;
+                  },
+                  [this](HWND field, DWORD flags) {
+                    completed.emplace_back(field, flags);
+                    return S_OK;
                   }};
 };
 
@@ -161,6 +169,37 @@ TEST_F(FrmNorvaleWinTest, APressReportsAFailureAndThenTheCount) {
       std::vector{Shown(form.hwnd(), L"Finished", L"Compressed 1 favorites.",
                         MB_OK | MB_ICONINFORMATION)});
   EXPECT_TRUE(fs::exists(root.path() / "Out" / "b" / "c.url"));
+}
+
+// A screen reader names each field after the label just before it; the
+// shell is asked to offer folders in both (Wine's completion does nothing,
+// so only the asking is seen here); a folder dropped from the file manager
+// is put in the field, and a dropped file puts its folder.
+TEST_F(FrmNorvaleWinTest, FieldsSayWhatTheyAreAndHelpTyping) {
+  EXPECT_EQ(::GetWindow(form.txtSource, GW_HWNDPREV), form.Label2);
+  EXPECT_EQ(::GetWindow(form.txtDest, GW_HWNDPREV), form.Label3);
+  EXPECT_EQ(completed, (std::vector<std::pair<HWND, DWORD>>{
+                           {form.txtSource, SHACF_FILESYS_DIRS},
+                           {form.txtDest, SHACF_FILESYS_DIRS}}));
+  norvale::TestFolder root;
+  const fs::path folder =
+      root.Write(norvale::NativePath("Dropped \xCE\xB1/a.url"), kShortcut)
+          .parent_path();
+  for (const fs::path& dropped : {folder, folder / "a.url"}) {
+    // As the file manager hands it over: a list of wide paths after a
+    // DROPFILES header, ending in an empty one.
+    const std::wstring& path = dropped.native();
+    const HGLOBAL drop = ::GlobalAlloc(
+        GHND, sizeof(DROPFILES) + (path.size() + 2) * sizeof(wchar_t));
+    auto* files = static_cast<DROPFILES*>(::GlobalLock(drop));
+    files->pFiles = sizeof(DROPFILES);
+    files->fWide = TRUE;
+    path.copy(reinterpret_cast<wchar_t*>(files + 1), path.size());
+    ::GlobalUnlock(drop);
+    ::SendMessageW(form.txtDest, WM_DROPFILES, reinterpret_cast<WPARAM>(drop),
+                   0);
+    EXPECT_EQ(form.FieldPath(form.txtDest), folder);
+  }
 }
 
 TEST(ResourcesTest, CarryTheVersionAndTheManifest) {

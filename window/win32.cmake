@@ -16,7 +16,7 @@ add_executable(Norvale WIN32
   norvale.rc
   ${NORVALE_WINDOW_SOURCES}
 )
-target_link_libraries(Norvale PRIVATE run comctl32)
+target_link_libraries(Norvale PRIVATE run comctl32 ole32 shell32 shlwapi)
 # wWinMain: the program takes everything from the system as UTF-16.
 target_link_options(Norvale PRIVATE -municode)
 set_source_files_properties(norvale.rc PROPERTIES
@@ -34,7 +34,7 @@ if(NORVALE_BUILD_TESTS)
     ${NORVALE_WINDOW_SOURCES}
   )
   target_link_libraries(frm_norvale_win_test PRIVATE
-    run comctl32 GTest::gtest_main version)
+    run comctl32 ole32 shell32 shlwapi GTest::gtest_main version)
   # It needs a display, which Windows always has and Wine is given by
   # Xvfb; each test makes and removes its own window.
   gtest_discover_tests(frm_norvale_win_test)
