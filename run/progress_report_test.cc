@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace norvale {
@@ -11,27 +12,18 @@ namespace {
 using std::chrono::milliseconds;
 
 // Keeps what a front end is asked to show, and when, on the clock `now`
-// the test moves; the user presses Cancel when `cancel` says so.
-class Recorder : public ProgressReport {
- public:
+// the test moves.
+struct Recorder : ProgressReport {
   explicit Recorder(const milliseconds& now)
       : ProgressReport(milliseconds(500), milliseconds(50),
                        [&now] { return now; }),
         now(now) {}
-
-  struct Shown {
-    milliseconds at;
-    View view;
-  };
-  const milliseconds& now;
-  bool cancel = false;
-  std::vector<Shown> shown;
-
- protected:
   bool Show(const View& view) override {
-    shown.push_back({now, view});
-    return !cancel;
+    shown.emplace_back(now, view);
+    return true;
   }
+  const milliseconds& now;
+  std::vector<std::pair<milliseconds, View>> shown;
 };
 
 // A run of thousands of files told of every one, a millisecond apart: nothing
@@ -47,26 +39,24 @@ TEST(ProgressReportTest, ShowsALongRunAboutEvery50Milliseconds) {
   }
   progress.Flushing();
   ASSERT_GE(progress.shown.size(), 100u);
-  EXPECT_EQ(progress.shown.front().at, milliseconds(500));
+  EXPECT_EQ(progress.shown.front().first, milliseconds(500));
   for (size_t i = 1; i < progress.shown.size(); ++i) {
-    const Recorder::Shown& shown = progress.shown[i];
-    EXPECT_EQ(shown.at - progress.shown[i - 1].at, milliseconds(50));
-    const size_t tick = static_cast<size_t>(shown.at.count());
+    const auto& [at, view] = progress.shown[i];
+    EXPECT_EQ(at - progress.shown[i - 1].first, milliseconds(50));
+    const size_t tick = static_cast<size_t>(at.count()), done = tick - total;
     if (tick < total) {
-      EXPECT_EQ(shown.view.label, "Looking for shortcuts...\n" +
-                                      std::to_string(tick / 2) + " found in " +
-                                      std::to_string(tick + 1) +
-                                      " files and folders so far");
-      EXPECT_EQ(shown.view.maximum, 0);
+      EXPECT_EQ(view.label, "Looking for shortcuts...\n" +
+                                std::to_string(tick / 2) + " found in " +
+                                std::to_string(tick + 1) +
+                                " files and folders so far");
     } else if (tick < 2 * total) {
-      const size_t done = tick - total;
-      EXPECT_EQ(shown.view.label, "Compressing favorites...\n" +
-                                      std::to_string(done) + " of " +
-                                      std::to_string(total));
-      EXPECT_EQ(shown.view.value, static_cast<int>(done));
-      EXPECT_EQ(shown.view.maximum, static_cast<int>(total));
+      EXPECT_EQ(view.label, "Compressing favorites...\n" +
+                                std::to_string(done) + " of " +
+                                std::to_string(total));
+      EXPECT_EQ(view.value, static_cast<int>(done));
+      EXPECT_EQ(view.maximum, static_cast<int>(total));
     } else {
-      EXPECT_EQ(shown.view.label, "Saving the copies to the disk...");
+      EXPECT_EQ(view.label, "Saving the copies to the disk...");
     }
   }
 }

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -15,110 +16,76 @@
 
 #include "services/test_faults.h"
 
-namespace norvale {
-namespace faults {
 namespace {
 
 std::atomic<bool> active{false};
-Plan plan;
-std::atomic<size_t> flushes{0};
-std::atomic<size_t> largest{0};
-
-template <typename Function>
-Function Next(const char* name) {
-  return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
-}
+norvale::faults::Plan plan;
+norvale::faults::Seen observed;
 
 }  // namespace
 
-Scoped::Scoped(const Plan& p) {
+// The C library's own function of that name.
+#define NEXT(name) \
+  reinterpret_cast<decltype(&::name)>(::dlsym(RTLD_NEXT, #name))
+
+norvale::faults::Scoped::Scoped(const Plan& p) {
   plan = p;
-  flushes = 0;
-  largest = 0;
+  observed = Seen();
   active = true;
 }
 
-Scoped::~Scoped() { active = false; }
+norvale::faults::Scoped::~Scoped() { active = false; }
 
-Seen Scoped::seen() const { return {flushes, largest}; }
-
-}  // namespace faults
-}  // namespace norvale
-
-using norvale::faults::active;
-using norvale::faults::Next;
-using norvale::faults::plan;
+norvale::faults::Seen norvale::faults::Scoped::seen() const { return observed; }
 
 extern "C" ssize_t read(int fd, void* buffer, size_t count) {
-  static const auto next = Next<ssize_t (*)(int, void*, size_t)>("read");
-  if (active) {
-    if (plan.read_never_ready) {
-      errno = EAGAIN;
-      return -1;
-    }
-    if (plan.read_at_most != 0 && count > plan.read_at_most) {
-      count = plan.read_at_most;
-    }
+  if (active && plan.read_never_ready) return errno = EAGAIN, -1;
+  if (active && plan.read_at_most != 0) {
+    count = std::min(count, plan.read_at_most);
   }
-  return next(fd, buffer, count);
+  return NEXT(read)(fd, buffer, count);
 }
 
 extern "C" ssize_t write(int fd, const void* buffer, size_t count) {
-  static const auto next = Next<ssize_t (*)(int, const void*, size_t)>("write");
+  if (active && plan.disk_full_at_write > 0 && --plan.disk_full_at_write == 0) {
+    return errno = ENOSPC, -1;
+  }
   if (active && plan.kill_in_write > 0 && --plan.kill_in_write == 0) {
-    next(fd, buffer, count / 2);
+    NEXT(write)(fd, buffer, count / 2);
     ::kill(::getpid(), SIGKILL);
   }
-  return next(fd, buffer, count);
+  return NEXT(write)(fd, buffer, count);
 }
 
 extern "C" int open(const char* path, int flags, ...) {
-  static const auto next = Next<int (*)(const char*, int, ...)>("open");
-  mode_t mode = 0;
-  const bool unnamed = (flags & O_TMPFILE) == O_TMPFILE;
-  if ((flags & O_CREAT) != 0 || unnamed) {
-    va_list arguments;
-    va_start(arguments, flags);
-    mode = va_arg(arguments, mode_t);
-    va_end(arguments);
+  va_list arguments;
+  va_start(arguments, flags);
+  // The mode is there only with these flags, but reading it is harmless.
+  const mode_t mode = va_arg(arguments, mode_t);
+  va_end(arguments);
+  if (active && plan.no_unnamed_files && (flags & O_TMPFILE) == O_TMPFILE) {
+    return errno = EOPNOTSUPP, -1;
   }
-  if (active && unnamed && plan.no_unnamed_files) {
-    errno = EOPNOTSUPP;
-    return -1;
-  }
-  return next(path, flags, mode);
+  return NEXT(open)(path, flags, mode);
 }
 
 extern "C" int renameat2(int from_folder, const char* from, int to_folder,
                          const char* to, unsigned int flags) {
-  static const auto next =
-      Next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
-  if (active && plan.no_noreplace_rename && flags != 0) {
-    errno = EINVAL;
-    return -1;
-  }
-  return next(from_folder, from, to_folder, to, flags);
+  if (active && plan.no_noreplace_rename && flags != 0)
+    return errno = EINVAL, -1;
+  return NEXT(renameat2)(from_folder, from, to_folder, to, flags);
 }
 
 extern "C" int syncfs(int fd) {
-  static const auto next = Next<int (*)(int)>("syncfs");
-  if (active) {
-    ++norvale::faults::flushes;
-    if (plan.flush_error != 0) {
-      errno = plan.flush_error;
-      return -1;
-    }
-  }
-  return next(fd);
+  if (active) ++observed.flushes;
+  if (active && plan.flush_error != 0) return errno = plan.flush_error, -1;
+  return NEXT(syncfs)(fd);
 }
 
 void* operator new(size_t size) {
-  if (active) {
-    size_t seen = norvale::faults::largest;
-    while (size > seen &&
-           !norvale::faults::largest.compare_exchange_weak(seen, size)) {
-    }
-  }
+  // Only the thread reading under a plan allocates this much.
+  if (active)
+    observed.largest_allocation = std::max(observed.largest_allocation, size);
   if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
   throw std::bad_alloc();
 }

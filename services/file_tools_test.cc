@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "services/ini_format.h"
@@ -32,94 +33,80 @@ std::vector<std::string> Names(const fs::path& folder) {
   return names;
 }
 
-std::string ErrorWriting(const fs::path& target, const char* value) {
-  return ErrorOf([&] {
-    FileTools::Instance().WriteIniValue(target, "InternetShortcut", "URL",
-                                        IniText::Bytes(value), PathList());
-  });
-}
-
 // Whatever stands where a copy goes is replaced only when it is empty or a
 // compact copy as Norvale writes it; anything else is left as it was and
 // named, with the reason. Nothing else is left in the folder either way, on
 // every kind of file system.
 TEST(WriteIniValueTest, ReplacesOnlyEmptyFilesAndCompactCopies) {
   const std::string compact = "[InternetShortcut]\r\nURL=http://old/\r\n";
-  enum Kind { kFile, kReadOnly, kLink, kFolder };
-  const struct {
-    const char* what;
-    Kind kind;
-    std::string before;
-    const char* refused;  // The reason given, or null when it is replaced.
-  } cases[] = {
-      {"empty", kFile, "", nullptr},
-      {"compact", kFile, compact, nullptr},
-      {"compact, quoted", kFile, "[InternetShortcut]\r\nURL=\" a\"\r\n",
+  const std::pair<std::string, const char*> cases[] = {
+      // What stands there (bytes, or one of three kinds), and the reason
+      // given, or null when it is replaced.
+      {"", nullptr},
+      {compact, nullptr},
+      {"[InternetShortcut]\r\nURL=\" a\"\r\n", nullptr},
+      {ComposeIniFile("InternetShortcut", "URL", IniText::Unicode(u"\u00e9")),
        nullptr},
-      {"compact, UTF-16", kFile,
-       ComposeIniFile("InternetShortcut", "URL", IniText::Unicode(u"\u00e9")),
-       nullptr},
-      {"full shortcut", kFile, compact + "IconFile=x\r\n", "more than"},
-      {"other section first", kFile, "[A]\r\n" + compact, "more than"},
-      {"other line ends", kFile, "[InternetShortcut]\nURL=http://old/\n",
-       "more than"},
-      {"needless quotes", kFile, "[InternetShortcut]\r\nURL=\"a\"\r\n",
-       "more than"},
-      {"no address", kFile, "[InternetShortcut]\r\n", "more than"},
-      {"read-only copy", kReadOnly, compact, "read-only"},
-      {"folder", kFolder, "", "folder"},
+      {compact + "IconFile=x\r\n", "more than"},
+      {"[A]\r\n" + compact, "more than"},
+      {"[InternetShortcut]\nURL=http://old/\n", "more than"},
+      {"[InternetShortcut]\r\nURL=\"a\"\r\n", "more than"},
+      {"<read-only copy>", "read-only"},
+      {"<folder>", "folder"},
 #ifndef _WIN32
-      {"link to a copy", kLink, compact, "link"},
-#endif
+      {"<link to a copy>", "link"},
   };
-#ifdef _WIN32
-  const int file_systems[] = {0};
-#else
   const faults::Plan file_systems[] = {
       {},
       {.no_unnamed_files = true},
       {.no_unnamed_files = true, .no_noreplace_rename = true},
   };
+#else
+  };
+  const int file_systems[] = {0};
 #endif
   for ([[maybe_unused]] const auto& file_system : file_systems) {
 #ifndef _WIN32
     faults::Scoped faults(file_system);
 #endif
-    for (const auto& c : cases) {
-      SCOPED_TRACE(c.what);
+    for (const auto& [before, refused] : cases) {
+      SCOPED_TRACE(before);
       TestFolder root;
       const fs::path target = root.path() / "a.url";
-      if (c.kind == kFolder) {
+      if (before == "<folder>") {
         fs::create_directory(target);
-      } else if (c.kind == kLink) {
-        root.Write("other.url", c.before);
-        fs::create_symlink("other.url", target);
+      } else if (before == "<link to a copy>") {
+        fs::create_symlink(root.Write("other.url", compact), target);
       } else {
-        root.Write("a.url", c.before);
+        root.Write("a.url", before == "<read-only copy>" ? compact : before);
       }
+      const bool read_only = before == "<read-only copy>";
 #ifdef _WIN32
-      if (c.kind == kReadOnly) {
+      if (read_only) {
         ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY);
       }
 #else
-      if (c.kind == kReadOnly) ::chmod(target.c_str(), 0444);
+      if (read_only) ::chmod(target.c_str(), 0444);
 #endif
+      const std::string kept = ReadBytes(target);
       const std::vector<std::string> names = Names(root.path());
-      const std::string message = ErrorWriting(target, "http://new/");
-      if (c.refused == nullptr) {
+      const std::string message = ErrorOf([&] {
+        FileTools::Instance().WriteIniValue(target, "InternetShortcut", "URL",
+                                            IniText::Bytes("http://new/"),
+                                            PathList());
+      });
+      EXPECT_EQ(Names(root.path()), names);
+      if (refused == nullptr) {
         EXPECT_EQ(message, "");
         EXPECT_EQ(ReadBytes(target),
                   "[InternetShortcut]\r\nURL=http://new/\r\n");
-      } else {
-        EXPECT_NE(message.find("\"" + target.u8string() + "\""),
-                  std::string::npos)
-            << message;
-        EXPECT_NE(message.find(c.refused), std::string::npos) << message;
-        if (c.kind != kFolder) {
-          EXPECT_EQ(ReadBytes(target), c.before);
-        }
+        continue;
       }
-      EXPECT_EQ(Names(root.path()), names);
+      EXPECT_NE(message.find("\"" + target.u8string() + "\""),
+                std::string::npos)
+          << message;
+      EXPECT_NE(message.find(refused), std::string::npos) << message;
+      EXPECT_EQ(ReadBytes(target), kept);
 #ifdef _WIN32
       ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
 #endif

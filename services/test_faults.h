@@ -1,8 +1,8 @@
 // Faults a test can make this process's system calls show: reads cut short
-// or never ready, a kill in the middle of a write, a file system without
-// unnamed files or without a rename that refuses a taken name, and a failing
-// flush. faults_test.cc, linked into the test program, stands in front of
-// the C library's calls; nothing changes while no plan is in force.
+// or never ready, a full disk or a kill in the middle of a write, a file system
+// without unnamed files or without a rename that refuses a taken name, and a
+// failing flush. faults_test.cc, linked into the test program, stands in front
+// of the C library's calls; nothing changes while no plan is in force.
 #ifndef NORVALE_SERVICES_TEST_FAULTS_H_
 #define NORVALE_SERVICES_TEST_FAULTS_H_
 
@@ -14,8 +14,9 @@ namespace faults {
 struct Plan {
   size_t read_at_most = 0;        // When not 0, no read gives more bytes.
   bool read_never_ready = false;  // Every read fails with EAGAIN.
-  int kill_in_write = 0;  // The nth write writes half its bytes, then the
-                          // process is killed.
+  int kill_in_write = 0;       // The nth write writes half its bytes, then the
+                               // process is killed.
+  int disk_full_at_write = 0;  // The nth write fails with ENOSPC.
   bool no_unnamed_files = false;     // Opening with O_TMPFILE is refused.
   bool no_noreplace_rename = false;  // renameat2 knows no flags.
   int flush_error = 0;               // When not 0, syncfs fails with it.

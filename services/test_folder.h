@@ -62,10 +62,10 @@ inline std::filesystem::path NativePath(std::string text) {
   return std::filesystem::u8path(text);
 }
 
-// Returns the bytes of `file`, or "<missing>" when it cannot be read.
+// Returns the bytes of `file`, or "<missing>" when it is no file to read.
 inline std::string ReadBytes(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) return "<missing>";
+  if (!in || !std::filesystem::is_regular_file(file)) return "<missing>";
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 

@@ -14,6 +14,7 @@
 
 #include "services/shell_tools.h"
 #include "services/test_folder.h"
+#include "window/run_progress_win.h"
 
 namespace {
 
@@ -84,40 +85,29 @@ class FrmNorvaleWinTest : public ::testing::Test {
                   }};
 };
 
-// Each caption whole and nothing overlapping, where the window starts and
-// again after it moves to a monitor with more dots per inch.
-TEST_F(FrmNorvaleWinTest, ShowsEveryCaptionWholeAtEachResolution) {
+// Each caption whole and nothing overlapping, laid out for the dots per
+// inch of the window's monitor.
+TEST_F(FrmNorvaleWinTest, ShowsEveryCaptionWhole) {
   EXPECT_EQ(TextOf(form.hwnd()), L"Norvale");
   const LONG style = ::GetWindowLongW(form.hwnd(), GWL_STYLE);
   EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0) << "fixed size";
-  const UINT first_dpi = form.dpi();
-  for (const UINT dpi : {first_dpi, first_dpi * 3 / 2}) {
-    SCOPED_TRACE(dpi);
-    RECT client;
-    ::GetWindowRect(form.hwnd(), &client);
-    if (dpi != first_dpi) {
-      ::SendMessageW(form.hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
-                     reinterpret_cast<LPARAM>(&client));
+  RECT client;
+  ::GetClientRect(form.hwnd(), &client);
+  std::vector<RECT> placed;
+  for (const norvale::layout::Control& control : norvale::layout::Controls()) {
+    const HWND hwnd = form.ControlFor(control);
+    EXPECT_TRUE(ShowsWhole(hwnd, control.kind)) << control.name;
+    RECT place, both;
+    ::GetWindowRect(hwnd, &place);
+    ::MapWindowPoints(nullptr, form.hwnd(), reinterpret_cast<POINT*>(&place),
+                      2);
+    EXPECT_TRUE(::UnionRect(&both, &client, &place) &&
+                ::EqualRect(&both, &client))
+        << control.name;
+    for (const RECT& other : placed) {
+      EXPECT_FALSE(::IntersectRect(&both, &place, &other)) << control.name;
     }
-    EXPECT_EQ(form.dpi(), dpi);  // Laid out afresh for it.
-    ::GetClientRect(form.hwnd(), &client);
-    std::vector<RECT> placed;
-    for (const norvale::layout::Control& control :
-         norvale::layout::Controls()) {
-      const HWND hwnd = form.ControlFor(control);
-      EXPECT_TRUE(ShowsWhole(hwnd, control.kind)) << control.name;
-      RECT place, both;
-      ::GetWindowRect(hwnd, &place);
-      ::MapWindowPoints(nullptr, form.hwnd(), reinterpret_cast<POINT*>(&place),
-                        2);
-      EXPECT_TRUE(::UnionRect(&both, &client, &place) &&
-                  ::EqualRect(&both, &client))
-          << control.name;
-      for (const RECT& other : placed) {
-        EXPECT_FALSE(::IntersectRect(&both, &place, &other)) << control.name;
-      }
-      placed.push_back(place);
-    }
+    placed.push_back(place);
   }
 }
 
@@ -139,19 +129,17 @@ TEST_F(FrmNorvaleWinTest, TabMovesThroughTheFieldsAndTheButtonOnly) {
   EXPECT_TRUE(::IsWindowVisible(form.hwnd()));
 }
 
-TEST_F(FrmNorvaleWinTest, FormLoadFillsTheFieldsFromTheShellFolders) {
+// The defaults are the shell's folders, the destination joined as text. A
+// failure is reported, naming the path, and leaves the window taking input;
+// once the fault is gone, a press compresses. How each outcome is worded is
+// the run's report's business.
+TEST_F(FrmNorvaleWinTest, PressesRunOnTheFieldsAndReport) {
   form.Form_Load();
   norvale::ShellTools& shell = norvale::ShellTools::Instance();
   EXPECT_EQ(form.FieldPath(form.txtSource), shell.SpecialFolderPath(6, 0, 0));
   EXPECT_EQ(
       form.FieldPath(form.txtDest).native(),
       shell.SpecialFolderPath(16, 0, 0).native() + L"\\Compressed Favorites");
-}
-
-// A failure is reported, naming the path, and leaves the window taking
-// input; once the fault is gone, a press compresses. How each outcome is
-// worded is the run's report's business.
-TEST_F(FrmNorvaleWinTest, APressReportsAFailureAndThenTheCount) {
   norvale::TestFolder root;
   // A source named outside every ANSI code page, typed into the field as is.
   const fs::path name = norvale::NativePath("Src \xCE\xB1\xE4\xB8\xAD");
@@ -163,7 +151,6 @@ TEST_F(FrmNorvaleWinTest, APressReportsAFailureAndThenTheCount) {
   EXPECT_NE(text.find(missing.native()), text.npos) << text;
   EXPECT_EQ(failed[0],
             Shown(form.hwnd(), L"Norvale", text, MB_ICONERROR | MB_OK));
-  EXPECT_TRUE(::IsWindowVisible(form.hwnd()));
   EXPECT_EQ(
       Press(root.path() / name, root.path() / "Out"),
       std::vector{Shown(form.hwnd(), L"Finished", L"Compressed 1 favorites.",
@@ -202,33 +189,32 @@ TEST_F(FrmNorvaleWinTest, FieldsSayWhatTheyAreAndHelpTyping) {
   }
 }
 
-TEST(ResourcesTest, CarryTheVersionAndTheManifest) {
-  wchar_t program[MAX_PATH] = {};
-  ::GetModuleFileNameW(nullptr, program, MAX_PATH);
-  std::vector<char> info(::GetFileVersionInfoSizeW(program, nullptr));
-  ASSERT_TRUE(::GetFileVersionInfoW(program, 0, static_cast<DWORD>(info.size()),
-                                    info.data()));
-  const std::pair<const wchar_t*, const wchar_t*> versions[] = {
-      {L"FileVersion", L"1.00"},
-      {L"ProductVersion", L"1.00"},
-      {L"ProductName", L"Norvale"}};
-  for (const auto& [name, want] : versions) {
-    const std::wstring key =
-        L"\\StringFileInfo\\040904B0\\" + std::wstring(name);
-    void* value = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(::VerQueryValueW(info.data(), key.c_str(), &value, &length))
-        << name;
-    EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(value)), want);
+// A long run shows the window and holds its owner until the run ends, and
+// each way the user can stop it, posted as the user would give it, stops it.
+TEST(RunProgressWinTest, HoldsTheWindowUntilTheRunEndsOrIsCancelled) {
+  const std::tuple<const char*, UINT, WPARAM, bool> stops[] = {
+      {"Cancel pressed", BM_CLICK, 0, true},
+      {"Escape", WM_KEYDOWN, VK_ESCAPE, true},
+      {"close box", WM_CLOSE, 0, false},
+  };
+  for (const auto& [how, message, wparam, to_button] : stops) {
+    SCOPED_TRACE(how);
+    frmNorvale form(::GetModuleHandleW(nullptr));
+    form.Show(SW_SHOWNORMAL);
+    {
+      RunProgressWin progress(form.hwnd(), std::chrono::milliseconds(0),
+                              std::chrono::milliseconds(0));
+      EXPECT_TRUE(progress.Searching(5, 5));
+      ASSERT_NE(progress.window(), nullptr);
+      EXPECT_TRUE(::IsWindowVisible(progress.window()));
+      EXPECT_FALSE(::IsWindowEnabled(form.hwnd()));
+      ::PostMessageW(to_button ? progress.cancel_button() : progress.window(),
+                     message, wparam, 0);
+      EXPECT_FALSE(progress.Compressing(2, 3));
+      EXPECT_TRUE(::IsWindow(progress.window()));
+    }
+    EXPECT_TRUE(::IsWindowEnabled(form.hwnd()));
   }
-
-  const HRSRC found =
-      ::FindResourceW(nullptr, CREATEPROCESS_MANIFEST_RESOURCE_ID, RT_MANIFEST);
-  ASSERT_NE(found, nullptr);
-  const std::string manifest(
-      static_cast<const char*>(::LockResource(::LoadResource(nullptr, found))),
-      ::SizeofResource(nullptr, found));
-  EXPECT_NE(manifest.find(">true</longPathAware>"), std::string::npos);
 }
 
 }  // namespace

@@ -26,15 +26,14 @@ install(TARGETS Norvale RUNTIME DESTINATION .)
 
 if(NORVALE_BUILD_TESTS)
   # The test carries the program's resources, so it sees the window with
-  # the same controls, manifest and version as Norvale.exe.
+  # the same controls and manifest as Norvale.exe.
   add_executable(frm_norvale_win_test
     frm_norvale_win_test.cc
     norvale.rc
-    run_progress_win_test.cc
     ${NORVALE_WINDOW_SOURCES}
   )
   target_link_libraries(frm_norvale_win_test PRIVATE
-    run comctl32 ole32 shell32 shlwapi GTest::gtest_main version)
+    run comctl32 ole32 shell32 shlwapi GTest::gtest_main)
   # It needs a display, which Windows always has and Wine is given by
   # Xvfb; each test makes and removes its own window.
   gtest_discover_tests(frm_norvale_win_test)
