@@ -21,11 +21,16 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # winpthreads are linked in, so no DLL has to travel beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# Lets ctest, and the test discovery it does, run 64-bit test programs
-# under Wine; Debian's wine64 lives outside the PATH.
+# Lets ctest, and the test discovery it does, run the test programs under
+# Wine: Debian's wine64 runs the 64-bit ones and wine32's wine the 32-bit
+# ones, both outside the PATH.
 if(NORVALE_MINGW_TRIPLE MATCHES "^x86_64")
-  find_program(NORVALE_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
-  if(NORVALE_WINE)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${NORVALE_WINE})
-  endif()
+  set(NORVALE_WINE_NAME wine64)
+else()
+  set(NORVALE_WINE_NAME wine)
+endif()
+find_program(NORVALE_WINE NAMES ${NORVALE_WINE_NAME} PATHS /usr/lib/wine
+             NO_DEFAULT_PATH)
+if(NORVALE_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${NORVALE_WINE})
 endif()

@@ -1,4 +1,4 @@
 # Cross-builds Norvale for 32-bit Windows with Debian's MinGW-w64 (posix
-# threads). Built and linked only: there is no 32-bit Wine to run it.
+# threads); the tests run under wine32's Wine.
 set(NORVALE_MINGW_TRIPLE i686-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

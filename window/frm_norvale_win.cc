@@ -105,7 +105,7 @@ frmNorvale::frmNorvale(HINSTANCE instance, MessageBoxFunction message_box,
     window_class.cbSize = sizeof(window_class);
     window_class.lpfnWndProc = &frmNorvale::WindowProc;
     window_class.hInstance = instance_;
-    window_class.hIcon = ::LoadIconW(nullptr, IDI_APPLICATION);
+    window_class.hIcon = ::LoadIconW(instance_, L"NORVALE");
     window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     window_class.lpszClassName = kWindowClass;

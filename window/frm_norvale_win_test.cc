@@ -91,6 +91,10 @@ TEST_F(FrmNorvaleWinTest, ShowsEveryCaptionWhole) {
   EXPECT_EQ(TextOf(form.hwnd()), L"Norvale");
   const LONG style = ::GetWindowLongW(form.hwnd(), GWL_STYLE);
   EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0) << "fixed size";
+  const auto icon =
+      reinterpret_cast<HICON>(::GetClassLongPtrW(form.hwnd(), GCLP_HICON));
+  EXPECT_NE(icon, nullptr);
+  EXPECT_NE(icon, ::LoadIconW(nullptr, IDI_APPLICATION)) << "Norvale's own";
   RECT client;
   ::GetClientRect(form.hwnd(), &client);
   std::vector<RECT> placed;

@@ -1,5 +1,8 @@
 // Starts Norvale: its one window, filled with the default folders.
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
 #include <QMessageBox>
 #include <QString>
 #include <exception>
@@ -12,6 +15,11 @@ int main(int argc, char *argv[]) {
   QApplication::setApplicationVersion(QStringLiteral("1.00"));
   // Lets the desktop match the window to the installed menu entry.
   QApplication::setDesktopFileName(QStringLiteral("norvale"));
+  // The icon's sizes are rendered from norvale.svg and compiled in.
+  QIcon icon;
+  for (const QFileInfo &size : QDir(QStringLiteral(":/icons")).entryInfoList())
+    icon.addFile(size.filePath());
+  QApplication::setWindowIcon(icon);
 
   frmNorvale window;
   try {

@@ -10,17 +10,32 @@ set(NORVALE_WINDOW_SOURCES
   run_progress_win.h
 )
 
+# The program's icon, made of the rendered sizes; the 256-pixel one stays a
+# PNG, as Windows expects of that size.
+find_program(NORVALE_ICOTOOL icotool REQUIRED)
+set(NORVALE_ICO ${CMAKE_CURRENT_BINARY_DIR}/norvale.ico)
+set(NORVALE_ICON_SMALL_PNGS ${NORVALE_ICON_PNGS})
+list(FILTER NORVALE_ICON_SMALL_PNGS EXCLUDE REGEX "-256[.]png$")
+add_custom_command(OUTPUT ${NORVALE_ICO}
+  COMMAND ${NORVALE_ICOTOOL} -c -o ${NORVALE_ICO} ${NORVALE_ICON_SMALL_PNGS}
+          --raw=${CMAKE_CURRENT_BINARY_DIR}/icons/norvale-256.png
+  DEPENDS ${NORVALE_ICON_PNGS}
+  VERBATIM)
+
 add_executable(Norvale WIN32
   main_win.cc
   norvale.manifest
   norvale.rc
+  ${NORVALE_ICO}
   ${NORVALE_WINDOW_SOURCES}
 )
 target_link_libraries(Norvale PRIVATE run comctl32 ole32 shell32 shlwapi)
 # wWinMain: the program takes everything from the system as UTF-16.
 target_link_options(Norvale PRIVATE -municode)
+# windres finds the built icon through the include path.
 set_source_files_properties(norvale.rc PROPERTIES
-  OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/norvale.manifest)
+  OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/norvale.manifest;${NORVALE_ICO}"
+  INCLUDE_DIRECTORIES ${CMAKE_CURRENT_BINARY_DIR})
 
 install(TARGETS Norvale RUNTIME DESTINATION .)
 
@@ -30,6 +45,7 @@ if(NORVALE_BUILD_TESTS)
   add_executable(frm_norvale_win_test
     frm_norvale_win_test.cc
     norvale.rc
+    ${NORVALE_ICO}
     ${NORVALE_WINDOW_SOURCES}
   )
   target_link_libraries(frm_norvale_win_test PRIVATE
