@@ -68,6 +68,12 @@ size_t CompressionRun::Run() {
   const fs::path destination = FolderFromField(destination_, "destination");
   ShellTools& shell = ShellTools::Instance();
   FileTools& files = FileTools::Instance();
+  // However the run ends, it keeps no folder open behind it, so a disk it
+  // wrote to can be unmounted.
+  struct CloseFolders {
+    FileTools& files;
+    ~CloseFolders() { files.CloseFolders(); }
+  } close_folders{files};
 
   ShellTools::FoundCallback on_found;
   if (observer_ != nullptr) {
@@ -87,8 +93,8 @@ size_t CompressionRun::Run() {
   const size_t cut = source_folder.native().size();
   // The search put the source text at the front of every path, so the cut
   // by position leaves the part below it.
-  const auto copy_of = [&](size_t index) {
-    const fs::path relative = files.TextFrom(list[index], cut + 1);
+  const auto copy_of = [&](const fs::path& source) {
+    const fs::path relative = files.TextFrom(source, cut + 1);
     fs::path folder;
     if (relative.native().find(kSeparator) != Native::npos) {
       folder = shell.RelativeFolder(files.FolderPart(relative));
@@ -99,8 +105,11 @@ size_t CompressionRun::Run() {
     text += files.FileNamePart(relative, 0).native();
     return fs::path(std::move(text));
   };
-  EarlierCopies earlier(copy_of);
-  // Folders this run has made or found, so each is created only once.
+  EarlierCopies earlier([&](size_t index) { return copy_of(list[index]); });
+  // The copies of the shortcuts in one folder share a folder, which is
+  // worked out and made once: the list is sorted, so they come together,
+  // and taking every path apart would cost a large tree much of its time.
+  Native source_folder_text, copies_folder_text;
   std::unordered_set<Native> made;
   for (size_t i = 0; i < total_; ++i) {
     if (observer_ != nullptr && !observer_->Compressing(done_, total_)) {
@@ -108,10 +117,21 @@ size_t CompressionRun::Run() {
       break;
     }
     const fs::path source = list[i];
-    const fs::path target = copy_of(i);
-    const fs::path target_folder = files.FolderPart(target);
-    if (made.insert(target_folder.native()).second) {
-      files.CreateFolder(target_folder);
+    const Native name = files.FileNamePart(source, 0).native();
+    const std::basic_string_view<fs::path::value_type> source_folder_now(
+        source.native().data(), source.native().size() - name.size());
+    fs::path target;
+    if (i > 0 && source_folder_now == source_folder_text) {
+      target = fs::path(copies_folder_text + name);
+    } else {
+      target = copy_of(source);
+      source_folder_text = source_folder_now;
+      copies_folder_text = target.native();
+      copies_folder_text.resize(copies_folder_text.size() - name.size());
+      const fs::path copies_folder = files.FolderPart(target);
+      if (made.insert(copies_folder.native()).second) {
+        files.CreateFolder(copies_folder);
+      }
     }
     const IniText url =
         files.ReadIniValue(source, kSection, kKey, kNoAddress, 0);

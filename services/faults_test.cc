@@ -1,5 +1,6 @@
-// Stands in front of the C library's read, write, open, renameat2 and syncfs,
-// and of operator new, to show the faults a test plans (test_faults.h).
+// Stands in front of the C library's read, write, openat, renameat2 and
+// syncfs, and of operator new, to show the faults a test plans
+// (test_faults.h).
 // Definitions in the program come before the C library's, so the services
 // linked into it call these.
 #include <dlfcn.h>
@@ -57,16 +58,16 @@ extern "C" ssize_t write(int fd, const void* buffer, size_t count) {
   return NEXT(write)(fd, buffer, count);
 }
 
-extern "C" int open(const char* path, int flags, ...) {
+extern "C" int openat(int folder, const char* path, int flags, ...) {
   va_list arguments;
   va_start(arguments, flags);
-  // The mode is there only with these flags, but reading it is harmless.
+  // The mode is there only with some flags, but reading it is harmless.
   const mode_t mode = va_arg(arguments, mode_t);
   va_end(arguments);
   if (active && plan.no_unnamed_files && (flags & O_TMPFILE) == O_TMPFILE) {
     return errno = EOPNOTSUPP, -1;
   }
-  return NEXT(open)(path, flags, mode);
+  return NEXT(openat)(folder, path, flags, mode);
 }
 
 extern "C" int renameat2(int from_folder, const char* from, int to_folder,

@@ -59,6 +59,10 @@ bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes);
 // temporary file, leaving whatever stood at `path` untouched.
 void ReplaceFile(const std::filesystem::path& path, std::string_view bytes);
 
+// Lets go of the folders that reading and writing keep open from one file
+// to the next, so that their disks can be unmounted; called when a run ends.
+void CloseOpenFolders();
+
 // Makes sure that what was written below `folder` is on its disk, not only
 // in the system's memory, flushing its whole file system once. Throws
 // Error when the disk reports a failure.

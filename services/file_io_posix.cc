@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <string>
+#include <string_view>
 
 #include "services/error.h"
 #include "services/file_io.h"
@@ -129,26 +130,62 @@ bool WriteNewFileByName(const fs::path& path, std::string_view bytes) {
   throw ErrnoError("Could not write", path);
 }
 
-// Gives the unnamed file open as `fd` the name `path`, refusing a taken
-// name. Returns false with errno set (EEXIST for a taken name) on failure.
-bool LinkUnnamed(int fd, const fs::path& path) {
+// Gives the unnamed file open as `fd` the name `name` in the folder open as
+// `folder`, refusing a taken name. Returns false with errno set (EEXIST for
+// a taken name) on failure.
+bool LinkUnnamed(int fd, int folder, const char* name) {
   // Linking the descriptor itself needs a privilege on older systems; its
   // entry in /proc works for everyone.
   static std::atomic<bool> direct{true};
   if (direct.load(std::memory_order_relaxed)) {
-    if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) {
-      return true;
-    }
+    if (::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0) return true;
     if (errno != ENOENT && errno != EPERM) return false;
   }
   const std::string entry = "/proc/self/fd/" + std::to_string(fd);
-  if (::linkat(AT_FDCWD, entry.c_str(), AT_FDCWD, path.c_str(),
-               AT_SYMLINK_FOLLOW) != 0) {
+  if (::linkat(AT_FDCWD, entry.c_str(), folder, name, AT_SYMLINK_FOLLOW) != 0) {
     return false;
   }
   direct.store(false, std::memory_order_relaxed);
   return true;
 }
+
+// The folder of the last file read, or of the last copy made, kept open so
+// that the next file in it is reached by its name alone: the system then
+// walks the folder's path once rather than once for every file. A run's
+// files come sorted, so most follow one another in the same folder.
+class OpenFolder {
+ public:
+  ~OpenFolder() { Close(); }
+
+  // Returns a descriptor of the folder of `path`, and in `name` its last
+  // component, which points into `path`; -1 with errno set when the folder
+  // cannot be opened.
+  int For(const fs::path& path, const char** name) {
+    const std::string& text = path.native();
+    const size_t slash = text.rfind('/');
+    *name = text.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+    const std::string_view folder =
+        slash == std::string::npos ? std::string_view(".")
+        : slash == 0               ? std::string_view("/")
+                                   : std::string_view(text).substr(0, slash);
+    if (fd_ >= 0 && folder == folder_) return fd_;
+    Close();
+    folder_ = folder;
+    fd_ = ::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return fd_;
+  }
+
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  std::string folder_;
+  int fd_ = -1;
+};
+
+OpenFolder source_folder, copy_folder;
 
 }  // namespace
 
@@ -160,8 +197,11 @@ std::optional<FileId> IdentifyFile(const fs::path& path) {
 }
 
 std::string ReadWholeFile(const fs::path& path) {
+  const char* name = nullptr;
+  const int folder = source_folder.For(path, &name);
+  if (folder < 0) throw ErrnoError("Could not open", path);
   // O_NONBLOCK keeps open from waiting on a pipe; such files are refused below.
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  Descriptor fd(::openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) throw ErrnoError("Could not open", path);
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) throw ErrnoError("Could not read", path);
@@ -201,9 +241,10 @@ std::string ReadReplaceableFile(const fs::path& path) {
 }
 
 bool WriteNewFile(const fs::path& path, std::string_view bytes) {
-  const fs::path folder = path.has_parent_path() ? path.parent_path() : ".";
-  const int raw =
-      ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  const char* name = nullptr;
+  const int folder = copy_folder.For(path, &name);
+  if (folder < 0) throw ErrnoError("Could not write", path);
+  const int raw = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (raw < 0) {
     // EISDIR is how systems older than unnamed files refuse them.
     if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
@@ -214,13 +255,13 @@ bool WriteNewFile(const fs::path& path, std::string_view bytes) {
   // An unnamed file vanishes with its descriptor, on every path out.
   Descriptor fd(raw);
   if (!WriteAll(fd.get(), bytes)) throw ErrnoError("Could not write", path);
-  if (!LinkUnnamed(fd.get(), path)) {
+  if (!LinkUnnamed(fd.get(), folder, name)) {
     if (errno == EEXIST) return false;
     throw ErrnoError("Could not write", path);
   }
   if (fd.Close() != 0) {
     const int saved = errno;
-    ::unlink(path.c_str());
+    ::unlinkat(folder, name, 0);
     errno = saved;
     throw ErrnoError("Could not write", path);
   }
@@ -235,6 +276,11 @@ void ReplaceFile(const fs::path& path, std::string_view bytes) {
     errno = saved;
     throw ErrnoError("Could not write", path);
   }
+}
+
+void CloseOpenFolders() {
+  source_folder.Close();
+  copy_folder.Close();
 }
 
 void FlushFileSystem(const fs::path& folder) {

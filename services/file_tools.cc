@@ -51,17 +51,22 @@ fs::path FileTools::TextFrom(const fs::path& path, size_t start) {
 
 void FileTools::CreateFolder(const fs::path& folder) {
   if (folder.empty()) return;  // The current folder always exists.
+  // Made at once in the usual case, or found there already, which is as
+  // good; only a failure asks why.
   std::error_code ec;
-  const FileKind kind = KindOf(folder, ec);
-  if (kind == FileKind::kFolder) return;
-  if (kind != FileKind::kNone) {
+  MakeFolder(folder, ec);
+  if (!ec) return;
+  std::error_code kind_ec;
+  if (KindOf(folder, kind_ec) != FileKind::kNone) {
     throw Error("Could not create the folder", folder,
                 "A file of that name is in the way");
   }
   // Whatever is missing or in the way higher up is named by the parent.
   const fs::path parent = FolderPart(folder);
-  if (!parent.empty() && parent != folder) CreateFolder(parent);
-  // A folder made meanwhile by another is as good as one made here.
+  if (parent.empty() || parent == folder) {
+    throw SystemError("Could not create the folder", folder, ec);
+  }
+  CreateFolder(parent);
   MakeFolder(folder, ec);
   if (ec) throw SystemError("Could not create the folder", folder, ec);
 }
@@ -108,6 +113,8 @@ void FileTools::WriteIniValue(const fs::path& file, std::string_view section,
   }
   ReplaceFile(file, bytes);
 }
+
+void FileTools::CloseFolders() { CloseOpenFolders(); }
 
 void FileTools::Flush(const fs::path& folder) { FlushFileSystem(folder); }
 

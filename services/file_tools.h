@@ -45,6 +45,10 @@ class FileTools {
                        std::string_view section, std::string_view key,
                        std::string_view fallback, int flags);
 
+  // Lets go of the folders kept open while reading sources and writing
+  // copies, so that their disks can be unmounted once a run is over.
+  void CloseFolders();
+
   // Makes sure the copies written below `folder` are on its disk, with one
   // flush of its whole file system. Throws Error when the disk fails.
   void Flush(const std::filesystem::path& folder);

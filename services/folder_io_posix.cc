@@ -1,4 +1,13 @@
-// POSIX implementation of the folder primitives, on std::filesystem.
+// POSIX implementation of the folder primitives.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <string_view>
+
 #include "services/folder_io.h"
 
 namespace norvale {
@@ -15,24 +24,54 @@ FileKind KindOf(const fs::path& path, std::error_code& ec) {
 
 std::vector<FolderEntry> ListFolder(const fs::path& folder,
                                     std::error_code& ec) {
+  ec.clear();
   std::vector<FolderEntry> entries;
-  fs::directory_iterator it(folder, ec);
-  if (ec) return entries;
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
-    const fs::directory_entry& entry = *it;
-    // The type usually comes with the listing; an entry that vanished
-    // meanwhile, or a dangling link, is nothing to list.
-    std::error_code type_ec;
-    FileKind kind = FileKind::kOther;
-    if (entry.is_symlink(type_ec)) {
-      if (entry.is_regular_file(type_ec)) kind = FileKind::kFile;
-    } else if (entry.is_directory(type_ec)) {
-      kind = FileKind::kFolder;
-    } else if (entry.is_regular_file(type_ec)) {
-      kind = FileKind::kFile;
-    }
-    entries.push_back({entry.path().filename().native(), kind});
+  // The system's own listing calls, read in large pieces: a search looks at
+  // every entry of a tree, and the type usually comes with the name.
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    ec.assign(errno, std::generic_category());
+    return entries;
   }
+  alignas(dirent64) char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t got = ::getdents64(fd, buffer, sizeof(buffer));
+    if (got < 0) {
+      ec.assign(errno, std::generic_category());
+      break;
+    }
+    if (got == 0) break;
+    for (ssize_t at = 0; at < got;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      const std::string_view name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      FileKind kind = FileKind::kOther;
+      if (entry->d_type == DT_DIR) {
+        kind = FileKind::kFolder;
+      } else if (entry->d_type == DT_REG) {
+        kind = FileKind::kFile;
+      } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+        // Some file systems leave the type to be asked. A link counts when
+        // it leads to a regular file, and is never followed to a folder; an
+        // entry that vanished meanwhile, or a dangling link, is nothing.
+        struct stat st;
+        bool link = entry->d_type == DT_LNK;
+        if (!link &&
+            ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+          if (S_ISDIR(st.st_mode)) kind = FileKind::kFolder;
+          if (S_ISREG(st.st_mode)) kind = FileKind::kFile;
+          link = S_ISLNK(st.st_mode);
+        }
+        if (link && ::fstatat(fd, entry->d_name, &st, 0) == 0 &&
+            S_ISREG(st.st_mode)) {
+          kind = FileKind::kFile;
+        }
+      }
+      entries.push_back({std::string(name), kind});
+    }
+  }
+  ::close(fd);
   return entries;
 }
 

@@ -1,31 +1,41 @@
 #include "services/ini_format.h"
 
 #include <cstdint>
+#include <type_traits>
 
 namespace norvale {
 namespace {
 
 using Units = std::u16string_view;
 
-bool IsTrimmed(char16_t u) {
+// The reading works alike on UTF-16 units and, for a file without a
+// byte-order mark, on its bytes as they are, which need no decoding.
+template <typename C>
+using Text = std::basic_string_view<C>;
+
+template <typename C>
+bool IsTrimmed(C u) {
   return u == '\t' || u == '\n' || u == '\v' || u == '\f' || u == '\r' ||
          u == 0x1A || u == ' ';
 }
 
-Units Trim(Units s) {
+template <typename C>
+Text<C> Trim(Text<C> s) {
   while (!s.empty() && IsTrimmed(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsTrimmed(s.back())) s.remove_suffix(1);
   return s;
 }
 
-char16_t AsciiLower(char16_t u) {
-  return (u >= 'A' && u <= 'Z') ? static_cast<char16_t>(u + ('a' - 'A')) : u;
+uint32_t AsciiLower(uint32_t u) {
+  return (u >= 'A' && u <= 'Z') ? u + ('a' - 'A') : u;
 }
 
-bool EqualsIgnoringCase(Units s, std::string_view name) {
+template <typename C>
+bool EqualsIgnoringCase(Text<C> s, std::string_view name) {
   if (s.size() != name.size()) return false;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (AsciiLower(s[i]) != AsciiLower(static_cast<unsigned char>(name[i]))) {
+    if (AsciiLower(static_cast<std::make_unsigned_t<C>>(s[i])) !=
+        AsciiLower(static_cast<unsigned char>(name[i]))) {
       return false;
     }
   }
@@ -112,9 +122,10 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 
 // Returns the value part of a key line: cut at NUL, trimmed, one pair of
 // matching quotes removed.
-Units CleanValue(Units value) {
-  const size_t nul = value.find(u'\0');
-  if (nul != Units::npos) value = value.substr(0, nul);
+template <typename C>
+Text<C> CleanValue(Text<C> value) {
+  const size_t nul = value.find(C{});
+  if (nul != Text<C>::npos) value = value.substr(0, nul);
   value = Trim(value);
   if (value.size() >= 2 && value.front() == value.back() &&
       (value.front() == '"' || value.front() == '\'')) {
@@ -124,14 +135,15 @@ Units CleanValue(Units value) {
 }
 
 // Finds the value in decoded text; returns false when it is missing.
-bool FindValue(Units text, std::string_view section, std::string_view key,
-               Units* value) {
+template <typename C>
+bool FindValue(Text<C> text, std::string_view section, std::string_view key,
+               Text<C>* value) {
   bool in_section = false;
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = pos;
     while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
-    const Units line = Trim(text.substr(pos, end - pos));
+    const Text<C> line = Trim(text.substr(pos, end - pos));
     // CR LF, a lone LF and a lone CR each end a line.
     pos = end;
     if (pos < text.size()) {
@@ -144,7 +156,7 @@ bool FindValue(Units text, std::string_view section, std::string_view key,
     if (line.front() == '[') {
       // As Windows reads it: the name ends at the first ']', or at the line's
       // end when there is none.
-      const Units name = line.substr(1, line.find(']', 1) - 1);
+      const Text<C> name = line.substr(1, line.find(']', 1) - 1);
       // Only the first section of that name is read.
       if (in_section) return false;
       in_section = EqualsIgnoringCase(Trim(name), section);
@@ -152,7 +164,7 @@ bool FindValue(Units text, std::string_view section, std::string_view key,
     }
     if (!in_section) continue;
     const size_t equals = line.find('=');
-    if (equals == Units::npos) continue;
+    if (equals == Text<C>::npos) continue;
     if (!EqualsIgnoringCase(Trim(line.substr(0, equals)), key)) continue;
     *value = CleanValue(line.substr(equals + 1));
     return true;
@@ -172,7 +184,6 @@ bool NeedsQuotes(Units v) {
 IniText ParseIniValue(std::string_view file, std::string_view section,
                       std::string_view key, const IniText& fallback) {
   std::u16string decoded;
-  IniText::Form form = IniText::Form::kUnicode;
   if (StartsWith(file, "\xFF\xFE")) {
     decoded = DecodeUtf16(file.substr(2), /*big_endian=*/false);
   } else if (StartsWith(file, "\xFE\xFF")) {
@@ -180,19 +191,13 @@ IniText ParseIniValue(std::string_view file, std::string_view section,
   } else if (StartsWith(file, "\xEF\xBB\xBF")) {
     decoded = DecodeUtf8(file.substr(3));
   } else {
-    form = IniText::Form::kBytes;
-    decoded.reserve(file.size());
-    for (char c : file) decoded.push_back(static_cast<unsigned char>(c));
+    std::string_view value;
+    if (!FindValue(file, section, key, &value)) return fallback;
+    return IniText::Bytes(value);
   }
   Units value;
-  if (!FindValue(decoded, section, key, &value)) return fallback;
-  if (form == IniText::Form::kUnicode) {
-    return IniText::Unicode(std::u16string(value));
-  }
-  std::string bytes;
-  bytes.reserve(value.size());
-  for (char16_t u : value) bytes.push_back(static_cast<char>(u));
-  return IniText::Bytes(bytes);
+  if (!FindValue(Units(decoded), section, key, &value)) return fallback;
+  return IniText::Unicode(std::u16string(value));
 }
 
 bool IsWritableIniValue(const IniText& value) {
