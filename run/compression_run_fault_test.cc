@@ -94,7 +94,8 @@ TEST(FaultTest, ARunStoppedHalfWayLeavesOnlyWholeCopies) {
 }
 
 // "Finished" is shown once the copies are on the disk: one flush of the
-// destination's file system per run, whose failure is reported.
+// destination's file system per run, whose failure is reported; and with
+// nothing of either disk kept open, so that it can be unmounted.
 TEST(FaultTest, ARunFlushesItsCopiesOnceAndReportsAFailingDisk) {
   TestFolder source;
   Fill(source, 3);
@@ -118,6 +119,11 @@ TEST(FaultTest, ARunFlushesItsCopiesOnceAndReportsAFailingDisk) {
     EXPECT_NE(message.find("\"" + dest.path().string() + "\": Input/output"),
               std::string::npos)
         << message;
+    std::error_code ec;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+      EXPECT_NE(fs::read_symlink(fd, ec).string().rfind(source.path(), 0), 0u);
+      EXPECT_NE(fs::read_symlink(fd, ec).string().rfind(dest.path(), 0), 0u);
+    }
   }
 }
 
