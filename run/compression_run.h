@@ -18,8 +18,8 @@ class RunObserver {
   virtual bool Searching(size_t looked_at, size_t found) = 0;
   // `done` of `total` shortcuts are written.
   virtual bool Compressing(size_t done, size_t total) = 0;
-  // Every copy is written, and the disk is being made to hold them; this
-  // can no longer be stopped.
+  // The copies written are being made to reach the disk; this can no
+  // longer be stopped.
   virtual void Flushing() = 0;
 };
 

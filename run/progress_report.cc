@@ -56,7 +56,7 @@ bool ProgressReport::Compressing(size_t done, size_t total) {
 }
 
 void ProgressReport::Flushing() {
-  // Every copy is written by now; a press of Cancel changes nothing.
+  // The copies are written by now; a press of Cancel changes nothing.
   if (Due()) Show({"Saving the copies to the disk...", 0, 0});
 }
 
