@@ -74,22 +74,25 @@ frmNorvale::frmNorvale(QWidget *parent) : QWidget(parent) {
   cmdGo->setAutoDefault(false);
   cmdGo->setDefault(false);
 
-  prepareField(txtSource, Label2);
-  prepareField(txtDest, Label3);
+  // One model of the folders serves both fields' completion, so the tree
+  // is read and watched once.
+  auto *folders = new QFileSystemModel(this);
+  folders->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
+  folders->setRootPath(QString());
+  prepareField(txtSource, Label2, folders);
+  prepareField(txtDest, Label3, folders);
   placeControls();
   connect(cmdGo, &QPushButton::clicked, this, &frmNorvale::cmdGo_Click);
 }
 
-void frmNorvale::prepareField(QLineEdit *field, QLabel *label) {
+void frmNorvale::prepareField(QLineEdit *field, QLabel *label,
+                              QFileSystemModel *folders) {
   // The caption has no "&", so being the buddy gives no access key.
   label->setBuddy(field);
   QString name = label->text();
   if (name.endsWith(QLatin1Char(':'))) name.chop(1);
   field->setAccessibleName(name);
   // Completion only suggests; nothing is checked while the user types.
-  auto *folders = new QFileSystemModel(field);
-  folders->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
-  folders->setRootPath(QString());
   auto *completer = new QCompleter(folders, field);
   completer->setCaseSensitivity(Qt::CaseSensitive);
   field->setCompleter(completer);

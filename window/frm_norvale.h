@@ -10,6 +10,7 @@
 
 #include "window/layout.h"
 
+class QFileSystemModel;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -65,7 +66,7 @@ class frmNorvale : public QWidget {
   void placeControls();
   // Names each field after its label for screen readers, offers folders
   // while typing, and takes drops.
-  void prepareField(QLineEdit *field, QLabel *label);
+  void prepareField(QLineEdit *field, QLabel *label, QFileSystemModel *folders);
   void setFieldPath(QLineEdit *field, const std::filesystem::path &path);
 
   std::array<QWidget *, 6> m_controls;
