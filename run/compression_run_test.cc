@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "run/run_report.h"
 #include "services/test_folder.h"
 
@@ -240,6 +244,52 @@ TEST(CompressionRunTest, NeverWritesOneCopyTwice) {
         << message;
     EXPECT_EQ(run.done(), 1u);
     EXPECT_EQ(Tree(dest.path()), (Files{{"A.url", Compact("http://b/")}}));
+  }
+}
+
+// Trees copied from Linux or macOS hold names that Windows, given a path
+// without the "\\?\" prefix, reads as devices or trims. Each is copied
+// under its own name, and no device is opened.
+TEST(CompressionRunTest, CopiesNamesWindowsWouldReadAsDevices) {
+  TestFolder root;
+  // Spelled so that the names are taken as they are.
+  const std::wstring src = L"\\\\?\\" + root.path().native() + L"\\Src\\";
+  const std::wstring out = L"\\\\?\\" + root.path().native() + L"\\Out\\";
+  const std::wstring names[] = {L"nul.url", L"com1.url", L"AUX.url",
+                                L"Dots.\\a.url", L"Blank \\b.url"};
+  for (const wchar_t* folder : {L"", L"Dots.", L"Blank "}) {
+    ::CreateDirectoryW((src + folder).c_str(), nullptr);
+  }
+  for (const std::wstring& name : names) {
+    const std::string bytes =
+        Full("http://" + fs::path(name).stem().u8string());
+    const HANDLE file = ::CreateFileW((src + name).c_str(), GENERIC_WRITE, 0,
+                                      nullptr, CREATE_NEW, 0, nullptr);
+    DWORD written = 0;
+    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                nullptr);
+    ::CloseHandle(file);
+  }
+  EXPECT_EQ(CompressionRun(root.path() / "Src", root.path() / "Out").Run(), 5u);
+  for (const std::wstring& name : names) {
+    const HANDLE file =
+        ::CreateFileW((out + name).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
+    std::string bytes(100, '\0');
+    DWORD got = 0;
+    EXPECT_EQ(::GetFileType(file), static_cast<DWORD>(FILE_TYPE_DISK));
+    ::ReadFile(file, bytes.data(), 100, &got, nullptr);
+    ::CloseHandle(file);
+    EXPECT_EQ(bytes.substr(0, got),
+              Compact("http://" + fs::path(name).stem().u8string()));
+  }
+  // Removed by names taken as they are, before the folder is.
+  for (const std::wstring& folder : {src, out}) {
+    for (const std::wstring& name : names)
+      ::DeleteFileW((folder + name).c_str());
+    for (const wchar_t* name : {L"Dots.", L"Blank "}) {
+      ::RemoveDirectoryW((folder + name).c_str());
+    }
   }
 }
 #endif  // _WIN32

@@ -1,4 +1,4 @@
-// The spelling of a path that Windows' file functions take at any length.
+// The spelling of a path that Windows' file functions take as it is.
 #ifndef NORVALE_SERVICES_LONG_PATH_WIN_H_
 #define NORVALE_SERVICES_LONG_PATH_WIN_H_
 
@@ -7,10 +7,12 @@
 
 namespace norvale {
 
-// Returns `path` as the file functions should be given it: unchanged while
-// it is short enough for every one of them, else made absolute and given
-// the "\\?\" prefix, which lifts the 260-character limit even where the
-// system's long-path setting is off.
+// Returns `path` as the file functions should be given it. A full path
+// ("C:\..." or "\\server\share\...") gets the "\\?\" prefix, with "/" made
+// "\" and "." and ".." resolved, so that no name in it is read as a device
+// ("nul.url", "com1.url") or trimmed (a folder ending in a dot or a blank),
+// and the 260-character limit is lifted. Any other path is left as it is
+// while short enough for every function, else made full the system's way.
 std::wstring LongPath(const std::filesystem::path& path);
 
 }  // namespace norvale
