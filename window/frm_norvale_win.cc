@@ -25,8 +25,8 @@ constexpr int kFirstControlId = 100;
 constexpr DWORD kWindowStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 
-// Returns the dots per inch of the monitor `hwnd` is on; older systems, and
-// processes that are not per-monitor aware, have one for the whole screen.
+}  // namespace
+
 UINT DpiOf(HWND hwnd) {
   using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
   static const auto get_dpi_for_window =
@@ -43,7 +43,6 @@ UINT DpiOf(HWND hwnd) {
   return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
-// Returns the font dialogs and message boxes use, sized for `dpi`.
 HFONT CreateDialogFont(UINT dpi) {
   NONCLIENTMETRICSW metrics = {};
   metrics.cbSize = sizeof(metrics);
@@ -61,6 +60,8 @@ HFONT CreateDialogFont(UINT dpi) {
                            screen_dpi > 0 ? screen_dpi : 96);
   return ::CreateFontIndirectW(&font);
 }
+
+namespace {
 
 std::wstring WindowText(HWND hwnd) {
   std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(hwnd)) + 1,

@@ -16,6 +16,14 @@
 // Returns `utf8` as UTF-16, for the system's wide functions.
 std::wstring WideFromUtf8(std::string_view utf8);
 
+// Returns the dots per inch of the monitor `hwnd` is on; older systems, and
+// processes that are not per-monitor aware, have one for the whole screen.
+UINT DpiOf(HWND hwnd);
+
+// Returns a new font, the one dialogs and message boxes use, sized for
+// `dpi`; the caller deletes it once nothing draws with it.
+HFONT CreateDialogFont(UINT dpi);
+
 class frmNorvale {
  public:
   // Shows a message box and returns the button pressed, as MessageBoxW does;

@@ -221,4 +221,24 @@ TEST(RunProgressWinTest, HoldsTheWindowUntilTheRunEndsOrIsCancelled) {
   }
 }
 
+// The main window makes its font afresh when it moves to a monitor of other
+// dots per inch and deletes the old one; the progress window, shown
+// meanwhile, draws on with a font of its own.
+TEST(RunProgressWinTest, KeepsItsFontWhenTheOwnerMovesMonitor) {
+  frmNorvale form(::GetModuleHandleW(nullptr));
+  form.Show(SW_SHOWNORMAL);
+  RunProgressWin progress(form.hwnd(), std::chrono::milliseconds(0),
+                          std::chrono::milliseconds(0));
+  ASSERT_TRUE(progress.Searching(1, 1));
+  RECT place;
+  ::GetWindowRect(form.hwnd(), &place);
+  ::SendMessageW(form.hwnd(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+                 reinterpret_cast<LPARAM>(&place));
+  const HWND label = ::GetWindow(progress.window(), GW_CHILD);
+  EXPECT_EQ(::GetObjectType(reinterpret_cast<HGDIOBJ>(
+                ::SendMessageW(label, WM_GETFONT, 0, 0))),
+            static_cast<DWORD>(OBJ_FONT));
+  EXPECT_TRUE(progress.Compressing(1, 2));
+}
+
 }  // namespace

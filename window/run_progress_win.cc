@@ -15,12 +15,14 @@ RunProgressWin::RunProgressWin(HWND owner, std::chrono::milliseconds show_after,
     : norvale::ProgressReport(show_after, show_every), owner_(owner) {}
 
 RunProgressWin::~RunProgressWin() {
-  if (window_ == nullptr) return;
-  // The owner first, so that it, not some other program, is activated when
-  // the progress window goes.
-  ::EnableWindow(owner_, TRUE);
-  ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
-  ::DestroyWindow(window_);
+  if (window_ != nullptr) {
+    // The owner first, so that it, not some other program, is activated
+    // when the progress window goes.
+    ::EnableWindow(owner_, TRUE);
+    ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    ::DestroyWindow(window_);
+  }
+  if (font_ != nullptr) ::DeleteObject(font_);
 }
 
 void RunProgressWin::Create() {
@@ -39,15 +41,13 @@ void RunProgressWin::Create() {
     ::RegisterClassExW(&window_class);
   }
 
-  // The owner's font, and sizes in its line height, so the window suits
-  // the owner's resolution.
-  const HWND first_control = ::GetWindow(owner_, GW_CHILD);
-  HFONT font = first_control != nullptr
-                   ? reinterpret_cast<HFONT>(
-                         ::SendMessageW(first_control, WM_GETFONT, 0, 0))
-                   : nullptr;
-  if (font == nullptr)
-    font = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+  // A font of its own, as the owner deletes its font when it moves to a
+  // monitor of other dots per inch; sizes in its line height, so the window
+  // suits the owner's resolution.
+  font_ = CreateDialogFont(DpiOf(owner_));
+  const HFONT font =
+      font_ != nullptr ? font_
+                       : static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
   const HDC dc = ::GetDC(owner_);
   const HGDIOBJ old_font = ::SelectObject(dc, font);
   TEXTMETRICW metrics = {};

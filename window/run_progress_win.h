@@ -43,6 +43,7 @@ class RunProgressWin : public norvale::ProgressReport {
   HWND label_ = nullptr;
   HWND bar_ = nullptr;
   HWND cancel_ = nullptr;
+  HFONT font_ = nullptr;  // Its own; deleted with the window.
   bool marquee_ = false;
   bool cancelled_ = false;
 };
