@@ -17,15 +17,21 @@ namespace norvale {
 struct FileId {
   uint64_t device = 0;
   uint64_t inode = 0;
+  // The upper half of a 128-bit file number, as ReFS gives; else 0.
+  uint64_t inode_high = 0;
 
   friend bool operator==(const FileId& a, const FileId& b) {
-    return a.device == b.device && a.inode == b.inode;
+    return a.device == b.device && a.inode == b.inode &&
+           a.inode_high == b.inode_high;
   }
 };
 
 struct FileIdHash {
   size_t operator()(const FileId& id) const {
-    return std::hash<uint64_t>()(id.inode * 0x9E3779B97F4A7C15ull ^ id.device);
+    return std::hash<uint64_t>()(
+        (id.inode ^ id.inode_high * 0xC2B2AE3D27D4EB4Full) *
+            0x9E3779B97F4A7C15ull ^
+        id.device);
   }
 };
 

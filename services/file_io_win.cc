@@ -5,15 +5,22 @@
 #undef ReplaceFile
 
 #include <atomic>
+#include <cstring>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "services/error.h"
 #include "services/file_io.h"
 #include "services/file_reading.h"
 #include "services/long_path_win.h"
+#include "services/system_calls_win.h"
 
 namespace norvale {
 namespace {
+
+constexpr DWORD kShareAll =
+    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Closes a handle on every path out of a function.
 class Handle {
@@ -44,6 +51,80 @@ Error LastError(std::string_view action, const std::filesystem::path& path) {
   return WindowsError(action, path, ::GetLastError());
 }
 
+// Returns what `attempt` returns, asking again for about a second while it
+// fails with a sharing violation or access denied: virus scanners, the
+// search indexer and OneDrive open each new file for a moment, and a rename
+// or open meanwhile meets one of the two. The last error is kept.
+bool WhileHeld(const std::function<bool()>& attempt) {
+  for (const DWORD wait : {10, 30, 60, 100, 200, 300, 300}) {
+    if (attempt()) return true;
+    const DWORD code = ::GetLastError();
+    if (code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED) {
+      return false;
+    }
+    ::Sleep(wait);
+  }
+  return attempt();
+}
+
+// Opens `path` as CreateFileW does, asking again while it is held.
+HANDLE Open(const std::filesystem::path& path, DWORD access, DWORD share,
+            DWORD disposition, DWORD flags) {
+  const std::wstring name = LongPath(path);
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  WhileHeld([&] {
+    handle =
+        Calls().create_file(name.c_str(), access, share, disposition, flags);
+    return handle != INVALID_HANDLE_VALUE;
+  });
+  return handle;
+}
+
+// Returns the identity of the open file `handle`: the 128-bit one where the
+// volume gives it, as ReFS's 64-bit file index is not unique, else the
+// 64-bit one.
+std::optional<FileId> IdentifyHandle(HANDLE handle) {
+  FileIdInfo id;
+  if (Calls().get_file_info(handle, kFileIdInfo, &id, sizeof(id))) {
+    FileId file{id.VolumeSerialNumber};
+    std::memcpy(&file.inode, id.FileId, sizeof(uint64_t));
+    std::memcpy(&file.inode_high, id.FileId + sizeof(uint64_t),
+                sizeof(uint64_t));
+    return file;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!Calls().get_file_index(handle, &info)) return std::nullopt;
+  return FileId{
+      info.dwVolumeSerialNumber,
+      (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+// Returns the whole content of the regular file open as `handle`; throws
+// Error naming `path` when it cannot be read or is no regular file.
+std::string ReadOpenFile(HANDLE handle, const std::filesystem::path& path) {
+  // Pipes, consoles and other devices could block or never end.
+  if (::GetFileType(handle) != FILE_TYPE_DISK) {
+    throw Error("Could not read", path, "It is not a regular file");
+  }
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(handle, &size)) {
+    throw LastError("Could not read", path);
+  }
+  return ReadToEnd(
+      static_cast<uint64_t>(size.QuadPart),
+      [&](char* into, size_t room) {
+        // ReadFile takes at most a DWORD's worth at a time.
+        const DWORD ask =
+            static_cast<DWORD>(room < 0x40000000u ? room : 0x40000000u);
+        DWORD got = 0;
+        if (!::ReadFile(handle, into, ask, &got, nullptr)) {
+          throw LastError("Could not read", path);
+        }
+        return static_cast<size_t>(got);
+      },
+      path);
+}
+
 // Returns false, with the last error set, when not every byte was written.
 bool WriteAll(HANDLE handle, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -59,13 +140,6 @@ bool WriteAll(HANDLE handle, std::string_view bytes) {
   return true;
 }
 
-// Creates `path`, failing when anything already stands there; the handle is
-// invalid, with the last error set, on failure.
-HANDLE CreateExclusive(const std::filesystem::path& path) {
-  return ::CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
-                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 // Returns a name in the folder of `path` that does not end in ".url", so a
 // search never lists a temporary file as a shortcut.
 std::filesystem::path TemporaryName(const std::filesystem::path& path) {
@@ -76,23 +150,68 @@ std::filesystem::path TemporaryName(const std::filesystem::path& path) {
   return path.parent_path() / name;
 }
 
-// Creates a temporary file beside `path`, writes `bytes` to it and closes
-// it; returns its name. Throws Error naming `path`, leaving nothing behind.
-std::filesystem::path WriteTemporary(const std::filesystem::path& path,
-                                     std::string_view bytes) {
+// Writes `bytes` to a new temporary file beside `path` and gives it the name
+// `path` through the handle still open, which costs no look-up of either
+// name. The file is hidden while it has its temporary name, as a leading
+// dot hides nothing on Windows. Returns false, leaving nothing behind, when
+// `replace` is false and something stands at `path`; throws Error naming
+// `path` on any other failure, leaving nothing behind either.
+bool WriteAndRename(const std::filesystem::path& path, std::string_view bytes,
+                    bool replace) {
   std::filesystem::path temporary;
   HANDLE raw = INVALID_HANDLE_VALUE;
   do {
     temporary = TemporaryName(path);
-    raw = CreateExclusive(temporary);
+    raw =
+        Calls().create_file(LongPath(temporary).c_str(), GENERIC_WRITE | DELETE,
+                            0, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN);
   } while (raw == INVALID_HANDLE_VALUE &&
            ::GetLastError() == ERROR_FILE_EXISTS);
   if (raw == INVALID_HANDLE_VALUE) throw LastError("Could not write", path);
   Handle handle(raw);
-  if (WriteAll(handle.get(), bytes) && handle.Close()) return temporary;
+  // Shown once it has its name; the times are left as they are.
+  FILE_BASIC_INFO basic = {};
+  basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  // The name as the system's own calls take it, "\??\" for "\\?\".
+  std::wstring target = LongPath(path);
+  if (target.rfind(L"\\\\?\\", 0) != 0) {
+    target = LongPath(std::filesystem::absolute(path));
+  }
+  target[1] = L'?';
+  const DWORD name_bytes = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+  std::vector<char> rename(offsetof(FILE_RENAME_INFO, FileName) + name_bytes +
+                           sizeof(wchar_t));
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(rename.data());
+  info->ReplaceIfExists = replace;
+  info->FileNameLength = name_bytes;
+  std::memcpy(info->FileName, target.c_str(), name_bytes + sizeof(wchar_t));
+  if (WriteAll(handle.get(), bytes) &&
+      Calls().set_file_info(handle.get(), FileBasicInfo, &basic,
+                            sizeof(basic)) &&
+      WhileHeld([&] {
+        return Calls().set_file_info(handle.get(), FileRenameInfo, info,
+                                     static_cast<DWORD>(rename.size()));
+      })) {
+    if (handle.Close()) return true;
+    throw LastError("Could not write", path);
+  }
   const DWORD code = ::GetLastError();
-  if (handle.valid()) handle.Close();
-  ::DeleteFileW(LongPath(temporary).c_str());
+  FILE_DISPOSITION_INFO remove = {TRUE};
+  Calls().set_file_info(handle.get(), FileDispositionInfo, &remove,
+                        sizeof(remove));
+  handle.Close();
+  if (!replace) {
+    if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) {
+      return false;
+    }
+    // A folder of that name can be reported as access denied; it is taken
+    // too, and replacing it fails with a clearer reason.
+    if (code == ERROR_ACCESS_DENIED &&
+        ::GetFileAttributesW(LongPath(path).c_str()) !=
+            INVALID_FILE_ATTRIBUTES) {
+      return false;
+    }
+  }
   throw WindowsError("Could not write", path, code);
 }
 
@@ -101,53 +220,38 @@ std::filesystem::path WriteTemporary(const std::filesystem::path& path,
 std::optional<FileId> IdentifyFile(const std::filesystem::path& path) {
   // No access asked for, so even a file open elsewhere can be identified;
   // backup semantics let folders be opened too.
-  Handle handle(::CreateFileW(
-      LongPath(path).c_str(), 0,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  Handle handle(Calls().create_file(LongPath(path).c_str(), 0, kShareAll,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
   if (!handle.valid()) return std::nullopt;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
-  return FileId{
-      info.dwVolumeSerialNumber,
-      (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  return IdentifyHandle(handle.get());
 }
 
 std::string ReadWholeFile(const std::filesystem::path& path) {
-  Handle handle(::CreateFileW(
-      LongPath(path).c_str(), GENERIC_READ,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  Handle handle(Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING,
+                     FILE_FLAG_SEQUENTIAL_SCAN));
   if (!handle.valid()) throw LastError("Could not open", path);
-  // Pipes, consoles and other devices could block or never end.
-  if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
-    throw Error("Could not read", path, "It is not a regular file");
-  }
-  LARGE_INTEGER size;
-  if (!::GetFileSizeEx(handle.get(), &size)) {
-    throw LastError("Could not read", path);
-  }
-  return ReadToEnd(
-      static_cast<uint64_t>(size.QuadPart),
-      [&](char* into, size_t room) {
-        // ReadFile takes at most a DWORD's worth at a time.
-        const DWORD ask =
-            static_cast<DWORD>(room < 0x40000000u ? room : 0x40000000u);
-        DWORD got = 0;
-        if (!::ReadFile(handle.get(), into, ask, &got, nullptr)) {
-          throw LastError("Could not read", path);
-        }
-        return static_cast<size_t>(got);
-      },
-      path);
+  return ReadOpenFile(handle.get(), path);
 }
 
 std::string ReadReplaceableFile(const std::filesystem::path& path) {
-  const DWORD attributes = ::GetFileAttributesW(LongPath(path).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
+  // The name itself is opened, not what a link leads to, so what is decided
+  // on here is what is read; backup semantics open a folder too, to say so.
+  Handle handle(Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING,
+                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS |
+                         FILE_FLAG_SEQUENTIAL_SCAN));
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  if (!handle.valid() ||
+      !Calls().get_file_info(handle.get(), FileAttributeTagInfo, &tag,
+                             sizeof(tag))) {
     throw LastError("Could not write", path);
   }
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  const DWORD attributes = tag.FileAttributes;
+  // Only symbolic links and junctions are links. Files that OneDrive keeps,
+  // deduplicated and compressed files are reparse points of other kinds,
+  // and files like any other.
+  const bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (reparse && (tag.ReparseTag == IO_REPARSE_TAG_SYMLINK ||
+                  tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT)) {
     throw Error("Could not write", path,
                 "It is a link, so it is left as it is");
   }
@@ -160,38 +264,30 @@ std::string ReadReplaceableFile(const std::filesystem::path& path) {
     throw Error("Could not write", path,
                 "It is read-only, so it is left as it is");
   }
-  return ReadWholeFile(path);
+  if (!reparse) return ReadOpenFile(handle.get(), path);
+  // Such a file's content comes through the driver that owns its tag, which
+  // the name opened as itself bypasses: open it again the usual way, and
+  // read it only when that is the very file decided on.
+  Handle content(Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING,
+                      FILE_FLAG_SEQUENTIAL_SCAN));
+  if (!content.valid()) throw LastError("Could not open", path);
+  const std::optional<FileId> decided = IdentifyHandle(handle.get());
+  const std::optional<FileId> opened = IdentifyHandle(content.get());
+  if (!decided || !opened || !(*decided == *opened)) {
+    throw Error("Could not write", path,
+                "It changed while it was read, so it is left as it is");
+  }
+  return ReadOpenFile(content.get(), path);
 }
 
 bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes) {
-  const std::filesystem::path temporary = WriteTemporary(path, bytes);
-  // Without MOVEFILE_REPLACE_EXISTING the move refuses a taken name, so the
-  // name shows the whole file or nothing.
-  if (::MoveFileExW(LongPath(temporary).c_str(), LongPath(path).c_str(), 0)) {
-    return true;
-  }
-  const DWORD code = ::GetLastError();
-  ::DeleteFileW(LongPath(temporary).c_str());
-  if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return false;
-  // A folder of that name is reported as access denied; it is taken too,
-  // and replacing it fails with a clearer reason.
-  if (code == ERROR_ACCESS_DENIED &&
-      ::GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES) {
-    return false;
-  }
-  throw WindowsError("Could not write", path, code);
+  return WriteAndRename(path, bytes, false);
 }
 
 void ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {
-  const std::filesystem::path temporary = WriteTemporary(path, bytes);
-  // MOVEFILE_REPLACE_EXISTING replaces a link at `path` rather than the file
-  // it leads to, and fails on a folder.
-  if (!::MoveFileExW(LongPath(temporary).c_str(), LongPath(path).c_str(),
-                     MOVEFILE_REPLACE_EXISTING)) {
-    const DWORD code = ::GetLastError();
-    ::DeleteFileW(LongPath(temporary).c_str());
-    throw WindowsError("Could not write", path, code);
-  }
+  // Replaces a link at `path` rather than the file it leads to, and fails on
+  // a folder.
+  WriteAndRename(path, bytes, true);
 }
 
 void CloseOpenFolders() {

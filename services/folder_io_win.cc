@@ -4,6 +4,7 @@
 
 #include "services/folder_io.h"
 #include "services/long_path_win.h"
+#include "services/system_calls_win.h"
 
 namespace norvale {
 namespace {
@@ -95,13 +96,13 @@ std::vector<FolderEntry> ListFolder(const std::filesystem::path& folder,
 
 bool MakeFolder(const std::filesystem::path& folder, std::error_code& ec) {
   ec.clear();
-  if (::CreateDirectoryW(LongPath(folder).c_str(), nullptr)) return true;
+  if (Calls().create_directory(LongPath(folder).c_str())) return true;
   const std::error_code create_error = LastError();
+  // A folder already there is one to write into, whatever making it again
+  // answered: Windows says access denied for a drive's root (E:\), Wine
+  // that it exists.
   std::error_code kind_ec;
-  if (create_error.value() == ERROR_ALREADY_EXISTS &&
-      KindOf(folder, kind_ec) == FileKind::kFolder) {
-    return false;
-  }
+  if (KindOf(folder, kind_ec) == FileKind::kFolder) return false;
   ec = create_error;
   return false;
 }
