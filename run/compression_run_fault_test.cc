@@ -108,16 +108,20 @@ TEST(FaultTest, ARunFlushesItsCopiesOnceAndReportsAFailingDisk) {
   for (RunObserver* observer : {static_cast<RunObserver*>(nullptr),
                                 static_cast<RunObserver*>(&window)}) {
     TestFolder dest;
-    {
+    // Once after writing, and not at all when nothing needed writing.
+    for (const size_t flushes : {1u, 0u}) {
       faults::Scoped faults({});
       EXPECT_EQ(CompressionRun(source.path(), dest.path(), observer).Run(), 3u);
-      EXPECT_EQ(faults.seen().flushes, 1u);
+      EXPECT_EQ(faults.seen().flushes, flushes);
     }
     faults::Scoped faults({.flush_error = EIO});
-    const std::string message = ErrorOf(
-        [&] { CompressionRun(source.path(), dest.path(), observer).Run(); });
-    EXPECT_NE(message.find("\"" + dest.path().string() + "\": Input/output"),
+    const std::string message = ErrorOf([&] {
+      CompressionRun(source.path(), dest.path() / "again", observer).Run();
+    });
+    EXPECT_NE(message.find("\"" + dest.path().string() + "/again/F"),
               std::string::npos)
+        << message;
+    EXPECT_NE(message.find("\": Input/output error"), std::string::npos)
         << message;
     std::error_code ec;
     for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {

@@ -142,10 +142,32 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
       path);
 }
 
-std::string ReadReplaceableFile(const std::filesystem::path& path) {
+std::optional<CopyPlace> PlaceOf(const std::filesystem::path& path) {
+  // The copies of one folder come one after another; its identity is taken
+  // once for them all.
+  static std::filesystem::path last_folder;
+  static std::optional<FileId> last_id;
+  const std::filesystem::path folder = path.parent_path();
+  if (folder != last_folder || !last_id) {
+    last_folder = folder;
+    last_id = IdentifyFile(folder);
+  }
+  if (!last_id) return std::nullopt;
+  // Windows compares names without regard to case, as CharUpper folds them.
+  std::wstring name = path.filename().native();
+  if (!name.empty()) {
+    ::CharUpperBuffW(name.data(), static_cast<DWORD>(name.size()));
+  }
+  return CopyPlace{*last_id, std::move(name)};
+}
+
+std::optional<ExistingCopy> ReadExistingCopy(
+    const std::filesystem::path& path) {
   const DWORD attributes = ::GetFileAttributesW(LongPath(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    throw LastError("Could not write", path);
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND) return std::nullopt;
+    throw WindowsError("Could not write", path, code);
   }
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     throw Error("Could not write", path,
@@ -154,13 +176,44 @@ std::string ReadReplaceableFile(const std::filesystem::path& path) {
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     throw Error("Could not write", path, "A folder of that name is in the way");
   }
-  // Windows will not replace a read-only file, Wine as root would; refuse it
-  // the same way everywhere, before anything is written.
-  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+  Handle handle(::CreateFileW(
+      LongPath(path).c_str(), GENERIC_READ,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!handle.valid()) throw LastError("Could not write", path);
+  if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
     throw Error("Could not write", path,
-                "It is read-only, so it is left as it is");
+                "It is not a regular file, so it is left as it is");
   }
-  return ReadWholeFile(path);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(handle.get(), &info)) {
+    throw LastError("Could not read", path);
+  }
+  const uint64_t size =
+      (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (size > kLargestShortcut) {
+    throw Error("Could not write", path,
+                "It holds more than a compact copy, so it is left as it is");
+  }
+  ExistingCopy existing;
+  existing.content = ReadToEnd(
+      size,
+      [&](char* into, size_t room) {
+        const DWORD ask =
+            static_cast<DWORD>(room < 0x40000000u ? room : 0x40000000u);
+        DWORD got = 0;
+        if (!::ReadFile(handle.get(), into, ask, &got, nullptr)) {
+          throw LastError("Could not read", path);
+        }
+        return static_cast<size_t>(got);
+      },
+      path);
+  existing.id = {
+      info.dwVolumeSerialNumber,
+      (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  existing.id_is_place = info.nNumberOfLinks == 1;
+  if (auto place = PlaceOf(path)) existing.place = std::move(*place);
+  return existing;
 }
 
 bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes) {
@@ -182,8 +235,23 @@ bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes) {
   throw WindowsError("Could not write", path, code);
 }
 
-void ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {
+void ReplaceFile(const std::filesystem::path& path, std::string_view bytes,
+                 std::string_view expected) {
+  // Windows will not replace a read-only file, Wine as root would; refuse it
+  // the same way everywhere, before anything is written.
+  const DWORD attributes = ::GetFileAttributesW(LongPath(path).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    throw Error("Could not write", path,
+                "It is read-only, so it is left as it is");
+  }
   const std::filesystem::path temporary = WriteTemporary(path, bytes);
+  if (ReadWholeFile(path) != expected) {
+    ::DeleteFileW(LongPath(temporary).c_str());
+    throw Error("Could not write", path,
+                "It changed while Norvale was replacing it, so it is left as "
+                "it is");
+  }
   // MOVEFILE_REPLACE_EXISTING replaces a link at `path` rather than the file
   // it leads to, and fails on a folder.
   if (!::MoveFileExW(LongPath(temporary).c_str(), LongPath(path).c_str(),
@@ -194,11 +262,15 @@ void ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {
   }
 }
 
+void BeginFileWork() {}
+
+void NoteFolderMade(const std::filesystem::path& /*folder*/) {}
+
 void CloseOpenFolders() {
   // Every file is opened by its full path here; no folder is kept open.
 }
 
-void FlushFileSystem(const std::filesystem::path& /*folder*/) {
+void FlushWrittenDisks() {
   // Flushing a whole volume needs an administrator, and flushing every copy
   // on its own made runs many times slower on a real disk; Windows users
   // eject a removable disk before pulling it, which flushes it.
