@@ -1,5 +1,5 @@
 // Stands in front of the C library's read, write, openat, renameat2,
-// renameat, linkat and syncfs, and of operator new, to show the faults a test
+// renameat, linkat, fsync and syncfs, and of operator new, to show the faults a test
 // plans (test_faults.h). Definitions in the program come before the C
 // library's, so the services linked into it call these.
 #include <dlfcn.h>
@@ -50,6 +50,7 @@ extern "C" ssize_t read(int fd, void* buffer, size_t count) {
 }
 
 extern "C" ssize_t write(int fd, const void* buffer, size_t count) {
+  if (active) ++observed.writes;
   if (active && plan.disk_full_at_write > 0 && --plan.disk_full_at_write == 0) {
     return errno = ENOSPC, -1;
   }
@@ -74,6 +75,7 @@ extern "C" int openat(int folder, const char* path, int flags, ...) {
 
 // Runs the plan's change of a file once, just before a rename.
 static void BeforeRename() {
+  if (active) ++observed.renames;
   if (!active || !plan.before_rename) return;
   const std::function<void()> change = std::move(plan.before_rename);
   plan.before_rename = nullptr;
@@ -99,8 +101,14 @@ extern "C" int linkat(int from_folder, const char* from, int to_folder,
   if (active && plan.no_descriptor_link && (flags & AT_EMPTY_PATH) != 0) {
     return errno = ENOENT, -1;
   }
+  if (active) ++observed.renames;
   if (active && plan.no_hard_links) return errno = EPERM, -1;
   return NEXT(linkat)(from_folder, from, to_folder, to, flags);
+}
+
+extern "C" int fsync(int fd) {
+  if (active) ++observed.fsyncs;
+  return NEXT(fsync)(fd);
 }
 
 extern "C" int syncfs(int fd) {
