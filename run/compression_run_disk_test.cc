@@ -114,9 +114,9 @@ TEST(DiskTest, WritesFlushesAndLeavesUpToDateCopiesAlone) {
 TEST(DiskTest, ARunKilledHalfWayIsCompletedByTheNext) {
   TestFolder source;
   for (int i = 0; i < 6; ++i) {
-    source.Write("F" + std::to_string(i % 2) + "/s" + std::to_string(i) +
-                     ".url",
-                 Full("http://a/"));
+    source.Write(
+        "F" + std::to_string(i % 2) + "/s" + std::to_string(i) + ".url",
+        Full("http://a/"));
   }
   for (const TestDisk& disk : TestDisks::Get().all()) {
     for (const int at : {1, 4}) {
@@ -127,9 +127,9 @@ TEST(DiskTest, ARunKilledHalfWayIsCompletedByTheNext) {
       if (at == 4) {
         ASSERT_EQ(CompressionRun(source.path(), dest).Run(), 6u);
         for (int i = 0; i < 6; ++i) {
-          source.Write("F" + std::to_string(i % 2) + "/s" + std::to_string(i) +
-                           ".url",
-                       Full("http://new/"));
+          source.Write(
+              "F" + std::to_string(i % 2) + "/s" + std::to_string(i) + ".url",
+              Full("http://new/"));
         }
       }
       const pid_t child = ::fork();
@@ -160,9 +160,9 @@ TEST(DiskTest, ARunKilledHalfWayIsCompletedByTheNext) {
       fs::remove_all(dest);
     }
     for (int i = 0; i < 6; ++i) {
-      source.Write("F" + std::to_string(i % 2) + "/s" + std::to_string(i) +
-                       ".url",
-                   Full("http://a/"));
+      source.Write(
+          "F" + std::to_string(i % 2) + "/s" + std::to_string(i) + ".url",
+          Full("http://a/"));
     }
   }
 }
@@ -190,10 +190,10 @@ TEST(DiskTest, OneCopyPerPlaceNotPerFile) {
         EXPECT_EQ(message, "");
         continue;
       }
-      EXPECT_NE(message.find((dest / "Big/a.url").string() +
-                             "\": The copy of \"" +
-                             (source.path() / "Big/A.url").string()),
-                std::string::npos)
+      EXPECT_NE(
+          message.find((dest / "Big/a.url").string() + "\": The copy of \"" +
+                       (source.path() / "Big/A.url").string()),
+          std::string::npos)
           << message;
       EXPECT_EQ(ReadBytes(dest / "Big/A.url"), Compact("http://upper/"));
       fs::remove_all(dest / "Big");
@@ -238,6 +238,33 @@ TEST(DiskTest, AFileChangedWhileBeingReplacedIsLeftAsItIs) {
     Tree(dest, &others);
     EXPECT_EQ(others, "");
     fs::remove_all(dest);
+  }
+}
+
+// Two fresh disks number their files alike. A file is told apart by its
+// disk too, so a copy on one is never taken for a source on the other.
+TEST(DiskTest, FilesOnTwoDisksAreTwoFiles) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting disks needs root";
+  TestFolder root;
+  const fs::path from = root.path() / "A", to = root.path() / "B";
+  for (const fs::path& disk : {from, to}) {
+    fs::create_directory(disk);
+    ASSERT_EQ(
+        std::system(("mount -t tmpfs -o size=1m tmpfs '" + disk.string() + "'")
+                        .c_str()),
+        0);
+  }
+  for (const std::string url : {"http://old/", "http://new/"}) {
+    for (int i = 0; i < 20; ++i) {
+      std::ofstream(from / ("s" + std::to_string(i) + ".url"),
+                    std::ios::binary | std::ios::trunc)
+          << Full(url);
+    }
+    EXPECT_EQ(ErrorOf([&] { CompressionRun(from, to).Run(); }), "");
+    EXPECT_EQ(ReadBytes(to / "s7.url"), Compact(url));
+  }
+  for (const fs::path& disk : {from, to}) {
+    std::system(("umount '" + disk.string() + "'").c_str());
   }
 }
 

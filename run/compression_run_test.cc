@@ -85,18 +85,26 @@ TEST(CompressionRunTest, MirrorsTheTreeWithOnlyTheAddress) {
       {kOddName, kOddCopy},
   };
   const std::string base = root.path().u8string() + kSep;
-  std::vector<std::string> spellings = {base + "Src", base + "Src" + kSep};
+  // Each spelling of the source, with the home folder "~" stands for.
+  std::vector<std::pair<std::string, fs::path>> spellings = {
+      {base + "Src", ""}, {base + "Src" + kSep, ""}};
 #ifndef _WIN32
   const char* home = std::getenv("HOME");
   const std::string saved_home = home != nullptr ? home : "";
-  ::setenv("HOME", root.path().c_str(), 1);
-  spellings.push_back("~/Src");
+  spellings.push_back({"~/Src", root.path()});
+  spellings.push_back({"~", root.path() / "Src"});
+  // A linked Favorites folder is the folder it leads to.
+  fs::create_directory_symlink("Src", root.path() / "SrcLink");
+  spellings.push_back({base + "SrcLink", ""});
 #endif
-  for (const std::string& source : spellings) {
+  for (const auto& [source, home_folder] : spellings) {
+#ifndef _WIN32
+    if (!home_folder.empty()) ::setenv("HOME", home_folder.c_str(), 1);
+#endif
     for (const std::string& end : {std::string(), kSep}) {
       const fs::path out = fs::u8path(source + "/../Out/Fav" + end);
       for (int pass = 0; pass < 2; ++pass) {
-        EXPECT_EQ(CompressionRun(fs::u8path(source), out).Run(), 5u);
+        EXPECT_EQ(CompressionRun(fs::u8path(source), out).Run(), 5u) << source;
         EXPECT_EQ(Tree(root.path() / "Out/Fav"), expected) << source << end;
       }
       fs::remove_all(root.path() / "Out");
@@ -104,6 +112,7 @@ TEST(CompressionRunTest, MirrorsTheTreeWithOnlyTheAddress) {
   }
 #ifndef _WIN32
   ::setenv("HOME", saved_home.c_str(), 1);
+  fs::remove(root.path() / "SrcLink");
 #endif
   EXPECT_EQ(Tree(root.path() / "Src").size(), sources.size());
   EXPECT_EQ(ReadBytes(root.path() / "Src/a.url"), Full("http://a/"));
@@ -209,6 +218,15 @@ TEST(CompressionRunTest, StopsAtTheFirstFailureKeepingWhatWasWritten) {
        "1 of 2 shortcuts were written before this."},
 #endif
   };
+  // Relative paths are tried from a scratch working folder and home, so
+  // that a fault there cannot write into the build tree or the real home.
+  const fs::path working = fs::current_path();
+  fs::create_directory(root.path() / "Cwd");
+  fs::current_path(root.path() / "Cwd");
+#ifndef _WIN32
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  ::setenv("HOME", (root.path() / "Home").c_str(), 1);
+#endif
   for (const auto& c : cases) {
     CompressionRun run(c.source, c.dest);
     const Message told = RunAndReport(run);
@@ -222,7 +240,12 @@ TEST(CompressionRunTest, StopsAtTheFirstFailureKeepingWhatWasWritten) {
   EXPECT_EQ(Tree(twins_out), (Files{{"A/x.url", Compact("http://a/")}}));
 #endif
   EXPECT_FALSE(fs::exists(out));
-  EXPECT_FALSE(fs::exists("Out"));
+  EXPECT_EQ(Tree(root.path() / "Cwd").size() + fs::exists(root.path() / "Home"),
+            0u);
+  fs::current_path(working);
+#ifndef _WIN32
+  ::setenv("HOME", home.c_str(), 1);
+#endif
   EXPECT_EQ(ReadBytes(full), Full("a"));
   EXPECT_EQ(Tree(root.path() / "Blocked"),
             (Files{{"a.url", Compact("http://a/")}, {"b", "a file"}}));

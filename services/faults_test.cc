@@ -1,6 +1,6 @@
 // Stands in front of the C library's read, write, openat, renameat2,
-// renameat, linkat, fsync and syncfs, and of operator new, to show the faults a test
-// plans (test_faults.h). Definitions in the program come before the C
+// renameat, linkat, fsync and syncfs, and of operator new, to show the faults a
+// test plans (test_faults.h). Definitions in the program come before the C
 // library's, so the services linked into it call these.
 #include <dlfcn.h>
 #include <fcntl.h>
