@@ -242,8 +242,9 @@ TEST(DiskTest, AFileChangedWhileBeingReplacedIsLeftAsItIs) {
 }
 
 // Two fresh disks number their files alike. A file is told apart by its
-// disk too, so a copy on one is never taken for a source on the other.
-TEST(DiskTest, FilesOnTwoDisksAreTwoFiles) {
+// disk too, so a copy on one is never taken for a source on the other. And
+// an up-to-date copy needs no room: on a full disk the run still finishes.
+TEST(DiskTest, FilesOnTwoDisksAreTwoFilesAndAFullDiskTakesAnUpdate) {
   if (::geteuid() != 0) GTEST_SKIP() << "mounting disks needs root";
   TestFolder root;
   const fs::path from = root.path() / "A", to = root.path() / "B";
@@ -263,6 +264,13 @@ TEST(DiskTest, FilesOnTwoDisksAreTwoFiles) {
     EXPECT_EQ(ErrorOf([&] { CompressionRun(from, to).Run(); }), "");
     EXPECT_EQ(ReadBytes(to / "s7.url"), Compact(url));
   }
+  {
+    std::ofstream filler(to / "filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), block.size())) {
+    }
+  }
+  EXPECT_EQ(ErrorOf([&] { CompressionRun(from, to).Run(); }), "");
   for (const fs::path& disk : {from, to}) {
     std::system(("umount '" + disk.string() + "'").c_str());
   }
