@@ -264,6 +264,19 @@ TEST(DiskTest, FilesOnTwoDisksAreTwoFilesAndAFullDiskTakesAnUpdate) {
     EXPECT_EQ(ErrorOf([&] { CompressionRun(from, to).Run(); }), "");
     EXPECT_EQ(ReadBytes(to / "s7.url"), Compact(url));
   }
+  // A folder of the copy that is a link onto another disk: both disks are
+  // flushed.
+  fs::create_directory(root.path() / "Elsewhere");
+  fs::create_directory_symlink(root.path() / "Elsewhere", to / "Sub");
+  fs::create_directory(from / "Sub");
+  std::ofstream(from / "Sub/x.url", std::ios::binary) << Full("http://x/");
+  std::ofstream(from / "s0.url", std::ios::binary) << Full("http://x/");
+  {
+    faults::Scoped faults({});
+    EXPECT_EQ(ErrorOf([&] { CompressionRun(from, to).Run(); }), "");
+    EXPECT_EQ(faults.seen().flushes, 2u);
+  }
+  EXPECT_EQ(ReadBytes(root.path() / "Elsewhere/x.url"), Compact("http://x/"));
   {
     std::ofstream filler(to / "filler", std::ios::binary);
     const std::string block(4096, 'x');
