@@ -59,10 +59,11 @@ class EarlierCopies {
     return std::nullopt;
   }
 
-  // Notes that the copy of `index` is `existing`, left as it was.
-  void Keep(const ExistingCopy& existing, size_t index) {
-    places_.emplace(existing.place, index);
-    ids_.emplace(existing.id, index);
+  // Notes that the copy of `index`, left as it was, is the file `id` at
+  // `place`.
+  void Keep(const CopyPlace& place, const FileId& id, size_t index) {
+    places_.emplace(place, index);
+    ids_.emplace(id, index);
     known_[index] = true;
   }
 
@@ -161,7 +162,7 @@ size_t CompressionRun::Run() {
       }
       const IniText url =
           files.ReadIniValue(source, kSection, kKey, kNoAddress, 0);
-      std::optional<ExistingCopy> met;
+      std::optional<std::pair<CopyPlace, FileId>> met;
       const bool wrote = files.WriteIniValue(
           target, kSection, kKey, url, list, [&](const ExistingCopy& existing) {
             const auto first = earlier.Find(existing, i);
@@ -171,12 +172,12 @@ size_t CompressionRun::Run() {
                               "\" is there already from earlier in this "
                               "run, and two shortcuts cannot share one copy");
             }
-            met = existing;
+            met.emplace(existing.place, existing.id);
           });
       if (wrote) {
         ++written_;
       } else if (met) {
-        earlier.Keep(*met, i);
+        earlier.Keep(met->first, met->second, i);
       }
       ++done_;
     }
