@@ -10,7 +10,6 @@
 
 #include <csignal>
 #include <fstream>
-#include <map>
 #include <string>
 
 #include "run/compression_run.h"
@@ -23,28 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Compact(const std::string& url) {
-  return "[InternetShortcut]\r\nURL=" + url + "\r\n";
-}
-
 std::string Full(const std::string& url) {
   return "[InternetShortcut]\r\nIDList=\r\nURL=" + url + "\r\nIconIndex=1\r\n";
-}
-
-// Files below `root` with their bytes, and in `others` what else is there.
-std::map<std::string, std::string> Tree(const fs::path& root,
-                                        std::string* others = nullptr) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (!entry.is_regular_file()) continue;
-    const std::string name = fs::relative(entry.path(), root).string();
-    if (entry.path().extension() == ".url") {
-      files[name] = ReadBytes(entry.path());
-    } else if (others != nullptr) {
-      *others += name + " ";
-    }
-  }
-  return files;
 }
 
 // The first run writes every copy whole and flushes it where the disk is;
@@ -54,7 +33,7 @@ std::map<std::string, std::string> Tree(const fs::path& root,
 TEST(DiskTest, WritesFlushesAndLeavesUpToDateCopiesAlone) {
   // fusefat refuses names beyond ASCII, as it refuses them to cp.
   TestFolder ascii, source;
-  std::map<std::string, std::string> ascii_copies, copies;
+  Files ascii_copies, copies;
   const std::pair<std::string, std::string> shortcuts[] = {
       {"a.url", "http://a/"},
       {"News/b.url", "http://b/"},
@@ -142,7 +121,8 @@ TEST(DiskTest, ARunKilledHalfWayIsCompletedByTheNext) {
       int status = 0;
       ASSERT_EQ(::waitpid(child, &status, 0), child);
       ASSERT_TRUE(WIFSIGNALED(status));
-      for (const auto& [name, bytes] : Tree(dest)) {
+      std::string temporary;
+      for (const auto& [name, bytes] : Tree(dest, &temporary)) {
         if (bytes.empty()) continue;
         EXPECT_TRUE(bytes == Compact("http://a/") ||
                     bytes == Compact("http://new/"))

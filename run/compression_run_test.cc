@@ -4,7 +4,6 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -15,10 +14,6 @@ namespace norvale {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Compact(const std::string& url) {
-  return "[InternetShortcut]\r\nURL=" + url + "\r\n";
-}
 
 // A shortcut holding more than its address, and a URL in another section.
 std::string Full(const std::string& url) {
@@ -44,21 +39,6 @@ const char kOddName[] = "caf\xE9/\xFF.url";
 const std::string kOddSource = Full("http://\xE9/");
 const std::string kOddCopy = Compact("http://\xE9/");
 #endif
-
-// Files by their path below a folder, with "/" between the names, with
-// their bytes.
-using Files = std::map<std::string, std::string>;
-
-Files Tree(const fs::path& root) {
-  Files files;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) {
-      files[fs::relative(entry.path(), root).generic_u8string()] =
-          ReadBytes(entry.path());
-    }
-  }
-  return files;
-}
 
 // With and without a separator typed at the end of either folder, "/" typed
 // between missing folders of the destination (a separator on Windows too),
