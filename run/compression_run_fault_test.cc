@@ -122,6 +122,19 @@ TEST(FaultTest, ARunFlushesItsCopiesOnceAndReportsAFailingDisk) {
       EXPECT_EQ(CompressionRun(source.path(), dest.path(), observer).Run(), 3u);
       EXPECT_EQ(faults.seen().flushes, flushes);
     }
+    {
+      // A run that fails after writing flushes what it wrote before saying
+      // so.
+      fs::create_directories(dest.path() / "failing/F1/s1.url");
+      faults::Scoped faults({});
+      EXPECT_NE(ErrorOf([&] {
+                  CompressionRun(source.path(), dest.path() / "failing",
+                                 observer)
+                      .Run();
+                }),
+                "");
+      EXPECT_EQ(faults.seen().flushes, 1u);
+    }
     faults::Scoped faults({.flush_error = EIO});
     const std::string message = ErrorOf([&] {
       CompressionRun(source.path(), dest.path() / "again", observer).Run();

@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -107,7 +108,10 @@ extern "C" int linkat(int from_folder, const char* from, int to_folder,
 }
 
 extern "C" int fsync(int fd) {
-  if (active) ++observed.fsyncs;
+  struct stat st;
+  if (active && ::fstat(fd, &st) == 0) {
+    ++(S_ISDIR(st.st_mode) ? observed.folder_fsyncs : observed.fsyncs);
+  }
   return NEXT(fsync)(fd);
 }
 

@@ -33,7 +33,8 @@ struct Plan {
 // What was seen while a plan was in force.
 struct Seen {
   size_t flushes = 0;  // Of whole file systems (syncfs).
-  size_t fsyncs = 0;   // Of single files and folders.
+  size_t fsyncs = 0;   // Of single files.
+  size_t folder_fsyncs = 0;
   size_t writes = 0;
   size_t renames = 0;             // And links.
   size_t largest_allocation = 0;  // By operator new, in bytes.
