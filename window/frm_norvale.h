@@ -30,6 +30,9 @@ class frmNorvale : public QWidget {
   // exact path Form_Load or a drop put there while the text is unchanged,
   // else the typed text in the file system's encoding.
   std::filesystem::path fieldPath(const QLineEdit *field) const;
+  // Puts `path` in txtSource or txtDest, keeping its exact bytes for the
+  // run while the text shown for it is unchanged.
+  void setFieldPath(QLineEdit *field, const std::filesystem::path &path);
 
   QLabel *Label1;
   QLabel *Label2;
@@ -67,7 +70,6 @@ class frmNorvale : public QWidget {
   // Names each field after its label for screen readers, offers folders
   // while typing, and takes drops.
   void prepareField(QLineEdit *field, QLabel *label, QFileSystemModel *folders);
-  void setFieldPath(QLineEdit *field, const std::filesystem::path &path);
 
   std::array<QWidget *, 6> m_controls;
   ShownPath m_sourceShown;
