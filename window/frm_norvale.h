@@ -6,6 +6,7 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <chrono>
 #include <filesystem>
 
 #include "window/layout.h"
@@ -40,6 +41,9 @@ class frmNorvale : public QWidget {
   QLineEdit *txtSource;
   QLineEdit *txtDest;
   QPushButton *cmdGo;
+
+  // How long a run goes before its progress shows; tests shorten it.
+  std::chrono::milliseconds progressAfter{500};
 
  public slots:
   // Runs one compression from txtSource to txtDest and reports how it
