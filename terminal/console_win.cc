@@ -14,7 +14,16 @@ HANDLE HandleOf(Console::Stream stream) {
   const DWORD which =
       stream == Console::Stream::kOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
   HANDLE handle = ::GetStdHandle(which);
-  if (handle != nullptr && handle != INVALID_HANDLE_VALUE) return handle;
+  if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+    // A file, a pipe or a console already attached is where the output
+    // was sent; anything else may be a handle of a console not attached.
+    const DWORD type = ::GetFileType(handle);
+    DWORD mode;
+    if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE ||
+        (type == FILE_TYPE_CHAR && ::GetConsoleMode(handle, &mode))) {
+      return handle;
+    }
+  }
   static const bool attached = ::AttachConsole(ATTACH_PARENT_PROCESS) != 0;
   if (!attached) return nullptr;
   handle = ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
