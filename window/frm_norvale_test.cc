@@ -227,26 +227,19 @@ class FrmNorvaleTest : public QObject {
                   "Cancelled while looking for shortcuts. No shortcut was "
                   "written.")});
     QVERIFY(!closed && window.isVisible());
-    QVERIFY(!fs::exists(root.path() / "Out"));
   }
 
   // Once the copies are being flushed the run cannot stop: Cancel, Escape
   // and closing must not hide the dialog as if it had.
   void flushingCannotBeCancelled() {
-    QWidget owner;
-    owner.show();
-    RunProgress progress(&owner, std::chrono::milliseconds(0),
+    RunProgress progress(nullptr, std::chrono::milliseconds(0),
                          std::chrono::milliseconds(0));
     QVERIFY(progress.Compressing(1, 2));
     QProgressDialog *dialog = progress.dialog();
-    auto *cancel = dialog->findChild<QPushButton *>();
-    QVERIFY(cancel->isEnabled());
     progress.Flushing();
-    QVERIFY(!cancel->isEnabled());
-    QTest::mouseClick(cancel, Qt::LeftButton);
+    QVERIFY(!dialog->findChild<QPushButton *>()->isEnabled());
     QTest::keyClick(dialog, Qt::Key_Escape);
     dialog->close();
-    progress.Flushing();
     QVERIFY(dialog->isVisible() && !dialog->wasCanceled());
   }
 };
