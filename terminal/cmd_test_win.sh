@@ -8,12 +8,12 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/norvale-cmd.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work" && mkdir -p Src/News || exit 1
 printf '[InternetShortcut]\r\nURL=http://a/\r\n' | tee Src/a.url >Src/News/b.url
-# expect STATUS STDOUT STDERR_START ARGUMENT...
+# expect STATUS STDOUT_LINE STDERR_START ARGUMENT...
 expect() {
   status=$1 out=$2 err=$3
   shift 3
   "$wine" cmd /c "$exe $*" >out.txt 2>err.txt
-  got="$? \"$(cat out.txt)\" \"$(head -c ${#err} err.txt)\""
+  got="$? \"$(head -n 1 out.txt)\" \"$(head -c ${#err} err.txt)\""
   if [ "$got" != "$status \"$out\" \"$err\"" ]; then
     echo "Norvale.exe $*: expected $status \"$out\" \"$err\", got $got" >&2
     failed=1

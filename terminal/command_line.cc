@@ -104,6 +104,12 @@ std::string HelpText() {
          " 130  if interrupted (Ctrl+C) after flushing what was written.\n";
 }
 
-std::string VersionText() { return "Norvale " NORVALE_VERSION "\n"; }
+std::string VersionText() {
+  return "Norvale " NORVALE_VERSION
+         "\n"
+         "Copyright (C) 2026 Norvale maintainers.\n"
+         "Norvale is not published under a licence; its authors keep all\n"
+         "rights to it.\n";
+}
 
 }  // namespace norvale

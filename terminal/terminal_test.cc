@@ -124,7 +124,7 @@ TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
            (root.path() / "Gone").native() +
            "\": No such file or directory\nNo shortcut was written.\n"},
       {{"--help", "--bogus"}, 0, HelpText(), ""},
-      {{"--version"}, 0, "Norvale 1.00\n", ""},
+      {{"--version"}, 0, VersionText(), ""},
       {{"--bogus", "Src"},
        2,
        "",
