@@ -1,6 +1,7 @@
 // Times Norvale's compression run against `cp -r` of the same shortcut tree,
-// and reports its peak memory and system calls per shortcut. The trees are
-// made here, shaped like a real Favorites folder.
+// and reports its peak memory and system calls per shortcut; then times the
+// run again onto its up-to-date copy (the update run) and counts what that
+// wrote. The trees are made here, shaped like a real Favorites folder.
 //
 // usage: norvale_bench [--dir DIR] [--counts 1000,10000,100000] [--reps N]
 //        norvale_bench --once SOURCE DESTINATION
@@ -89,6 +90,30 @@ long CountSyscalls(const std::vector<std::string>& argv, const fs::path& work) {
   long calls = -1;
   fields >> percent >> seconds >> usecs >> calls;
   return calls;
+}
+
+// Returns how many calls of `argv` change a file system: writes, links,
+// renames and opens of unnamed files, as strace shows them.
+long CountChanges(const std::vector<std::string>& argv, const fs::path& work) {
+  const fs::path report = work / "changes.txt";
+  std::vector<std::string> traced = {
+      "strace",
+      "-f",
+      "-qq",
+      "-e",
+      "trace=write,pwrite64,link,linkat,rename,renameat,renameat2,openat",
+      "-o",
+      report.string()};
+  traced.insert(traced.end(), argv.begin(), argv.end());
+  RunChild(traced);
+  std::ifstream in(report);
+  std::string line;
+  long changes = 0;
+  while (std::getline(in, line)) {
+    const bool open = line.find("openat(") != std::string::npos;
+    if (!open || line.find("O_TMPFILE") != std::string::npos) ++changes;
+  }
+  return changes;
 }
 
 int RunOnce(const char* source, const char* destination) {
@@ -203,16 +228,19 @@ int Bench(int argc, char** argv) {
     }
   } remove_work{work};
 
-  std::printf("%10s %12s %12s %7s %10s %14s\n", "shortcuts", "norvale ms",
-              "cp -r ms", "ratio", "peak MiB", "syscalls/file");
+  std::printf("%10s %12s %12s %7s %10s %14s %10s %8s %9s\n", "shortcuts",
+              "norvale ms", "cp -r ms", "ratio", "peak MiB", "syscalls/file",
+              "update ms", "update/", "update");
+  std::printf("%10s %12s %12s %7s %10s %14s %10s %8s %9s\n", "", "", "", "", "",
+              "", "", "first", "changes");
   std::vector<double> medians;
   for (long count : counts) {
     const fs::path source = work / ("tree-" + std::to_string(count));
     MakeTree(source, count);
-    std::vector<double> ours, theirs;
+    std::vector<double> ours, theirs, updates;
     long peak_kib = 0;
     for (int rep = 0; rep < reps; ++rep) {
-      // Alternating keeps the two exposed to the same noise.
+      // Alternating keeps the three exposed to the same noise.
       const fs::path out = work / "out", copy = work / "copy";
       const Measure m =
           RunChild({self, "--once", source.string(), out.string()});
@@ -220,18 +248,23 @@ int Bench(int argc, char** argv) {
       peak_kib = std::max(peak_kib, m.peak_kib);
       theirs.push_back(
           RunChild({"cp", "-r", source.string(), copy.string()}).seconds);
+      updates.push_back(
+          RunChild({self, "--once", source.string(), out.string()}).seconds);
       fs::remove_all(out);
       fs::remove_all(copy);
     }
-    const long calls = CountSyscalls(
-        {self, "--once", source.string(), (work / "traced").string()}, work);
+    const std::vector<std::string> traced = {self, "--once", source.string(),
+                                             (work / "traced").string()};
+    const long calls = CountSyscalls(traced, work);
+    const long changes = CountChanges(traced, work);
     fs::remove_all(work / "traced");
     fs::remove_all(source);
-    const double a = Median(ours), b = Median(theirs);
+    const double a = Median(ours), b = Median(theirs), u = Median(updates);
     medians.push_back(a);
-    std::printf("%10ld %12.1f %12.1f %7.2f %10.1f %14.1f\n", count, a * 1e3,
-                b * 1e3, a / b, peak_kib / 1024.0,
-                calls < 0 ? -1.0 : static_cast<double>(calls) / count);
+    std::printf("%10ld %12.1f %12.1f %7.2f %10.1f %14.1f %10.1f %8.2f %9ld\n",
+                count, a * 1e3, b * 1e3, a / b, peak_kib / 1024.0,
+                calls < 0 ? -1.0 : static_cast<double>(calls) / count, u * 1e3,
+                u / a, changes);
   }
   for (size_t i = 1; i < counts.size(); ++i) {
     std::printf("time %ld / time %ld: %.2f (shortcuts x%.0f)\n", counts[i],

@@ -42,7 +42,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 source folder is written again at the same place below a destination\n\
 folder, holding only its address. The sources are only ever read.\n\
 \n\
-Its window has the two folders and one button that writes the copies.")
+Its window has the two folders and one button that writes the copies;\n\
+Norvale --run SOURCE DESTINATION does the same without a window, from a\n\
+terminal, a script or a scheduled job.")
 # The libraries' packages are found from the program itself; Qt's platform
 # plugins, which open the window on the display, are loaded at run time,
 # where no tool can see them.

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "run/folder_field.h"
 #include "services/error.h"
@@ -26,30 +27,51 @@ constexpr std::string_view kSection = "InternetShortcut";
 constexpr std::string_view kKey = "URL";
 constexpr std::string_view kNoAddress = "about:blank";
 
-// The copies a run has written, by identity, so that no file is written
-// twice: two shortcuts can lead to one file through a linked folder or a
-// destination that ignores letter case. Identities are taken only once a
-// copy meets an existing file, so a fresh destination never pays for them.
+// The places of the copies a run has made or left as they were, so that no
+// place gets two: two shortcuts can reach one file through a linked folder or
+// a destination that ignores letter case. Places are taken only once a copy
+// meets an existing file, so a fresh destination never pays for them; a
+// copy left as it was brings its place along.
 class EarlierCopies {
  public:
-  explicit EarlierCopies(std::function<fs::path(size_t)> copy_of)
-      : copy_of_(std::move(copy_of)) {}
+  EarlierCopies(size_t count, std::function<fs::path(size_t)> copy_of)
+      : copy_of_(std::move(copy_of)), known_(count, false) {}
 
-  // Returns the shortcut before `index` whose copy is the file `id`.
-  std::optional<size_t> Find(const FileId& id, size_t index) {
+  // Returns the shortcut before `index` whose copy is at the place of
+  // `existing`.
+  std::optional<size_t> Find(const ExistingCopy& existing, size_t index) {
     for (; identified_ < index; ++identified_) {
-      if (const auto copy = IdentifyFile(copy_of_(identified_))) {
-        ids_.emplace(*copy, identified_);
+      if (known_[identified_]) continue;
+      const fs::path copy = copy_of_(identified_);
+      if (const auto place = PlaceOf(copy)) {
+        places_.emplace(*place, identified_);
       }
+      if (const auto id = IdentifyFile(copy)) ids_.emplace(*id, identified_);
     }
-    const auto found = ids_.find(id);
-    if (found == ids_.end()) return std::nullopt;
-    return found->second;
+    const auto at = places_.find(existing.place);
+    if (at != places_.end()) return at->second;
+    // Through another name of the folder, or another spelling of the name:
+    // one file with one name is one place.
+    if (existing.id_is_place) {
+      const auto same = ids_.find(existing.id);
+      if (same != ids_.end()) return same->second;
+    }
+    return std::nullopt;
+  }
+
+  // Notes that the copy of `index`, left as it was, is the file `id` at
+  // `place`.
+  void Keep(const CopyPlace& place, const FileId& id, size_t index) {
+    places_.emplace(place, index);
+    ids_.emplace(id, index);
+    known_[index] = true;
   }
 
  private:
   std::function<fs::path(size_t)> copy_of_;
+  std::unordered_map<CopyPlace, size_t, CopyPlaceHash> places_;
   std::unordered_map<FileId, size_t, FileIdHash> ids_;
+  std::vector<bool> known_;
   size_t identified_ = 0;
 };
 
@@ -62,12 +84,13 @@ CompressionRun::CompressionRun(fs::path source, fs::path destination,
       observer_(observer) {}
 
 size_t CompressionRun::Run() {
-  done_ = total_ = 0;
+  done_ = total_ = written_ = 0;
   cancelled_ = false;
   const fs::path source_folder = FolderFromField(source_, "source");
   const fs::path destination = FolderFromField(destination_, "destination");
   ShellTools& shell = ShellTools::Instance();
   FileTools& files = FileTools::Instance();
+  files.BeginRun();
   // However the run ends, it keeps no folder open behind it, so a disk it
   // wrote to can be unmounted.
   struct CloseFolders {
@@ -83,7 +106,9 @@ size_t CompressionRun::Run() {
   }
   PathList list;
   try {
-    list = shell.FindFiles(source_folder, "*.url", true, on_found);
+    // A destination inside the source holds copies, which are not copied
+    // again.
+    list = shell.FindFiles(source_folder, "*.url", true, on_found, destination);
   } catch (const SearchCancelled&) {
     cancelled_ = true;
     return 0;
@@ -105,67 +130,89 @@ size_t CompressionRun::Run() {
     text += files.FileNamePart(relative, 0).native();
     return fs::path(std::move(text));
   };
-  EarlierCopies earlier([&](size_t index) { return copy_of(list[index]); });
-  // The copies of the shortcuts in one folder share a folder, which is
-  // worked out and made once: the list is sorted, so they come together,
-  // and taking every path apart would cost a large tree much of its time.
-  Native source_folder_text, copies_folder_text;
-  std::unordered_set<Native> made;
-  for (size_t i = 0; i < total_; ++i) {
-    if (observer_ != nullptr && !observer_->Compressing(done_, total_)) {
-      cancelled_ = true;
-      break;
+  EarlierCopies earlier(total_,
+                        [&](size_t index) { return copy_of(list[index]); });
+  try {
+    // The copies of the shortcuts in one folder share a folder, which is
+    // worked out and made once: the list is sorted, so they come together,
+    // and taking every path apart would cost a large tree much of its time.
+    Native source_folder_text, copies_folder_text;
+    std::unordered_set<Native> made;
+    for (size_t i = 0; i < total_; ++i) {
+      if (observer_ != nullptr && !observer_->Compressing(done_, total_)) {
+        cancelled_ = true;
+        break;
+      }
+      const fs::path source = list[i];
+      const Native name = files.FileNamePart(source, 0).native();
+      const std::basic_string_view<fs::path::value_type> source_folder_now(
+          source.native().data(), source.native().size() - name.size());
+      fs::path target;
+      if (i > 0 && source_folder_now == source_folder_text) {
+        target = fs::path(copies_folder_text + name);
+      } else {
+        target = copy_of(source);
+        source_folder_text = source_folder_now;
+        copies_folder_text = target.native();
+        copies_folder_text.resize(copies_folder_text.size() - name.size());
+        const fs::path copies_folder = files.FolderPart(target);
+        if (made.insert(copies_folder.native()).second) {
+          files.CreateFolder(copies_folder);
+        }
+      }
+      const IniText url =
+          files.ReadIniValue(source, kSection, kKey, kNoAddress, 0);
+      std::optional<std::pair<CopyPlace, FileId>> met;
+      const bool wrote = files.WriteIniValue(
+          target, kSection, kKey, url, list, [&](const ExistingCopy& existing) {
+            const auto first = earlier.Find(existing, i);
+            if (first) {
+              throw Error("Could not write", target,
+                          "The copy of \"" + list[*first].u8string() +
+                              "\" is there already from earlier in this "
+                              "run, and two shortcuts cannot share one copy");
+            }
+            met.emplace(existing.place, existing.id);
+          });
+      if (wrote) {
+        ++written_;
+      } else if (met) {
+        earlier.Keep(met->first, met->second, i);
+      }
+      ++done_;
     }
-    const fs::path source = list[i];
-    const Native name = files.FileNamePart(source, 0).native();
-    const std::basic_string_view<fs::path::value_type> source_folder_now(
-        source.native().data(), source.native().size() - name.size());
-    fs::path target;
-    if (i > 0 && source_folder_now == source_folder_text) {
-      target = fs::path(copies_folder_text + name);
-    } else {
-      target = copy_of(source);
-      source_folder_text = source_folder_now;
-      copies_folder_text = target.native();
-      copies_folder_text.resize(copies_folder_text.size() - name.size());
-      const fs::path copies_folder = files.FolderPart(target);
-      if (made.insert(copies_folder.native()).second) {
-        files.CreateFolder(copies_folder);
+  } catch (const Error& failure) {
+    // What was written before a failure is on the disk before the run says
+    // how many were.
+    if (written_ > 0) {
+      try {
+        Flush();
+      } catch (const Error& flush_failure) {
+        throw Error(std::string(failure.what()) + ". Then", "",
+                    flush_failure.what());
       }
     }
-    const IniText url =
-        files.ReadIniValue(source, kSection, kKey, kNoAddress, 0);
-    files.WriteIniValue(
-        target, kSection, kKey, url, list, [&](const FileId& existing) {
-          const auto first = earlier.Find(existing, i);
-          if (!first) return;
-          throw Error("Could not write", target,
-                      "The copy of \"" + list[*first].u8string() +
-                          "\" was written there earlier in "
-                          "this run, and two shortcuts cannot "
-                          "share one copy");
-        });
-    ++done_;
+    throw;
   }
   if (observer_ != nullptr && !cancelled_) {
     observer_->Compressing(done_, total_);
   }
   // What was written is on the disk before the run says it is done, also
   // when it was stopped half-way.
-  if (done_ > 0) Flush(destination);
+  if (written_ > 0) Flush();
   return done_;
 }
 
-void CompressionRun::Flush(const fs::path& destination) {
+void CompressionRun::Flush() {
   FileTools& files = FileTools::Instance();
   if (observer_ == nullptr) {
-    files.Flush(destination);
+    files.Flush();
     return;
   }
   // A slow disk, such as a USB stick, can take seconds; the observer keeps
   // being told meanwhile, so a window showing it stays alive.
-  std::future<void> flushed = std::async(
-      std::launch::async, [&files, &destination] { files.Flush(destination); });
+  std::future<void> flushed =
+      std::async(std::launch::async, [&files] { files.Flush(); });
   while (flushed.wait_for(std::chrono::milliseconds(20)) !=
          std::future_status::ready) {
     observer_->Flushing();

@@ -31,29 +31,33 @@ class CompressionRun {
                  std::filesystem::path destination,
                  RunObserver* observer = nullptr);
 
-  // Writes a compact copy of each shortcut below the source, flushes them to
-  // the destination's disk, and returns how many it went through. Stops at
-  // the first failure and throws its Error, after which done() tells how
-  // many were written before it; nothing done is undone. Throws Error before
+  // Writes a compact copy of each shortcut below the source (leaving one
+  // that is exact already as it is), flushes them to their disks, and
+  // returns how many it went through. Stops at the first failure and throws
+  // its Error, after flushing what was written, after which done() tells
+  // how many were done before it; nothing done is undone. Throws Error before
   // writing anything when either folder text is empty or not a full path,
   // or the source is not a readable folder.
   size_t Run();
 
-  // Shortcuts written so far.
+  // Shortcuts gone through so far: their copies written, or found exact.
   size_t done() const { return done_; }
+  // Copies written so far; a copy found exact is left as it was.
+  size_t written() const { return written_; }
   // Shortcuts the search found; 0 until it has finished.
   size_t total() const { return total_; }
   // True when the observer stopped the run.
   bool cancelled() const { return cancelled_; }
 
  private:
-  // Flushes the destination's file system, telling the observer meanwhile.
-  void Flush(const std::filesystem::path& destination);
+  // Flushes every disk the run wrote to, telling the observer meanwhile.
+  void Flush();
 
   std::filesystem::path source_;
   std::filesystem::path destination_;
   RunObserver* observer_;
   size_t done_ = 0;
+  size_t written_ = 0;
   size_t total_ = 0;
   bool cancelled_ = false;
 };

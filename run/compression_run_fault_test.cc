@@ -59,12 +59,18 @@ TEST(FaultTest, ARunStoppedHalfWayLeavesOnlyWholeCopies) {
       {},
       {.no_unnamed_files = true},
       {.no_unnamed_files = true, .no_noreplace_rename = true},
+      {.no_unnamed_files = true,
+       .no_noreplace_rename = true,
+       .no_hard_links = true},
+      {.no_descriptor_link = true},
   };
   for (const faults::Plan& file_system : file_systems) {
     for (const bool killed : {false, true}) {
       for (const int at : {1, 4}) {
         SCOPED_TRACE(at + 10 * killed + 100 * file_system.no_unnamed_files +
-                     1000 * file_system.no_noreplace_rename);
+                     1000 * file_system.no_noreplace_rename +
+                     10000 * file_system.no_hard_links +
+                     100000 * file_system.no_descriptor_link);
         TestFolder dest;
         faults::Plan plan = file_system;
         (killed ? plan.kill_in_write : plan.disk_full_at_write) = at;
@@ -86,8 +92,10 @@ TEST(FaultTest, ARunStoppedHalfWayLeavesOnlyWholeCopies) {
         }
         EXPECT_EQ(WholeCopies(dest.path(), killed),
                   static_cast<size_t>(at - 1));
+        // The next run completes the copy and removes what the killed one
+        // left.
         EXPECT_EQ(CompressionRun(source.path(), dest.path()).Run(), 6u);
-        EXPECT_EQ(WholeCopies(dest.path(), killed), 6u);
+        EXPECT_EQ(WholeCopies(dest.path(), false), 6u);
       }
     }
   }
@@ -108,16 +116,33 @@ TEST(FaultTest, ARunFlushesItsCopiesOnceAndReportsAFailingDisk) {
   for (RunObserver* observer : {static_cast<RunObserver*>(nullptr),
                                 static_cast<RunObserver*>(&window)}) {
     TestFolder dest;
-    {
+    // Once after writing, and not at all when nothing needed writing.
+    for (const size_t flushes : {1u, 0u}) {
       faults::Scoped faults({});
       EXPECT_EQ(CompressionRun(source.path(), dest.path(), observer).Run(), 3u);
+      EXPECT_EQ(faults.seen().flushes, flushes);
+    }
+    {
+      // A run that fails after writing flushes what it wrote before saying
+      // so.
+      fs::create_directories(dest.path() / "failing/F1/s1.url");
+      faults::Scoped faults({});
+      EXPECT_NE(ErrorOf([&] {
+                  CompressionRun(source.path(), dest.path() / "failing",
+                                 observer)
+                      .Run();
+                }),
+                "");
       EXPECT_EQ(faults.seen().flushes, 1u);
     }
     faults::Scoped faults({.flush_error = EIO});
-    const std::string message = ErrorOf(
-        [&] { CompressionRun(source.path(), dest.path(), observer).Run(); });
-    EXPECT_NE(message.find("\"" + dest.path().string() + "\": Input/output"),
+    const std::string message = ErrorOf([&] {
+      CompressionRun(source.path(), dest.path() / "again", observer).Run();
+    });
+    EXPECT_NE(message.find("\"" + dest.path().string() + "/again/F"),
               std::string::npos)
+        << message;
+    EXPECT_NE(message.find("\": Input/output error"), std::string::npos)
         << message;
     std::error_code ec;
     for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {

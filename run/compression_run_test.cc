@@ -4,7 +4,6 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -19,10 +18,6 @@ namespace norvale {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Compact(const std::string& url) {
-  return "[InternetShortcut]\r\nURL=" + url + "\r\n";
-}
 
 // A shortcut holding more than its address, and a URL in another section.
 std::string Full(const std::string& url) {
@@ -49,21 +44,6 @@ const std::string kOddSource = Full("http://\xE9/");
 const std::string kOddCopy = Compact("http://\xE9/");
 #endif
 
-// Files by their path below a folder, with "/" between the names, with
-// their bytes.
-using Files = std::map<std::string, std::string>;
-
-Files Tree(const fs::path& root) {
-  Files files;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) {
-      files[fs::relative(entry.path(), root).generic_u8string()] =
-          ReadBytes(entry.path());
-    }
-  }
-  return files;
-}
-
 // With and without a separator typed at the end of either folder, "/" typed
 // between missing folders of the destination (a separator on Windows too),
 // and a "~" for the home folder. A second run replaces the first's copies,
@@ -89,18 +69,26 @@ TEST(CompressionRunTest, MirrorsTheTreeWithOnlyTheAddress) {
       {kOddName, kOddCopy},
   };
   const std::string base = root.path().u8string() + kSep;
-  std::vector<std::string> spellings = {base + "Src", base + "Src" + kSep};
+  // Each spelling of the source, with the home folder "~" stands for.
+  std::vector<std::pair<std::string, fs::path>> spellings = {
+      {base + "Src", ""}, {base + "Src" + kSep, ""}};
 #ifndef _WIN32
   const char* home = std::getenv("HOME");
   const std::string saved_home = home != nullptr ? home : "";
-  ::setenv("HOME", root.path().c_str(), 1);
-  spellings.push_back("~/Src");
+  spellings.push_back({"~/Src", root.path()});
+  spellings.push_back({"~", root.path() / "Src"});
+  // A linked Favorites folder is the folder it leads to.
+  fs::create_directory_symlink("Src", root.path() / "SrcLink");
+  spellings.push_back({base + "SrcLink", ""});
 #endif
-  for (const std::string& source : spellings) {
+  for (const auto& [source, home_folder] : spellings) {
+#ifndef _WIN32
+    if (!home_folder.empty()) ::setenv("HOME", home_folder.c_str(), 1);
+#endif
     for (const std::string& end : {std::string(), kSep}) {
       const fs::path out = fs::u8path(source + "/../Out/Fav" + end);
       for (int pass = 0; pass < 2; ++pass) {
-        EXPECT_EQ(CompressionRun(fs::u8path(source), out).Run(), 5u);
+        EXPECT_EQ(CompressionRun(fs::u8path(source), out).Run(), 5u) << source;
         EXPECT_EQ(Tree(root.path() / "Out/Fav"), expected) << source << end;
       }
       fs::remove_all(root.path() / "Out");
@@ -108,16 +96,26 @@ TEST(CompressionRunTest, MirrorsTheTreeWithOnlyTheAddress) {
   }
 #ifndef _WIN32
   ::setenv("HOME", saved_home.c_str(), 1);
+  fs::remove(root.path() / "SrcLink");
 #endif
   EXPECT_EQ(Tree(root.path() / "Src").size(), sources.size());
   EXPECT_EQ(ReadBytes(root.path() / "Src/a.url"), Full("http://a/"));
-  // A destination inside the source: the copies made meanwhile are not
-  // listed, but the next run meets them as sources. Already compact, they
-  // are left as they are and counted, and copied one level deeper.
+  // A destination inside the source, reached through a link or not, holds
+  // copies, which are never searched as sources: running again changes
+  // nothing.
   const fs::path inside = root.path() / "Src/Out";
-  EXPECT_EQ(CompressionRun(root.path() / "Src", inside).Run(), 5u);
-  EXPECT_EQ(CompressionRun(root.path() / "Src", inside).Run(), 10u);
-  EXPECT_EQ(Tree(inside / "Out"), expected);
+  std::vector<fs::path> insides = {inside};
+#ifndef _WIN32
+  fs::create_directory_symlink("Src", root.path() / "SrcLink");
+  insides.push_back(root.path() / "SrcLink/Out");
+#endif
+  for (const fs::path& dest : insides) {
+    for (int pass = 0; pass < 2; ++pass) {
+      EXPECT_EQ(CompressionRun(root.path() / "Src", dest).Run(), 5u) << dest;
+    }
+    EXPECT_EQ(Tree(inside), expected);
+    fs::remove_all(inside);
+  }
 }
 
 TEST(CompressionRunTest, CopiesDeepTrees) {
@@ -204,6 +202,15 @@ TEST(CompressionRunTest, StopsAtTheFirstFailureKeepingWhatWasWritten) {
        "1 of 2 shortcuts were written before this."},
 #endif
   };
+  // Relative paths are tried from a scratch working folder and home, so
+  // that a fault there cannot write into the build tree or the real home.
+  const fs::path working = fs::current_path();
+  fs::create_directory(root.path() / "Cwd");
+  fs::current_path(root.path() / "Cwd");
+#ifndef _WIN32
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  ::setenv("HOME", (root.path() / "Home").c_str(), 1);
+#endif
   for (const auto& c : cases) {
     CompressionRun run(c.source, c.dest);
     const Message told = RunAndReport(run);
@@ -217,7 +224,12 @@ TEST(CompressionRunTest, StopsAtTheFirstFailureKeepingWhatWasWritten) {
   EXPECT_EQ(Tree(twins_out), (Files{{"A/x.url", Compact("http://a/")}}));
 #endif
   EXPECT_FALSE(fs::exists(out));
-  EXPECT_FALSE(fs::exists("Out"));
+  EXPECT_EQ(Tree(root.path() / "Cwd").size() + fs::exists(root.path() / "Home"),
+            0u);
+  fs::current_path(working);
+#ifndef _WIN32
+  ::setenv("HOME", home.c_str(), 1);
+#endif
   EXPECT_EQ(ReadBytes(full), Full("a"));
   EXPECT_EQ(Tree(root.path() / "Blocked"),
             (Files{{"a.url", Compact("http://a/")}, {"b", "a file"}}));

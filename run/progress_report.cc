@@ -56,8 +56,8 @@ bool ProgressReport::Compressing(size_t done, size_t total) {
 }
 
 void ProgressReport::Flushing() {
-  // The copies are written by now; a press of Cancel changes nothing.
-  if (Due()) Show({"Saving the copies to the disk...", 0, 0});
+  // The copies are written by now; Cancel could change nothing.
+  if (Due()) Show({"Saving the copies to the disk...", 0, 0, false});
 }
 
 }  // namespace norvale

@@ -19,11 +19,13 @@ namespace norvale {
 class ProgressReport : public RunObserver {
  public:
   // What to show: a label, and a bar at `value` of `maximum`; a `maximum`
-  // of 0 shows a bar that only tells that work goes on.
+  // of 0 shows a bar that only tells that work goes on. Once the copies
+  // are being flushed the run can no longer stop, so nothing may offer to.
   struct View {
     std::string label;
     int maximum = 0;
     int value = 0;
+    bool cancellable = true;
   };
   using Clock = std::function<std::chrono::milliseconds()>;
 

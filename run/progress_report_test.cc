@@ -44,6 +44,7 @@ TEST(ProgressReportTest, ShowsALongRunAboutEvery50Milliseconds) {
     const auto& [at, view] = progress.shown[i];
     EXPECT_EQ(at - progress.shown[i - 1].first, milliseconds(50));
     const size_t tick = static_cast<size_t>(at.count()), done = tick - total;
+    EXPECT_EQ(view.cancellable, tick < 2 * total);
     if (tick < total) {
       EXPECT_EQ(view.label, "Looking for shortcuts...\n" +
                                 std::to_string(tick / 2) + " found in " +

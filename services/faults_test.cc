@@ -1,11 +1,11 @@
-// Stands in front of the C library's read, write, openat, renameat2 and
-// syncfs, and of operator new, to show the faults a test plans
-// (test_faults.h).
-// Definitions in the program come before the C library's, so the services
-// linked into it call these.
+// Stands in front of the C library's read, write, openat, renameat2,
+// renameat, linkat, fsync and syncfs, and of operator new, to show the faults a
+// test plans (test_faults.h). Definitions in the program come before the C
+// library's, so the services linked into it call these.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <new>
+#include <utility>
 
 #include "services/test_faults.h"
 
@@ -41,6 +42,8 @@ norvale::faults::Seen norvale::faults::Scoped::seen() const { return observed; }
 
 extern "C" ssize_t read(int fd, void* buffer, size_t count) {
   if (active && plan.read_never_ready) return errno = EAGAIN, -1;
+  if (active && plan.read_not_ready > 0)
+    return --plan.read_not_ready, errno = EAGAIN, -1;
   if (active && plan.read_at_most != 0) {
     count = std::min(count, plan.read_at_most);
   }
@@ -48,6 +51,7 @@ extern "C" ssize_t read(int fd, void* buffer, size_t count) {
 }
 
 extern "C" ssize_t write(int fd, const void* buffer, size_t count) {
+  if (active) ++observed.writes;
   if (active && plan.disk_full_at_write > 0 && --plan.disk_full_at_write == 0) {
     return errno = ENOSPC, -1;
   }
@@ -70,11 +74,45 @@ extern "C" int openat(int folder, const char* path, int flags, ...) {
   return NEXT(openat)(folder, path, flags, mode);
 }
 
+// Runs the plan's change of a file once, just before a rename.
+static void BeforeRename() {
+  if (active) ++observed.renames;
+  if (!active || !plan.before_rename) return;
+  const std::function<void()> change = std::move(plan.before_rename);
+  plan.before_rename = nullptr;
+  change();
+}
+
 extern "C" int renameat2(int from_folder, const char* from, int to_folder,
                          const char* to, unsigned int flags) {
   if (active && plan.no_noreplace_rename && flags != 0)
     return errno = EINVAL, -1;
+  BeforeRename();
   return NEXT(renameat2)(from_folder, from, to_folder, to, flags);
+}
+
+extern "C" int renameat(int from_folder, const char* from, int to_folder,
+                        const char* to) {
+  BeforeRename();
+  return NEXT(renameat)(from_folder, from, to_folder, to);
+}
+
+extern "C" int linkat(int from_folder, const char* from, int to_folder,
+                      const char* to, int flags) {
+  if (active && plan.no_descriptor_link && (flags & AT_EMPTY_PATH) != 0) {
+    return errno = ENOENT, -1;
+  }
+  if (active) ++observed.renames;
+  if (active && plan.no_hard_links) return errno = EPERM, -1;
+  return NEXT(linkat)(from_folder, from, to_folder, to, flags);
+}
+
+extern "C" int fsync(int fd) {
+  struct stat st;
+  if (active && ::fstat(fd, &st) == 0) {
+    ++(S_ISDIR(st.st_mode) ? observed.folder_fsyncs : observed.fsyncs);
+  }
+  return NEXT(fsync)(fd);
 }
 
 extern "C" int syncfs(int fd) {

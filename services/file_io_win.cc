@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "services/error.h"
@@ -150,6 +151,47 @@ std::filesystem::path TemporaryName(const std::filesystem::path& path) {
   return path.parent_path() / name;
 }
 
+// What one run's file work has learned: when it began, and the folders
+// known to hold no temporary file of an earlier run.
+struct FileWork {
+  FILETIME start = {};
+  std::unordered_set<std::wstring> clean_folders;
+};
+
+FileWork& Work() {
+  static FileWork work;
+  return work;
+}
+
+// Removes from `folder`, once a run, the temporary files an earlier run
+// left there when it was killed: regular files of Norvale's own name
+// pattern, written before this run began, and nothing else.
+void RemoveLeftovers(const std::filesystem::path& folder) {
+  FileWork& work = Work();
+  std::wstring name = LongPath(folder);
+  if (!work.clean_folders.insert(name).second) return;
+  if (name.back() != L'\\') name += L'\\';
+  WIN32_FIND_DATAW found;
+  const HANDLE find =
+      ::FindFirstFileExW((name + L".norvale-*.tmp").c_str(), FindExInfoBasic,
+                         &found, FindExSearchNameMatch, nullptr, 0);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const DWORD not_plain = FILE_ATTRIBUTE_DIRECTORY |
+                            FILE_ATTRIBUTE_REPARSE_POINT |
+                            FILE_ATTRIBUTE_READONLY;
+    // The pattern matches short names too; the name itself must match.
+    const std::wstring_view entry = found.cFileName;
+    if (entry.rfind(L".norvale-", 0) == 0 && entry.size() > 13 &&
+        entry.substr(entry.size() - 4) == L".tmp" &&
+        (found.dwFileAttributes & not_plain) == 0 &&
+        ::CompareFileTime(&found.ftLastWriteTime, &work.start) < 0) {
+      ::DeleteFileW((name + found.cFileName).c_str());
+    }
+  } while (::FindNextFileW(find, &found));
+  ::FindClose(find);
+}
+
 // Writes `bytes` to a new temporary file beside `path` and gives it the name
 // `path` through the handle still open, which costs no look-up of either
 // name. The file is hidden while it has its temporary name, as a leading
@@ -157,7 +199,9 @@ std::filesystem::path TemporaryName(const std::filesystem::path& path) {
 // `replace` is false and something stands at `path`; throws Error naming
 // `path` on any other failure, leaving nothing behind either.
 bool WriteAndRename(const std::filesystem::path& path, std::string_view bytes,
-                    bool replace) {
+                    const std::string_view* expected) {
+  const bool replace = expected != nullptr;
+  RemoveLeftovers(path.parent_path());
   std::filesystem::path temporary;
   HANDLE raw = INVALID_HANDLE_VALUE;
   do {
@@ -185,10 +229,33 @@ bool WriteAndRename(const std::filesystem::path& path, std::string_view bytes,
   info->ReplaceIfExists = replace;
   info->FileNameLength = name_bytes;
   std::memcpy(info->FileName, target.c_str(), name_bytes + sizeof(wchar_t));
+  const auto discard = [&] {
+    FILE_DISPOSITION_INFO remove = {TRUE};
+    Calls().set_file_info(handle.get(), FileDispositionInfo, &remove,
+                          sizeof(remove));
+    handle.Close();
+  };
+  // What is replaced must still be what was read, looked at as late as can
+  // be: a file open elsewhere cannot be replaced on Windows.
+  const auto unchanged = [&] {
+    if (!replace) return true;
+    std::string now;
+    try {
+      now = ReadWholeFile(path);
+    } catch (const Error&) {
+      discard();
+      throw;
+    }
+    if (now == *expected) return true;
+    discard();
+    throw Error("Could not write", path,
+                "It changed while Norvale was replacing it, so it is left as "
+                "it is");
+  };
   if (WriteAll(handle.get(), bytes) &&
       Calls().set_file_info(handle.get(), FileBasicInfo, &basic,
                             sizeof(basic)) &&
-      WhileHeld([&] {
+      unchanged() && WhileHeld([&] {
         return Calls().set_file_info(handle.get(), FileRenameInfo, info,
                                      static_cast<DWORD>(rename.size()));
       })) {
@@ -196,10 +263,7 @@ bool WriteAndRename(const std::filesystem::path& path, std::string_view bytes,
     throw LastError("Could not write", path);
   }
   const DWORD code = ::GetLastError();
-  FILE_DISPOSITION_INFO remove = {TRUE};
-  Calls().set_file_info(handle.get(), FileDispositionInfo, &remove,
-                        sizeof(remove));
-  handle.Close();
+  discard();
   if (!replace) {
     if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) {
       return false;
@@ -233,16 +297,42 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
   return ReadOpenFile(handle.get(), path);
 }
 
-std::string ReadReplaceableFile(const std::filesystem::path& path) {
+std::optional<CopyPlace> PlaceOf(const std::filesystem::path& path) {
+  // The copies of one folder come one after another; its identity is taken
+  // once for them all.
+  static std::filesystem::path last_folder;
+  static std::optional<FileId> last_id;
+  const std::filesystem::path folder = path.parent_path();
+  if (folder != last_folder || !last_id) {
+    last_folder = folder;
+    last_id = IdentifyFile(folder);
+  }
+  if (!last_id) return std::nullopt;
+  // Windows compares names without regard to case, as CharUpper folds them.
+  std::wstring name = path.filename().native();
+  if (!name.empty()) {
+    ::CharUpperBuffW(name.data(), static_cast<DWORD>(name.size()));
+  }
+  return CopyPlace{*last_id, std::move(name)};
+}
+
+std::optional<ExistingCopy> ReadExistingCopy(
+    const std::filesystem::path& path) {
   // The name itself is opened, not what a link leads to, so what is decided
   // on here is what is read; backup semantics open a folder too, to say so.
   Handle handle(Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING,
                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS |
                          FILE_FLAG_SEQUENTIAL_SCAN));
+  if (!handle.valid()) {
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND) return std::nullopt;
+    throw WindowsError("Could not write", path, code);
+  }
   FILE_ATTRIBUTE_TAG_INFO tag;
-  if (!handle.valid() ||
-      !Calls().get_file_info(handle.get(), FileAttributeTagInfo, &tag,
-                             sizeof(tag))) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!Calls().get_file_info(handle.get(), FileAttributeTagInfo, &tag,
+                             sizeof(tag)) ||
+      !Calls().get_file_index(handle.get(), &info)) {
     throw LastError("Could not write", path);
   }
   const DWORD attributes = tag.FileAttributes;
@@ -258,43 +348,75 @@ std::string ReadReplaceableFile(const std::filesystem::path& path) {
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     throw Error("Could not write", path, "A folder of that name is in the way");
   }
-  // Windows will not replace a read-only file, Wine as root would; refuse it
-  // the same way everywhere, before anything is written.
-  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+  if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
     throw Error("Could not write", path,
-                "It is read-only, so it is left as it is");
+                "It is not a regular file, so it is left as it is");
   }
-  if (!reparse) return ReadOpenFile(handle.get(), path);
-  // Such a file's content comes through the driver that owns its tag, which
-  // the name opened as itself bypasses: open it again the usual way, and
-  // read it only when that is the very file decided on.
-  Handle content(Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING,
-                      FILE_FLAG_SEQUENTIAL_SCAN));
-  if (!content.valid()) throw LastError("Could not open", path);
-  const std::optional<FileId> decided = IdentifyHandle(handle.get());
-  const std::optional<FileId> opened = IdentifyHandle(content.get());
-  if (!decided || !opened || !(*decided == *opened)) {
+  const uint64_t size =
+      (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (size > kLargestShortcut) {
     throw Error("Could not write", path,
-                "It changed while it was read, so it is left as it is");
+                "It holds more than a compact copy, so it is left as it is");
   }
-  return ReadOpenFile(content.get(), path);
+  ExistingCopy existing;
+  const std::optional<FileId> id = IdentifyHandle(handle.get());
+  if (!id) throw LastError("Could not write", path);
+  existing.id = *id;
+  existing.id_is_place = info.nNumberOfLinks == 1;
+  if (!reparse) {
+    existing.content = ReadOpenFile(handle.get(), path);
+  } else {
+    // Such a file's content comes through the driver that owns its tag,
+    // which the name opened as itself bypasses: open it again the usual
+    // way, and read it only when that is the very file decided on.
+    Handle content(Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING,
+                        FILE_FLAG_SEQUENTIAL_SCAN));
+    if (!content.valid()) throw LastError("Could not open", path);
+    const std::optional<FileId> opened = IdentifyHandle(content.get());
+    if (!opened || !(*opened == *id)) {
+      throw Error("Could not write", path,
+                  "It changed while it was read, so it is left as it is");
+    }
+    existing.content = ReadOpenFile(content.get(), path);
+  }
+  if (auto place = PlaceOf(path)) existing.place = std::move(*place);
+  return existing;
 }
 
 bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes) {
-  return WriteAndRename(path, bytes, false);
+  return WriteAndRename(path, bytes, nullptr);
 }
 
-void ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {
+void ReplaceFile(const std::filesystem::path& path, std::string_view bytes,
+                 std::string_view expected) {
+  // Windows will not replace a read-only file, Wine as root would; refuse it
+  // the same way everywhere, before anything is written.
+  const DWORD attributes = ::GetFileAttributesW(LongPath(path).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    throw Error("Could not write", path,
+                "It is read-only, so it is left as it is");
+  }
   // Replaces a link at `path` rather than the file it leads to, and fails on
   // a folder.
-  WriteAndRename(path, bytes, true);
+  WriteAndRename(path, bytes, &expected);
+}
+
+void BeginFileWork() {
+  FileWork& work = Work();
+  ::GetSystemTimeAsFileTime(&work.start);
+  work.clean_folders.clear();
+}
+
+void NoteFolderMade(const std::filesystem::path& folder) {
+  Work().clean_folders.insert(LongPath(folder));
 }
 
 void CloseOpenFolders() {
   // Every file is opened by its full path here; no folder is kept open.
 }
 
-void FlushFileSystem(const std::filesystem::path& /*folder*/) {
+void FlushWrittenDisks() {
   // Flushing a whole volume needs an administrator, and flushing every copy
   // on its own made runs many times slower on a real disk; Windows users
   // eject a removable disk before pulling it, which flushes it.

@@ -207,5 +207,31 @@ TEST(FileIoWinTest, HidesTemporaryFilesOnly) {
   }
 }
 
+// A run killed half-way leaves its temporary file behind; the next run that
+// writes to the folder removes it, and nothing else: not one made since the
+// run began, nor another name, nor a folder.
+TEST(FileIoWinTest, RemovesLeftoversOfAnEarlierRun) {
+  TestFolder root;
+  const fs::path leftover = root.Write(".norvale-1-1.tmp", "x");
+  const HANDLE file = ::CreateFileW(leftover.c_str(), FILE_WRITE_ATTRIBUTES, 0,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+  FILETIME hour_ago;
+  ::GetSystemTimeAsFileTime(&hour_ago);
+  reinterpret_cast<ULARGE_INTEGER&>(hour_ago).QuadPart -= 36000000000ull;
+  ::SetFileTime(file, nullptr, nullptr, &hour_ago);
+  ::CloseHandle(file);
+  const fs::path others[] = {root.Write("norvale-1-2.tmp", ""),
+                             root.Write(".norvale-1-3.tmpx", ""),
+                             root.path() / ".norvale-1-4.tmp"};
+  fs::create_directory(others[2]);
+  BeginFileWork();
+  const fs::path made_since = root.Write(".norvale-1-5.tmp", "");
+  EXPECT_EQ(WriteNew(root.path() / "a.url"), "");
+  EXPECT_FALSE(fs::exists(leftover));
+  for (const fs::path& other : {others[0], others[1], others[2], made_since}) {
+    EXPECT_TRUE(fs::exists(other)) << other;
+  }
+}
+
 }  // namespace
 }  // namespace norvale

@@ -20,8 +20,8 @@ using ReadSome = std::function<size_t(char* into, size_t room)>;
 // takes one read when it gives all its size at once; reads cut short, as
 // network file systems give them, go on, and the buffer grows only once it
 // is full, so it holds at most about twice the bytes read. Throws Error
-// naming `path` when the file is too large for memory, and passes on what
-// `read_some` throws.
+// naming `path`, and its size, when it holds more than kLargestShortcut
+// bytes or is too large for memory, and passes on what `read_some` throws.
 std::string ReadToEnd(uint64_t size, const ReadSome& read_some,
                       const std::filesystem::path& path);
 

@@ -54,7 +54,7 @@ void FileTools::CreateFolder(const fs::path& folder) {
   // Made at once in the usual case, or found there already, which is as
   // good; only a failure asks why.
   std::error_code ec;
-  MakeFolder(folder, ec);
+  if (MakeFolder(folder, ec)) Made(folder);
   if (!ec) return;
   std::error_code kind_ec;
   if (KindOf(folder, kind_ec) != FileKind::kNone) {
@@ -67,8 +67,13 @@ void FileTools::CreateFolder(const fs::path& folder) {
     throw SystemError("Could not create the folder", folder, ec);
   }
   CreateFolder(parent);
-  MakeFolder(folder, ec);
+  if (MakeFolder(folder, ec)) Made(folder);
   if (ec) throw SystemError("Could not create the folder", folder, ec);
+}
+
+void FileTools::Made(const fs::path& folder) {
+  made_.insert(folder.native());
+  NoteFolderMade(folder);
 }
 
 IniText FileTools::ReadIniValue(const fs::path& file, std::string_view section,
@@ -82,7 +87,7 @@ IniText FileTools::ReadIniValue(const fs::path& file, std::string_view section,
   }
 }
 
-void FileTools::WriteIniValue(const fs::path& file, std::string_view section,
+bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
                               std::string_view key, const IniText& value,
                               const PathList& sources,
                               const ExistingCheck& check) {
@@ -91,31 +96,48 @@ void FileTools::WriteIniValue(const fs::path& file, std::string_view section,
                 "The address holds a line break, which a shortcut cannot keep");
   }
   const std::string bytes = ComposeIniFile(section, key, value);
-  // A new name needs no checks, which keeps a fresh destination cheap.
-  if (WriteNewFile(file, bytes)) return;
-  if (const auto id = IdentifyFile(file)) {
-    if (check) check(*id);
-    if (sources.Holds(*id)) {
-      // Sources are only ever read. A compact source already holding these
-      // bytes is what a later run over its own earlier copies meets.
-      if (ReadWholeFile(file) == bytes) return;
+  // A folder this run made holds nothing yet, so a fresh destination is
+  // written without looking first; elsewhere what stands there is read
+  // before anything is written, so an up-to-date copy costs no write.
+  std::optional<ExistingCopy> existing;
+  if (made_.count(FolderPart(file).native()) == 0) {
+    existing = ReadExistingCopy(file);
+  }
+  if (!existing) {
+    if (WriteNewFile(file, bytes)) return true;
+    // Something was put there meanwhile.
+    existing = ReadExistingCopy(file);
+    if (!existing) {
       throw Error("Could not write", file,
-                  "It is one of the source shortcuts, which are never changed");
+                  "It changed while Norvale was writing it");
     }
+  }
+  if (check) check(*existing);
+  if (existing->content == bytes) return false;
+  // Sources are only ever read, also when the destination leads back into
+  // the source folder.
+  if (sources.Holds(existing->id)) {
+    throw Error("Could not write", file,
+                "It is one of the source shortcuts, which are never changed");
   }
   // Only what Norvale itself writes is replaced; anything else may be a
   // user's full shortcut, met when the two folders are swapped.
-  const std::string existing = ReadReplaceableFile(file);
-  if (existing == bytes) return;
-  if (!existing.empty() && !IsCompactIniFile(existing, section, key)) {
+  if (!existing->content.empty() &&
+      !IsCompactIniFile(existing->content, section, key)) {
     throw Error("Could not write", file,
                 "It holds more than a compact copy, so it is left as it is");
   }
-  ReplaceFile(file, bytes);
+  ReplaceFile(file, bytes, existing->content);
+  return true;
+}
+
+void FileTools::BeginRun() {
+  made_.clear();
+  BeginFileWork();
 }
 
 void FileTools::CloseFolders() { CloseOpenFolders(); }
 
-void FileTools::Flush(const fs::path& folder) { FlushFileSystem(folder); }
+void FileTools::Flush() { FlushWrittenDisks(); }
 
 }  // namespace norvale

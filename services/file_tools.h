@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <string_view>
+#include <unordered_set>
 
 #include "services/file_io.h"
 #include "services/ini_text.h"
@@ -45,33 +46,45 @@ class FileTools {
                        std::string_view section, std::string_view key,
                        std::string_view fallback, int flags);
 
+  // Starts the file work of a run: what earlier runs learned of their disks
+  // is forgotten, and Norvale's own temporary files left by a run killed
+  // before this one are removed from the folders copies are written to.
+  void BeginRun();
+
   // Lets go of the folders kept open while reading sources and writing
   // copies, so that their disks can be unmounted once a run is over.
   void CloseFolders();
 
-  // Makes sure the copies written below `folder` are on its disk, with one
-  // flush of its whole file system. Throws Error when the disk fails.
-  void Flush(const std::filesystem::path& folder);
+  // Makes sure the copies written since BeginRun are on their disks, each
+  // disk written to flushed. Throws Error when a disk fails.
+  void Flush();
 
-  // Called with the identity of a file found where a copy goes, before
-  // anything is done with it; throws Error to leave it as it is.
-  using ExistingCheck = std::function<void(const FileId& existing)>;
+  // Called with the file found where a copy goes, before anything is done
+  // with it; throws Error to leave it as it is.
+  using ExistingCheck = std::function<void(const ExistingCopy& existing)>;
 
   // Makes `file` an INI file holding just `section` with `key` set to
   // `value`, written so that ReadIniValue gives `value` back and so that its
-  // name only ever shows whole content. A file already standing there is
-  // replaced only when it is empty or holds just such a section and key;
-  // never when it is read-only, a link, or one of `sources` (unless it holds
-  // exactly these bytes already, when nothing is written), and never when
-  // `check` throws. Throws Error when the value cannot be written or the
+  // name only ever shows whole content. Returns false, writing nothing, when
+  // the file there holds exactly these bytes already; true when it wrote.
+  // A file already standing there is replaced only when it is empty or holds
+  // just such a section and key; never when it is read-only, a link, or one
+  // of `sources`, never when `check` throws, and never when it changed
+  // since it was read. Throws Error when the value cannot be written or the
   // file may not or cannot be replaced, leaving what stood there untouched.
-  void WriteIniValue(const std::filesystem::path& file,
+  bool WriteIniValue(const std::filesystem::path& file,
                      std::string_view section, std::string_view key,
                      const IniText& value, const PathList& sources,
                      const ExistingCheck& check = nullptr);
 
  private:
   FileTools() = default;
+
+  // Notes that this run made `folder`.
+  void Made(const std::filesystem::path& folder);
+
+  // The folders this run made, which held nothing of an earlier run.
+  std::unordered_set<std::filesystem::path::string_type> made_;
 };
 
 }  // namespace norvale

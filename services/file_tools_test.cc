@@ -132,6 +132,15 @@ TEST(ReadIniValueTest, ReadsWholeInBoundedMemoryAndNeverWaitsForEver) {
     EXPECT_LE(faults.seen().largest_allocation,
               2 * fs::file_size(file) + (64 << 10));
   }
+  {
+    // A file locked for a moment elsewhere is waited for.
+    faults::Scoped faults({.read_not_ready = 3});
+    EXPECT_EQ(files.ReadIniValue(file, "InternetShortcut", "URL", "", 0),
+              IniText::Bytes(url));
+  }
+  // No shortcut is this large; it is not read at all.
+  const fs::path huge = root.Write("huge.url", "");
+  fs::resize_file(huge, 3ull << 30);
   const fs::path pipe = root.path() / "pipe.url";
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   const struct {
@@ -139,13 +148,15 @@ TEST(ReadIniValueTest, ReadsWholeInBoundedMemoryAndNeverWaitsForEver) {
     faults::Plan plan;
     const char* reason;
   } cases[] = {{file, {.read_never_ready = true}, "unavailable"},
-               {pipe, {}, "not a regular file"}};
+               {pipe, {}, "not a regular file"},
+               {huge, {}, "It holds 3221225472 bytes, more than any shortcut"}};
   for (const auto& c : cases) {
     faults::Scoped faults(c.plan);
     const std::string message = ErrorOf(
         [&] { files.ReadIniValue(c.file, "InternetShortcut", "URL", "", 0); });
     EXPECT_NE(message.find(c.file.string()), std::string::npos) << message;
     EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+    EXPECT_LT(faults.seen().largest_allocation, 4u << 20);
   }
 }
 

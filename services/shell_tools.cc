@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <type_traits>
 #include <vector>
 
 #include "services/error.h"
+#include "services/file_io.h"
 #include "services/folder_io.h"
 #include "services/shell_folders.h"
 
@@ -31,6 +33,16 @@ class Search {
   Search(std::string_view pattern, bool recursive,
          const ShellTools::FoundCallback& on_found)
       : pattern_(pattern), recursive_(recursive), on_found_(on_found) {}
+
+  // Leaves the folder `folder` out of the walk, when it exists.
+  void LeaveOut(const fs::path& folder) {
+    std::error_code ec;
+    leave_out_ = IdentifyFile(folder);
+    // Only a folder of the name it really has can be it, so only those are
+    // identified while walking.
+    if (leave_out_) leave_out_name_ = fs::canonical(folder, ec).filename();
+    if (ec || leave_out_name_.empty()) leave_out_.reset();
+  }
 
   void Walk(const Native& text) {
     std::error_code ec;
@@ -56,12 +68,33 @@ class Search {
         throw SearchCancelled();
       }
     }
-    for (const Native& folder : folders) Walk(folder);
+    for (const Native& folder : folders) {
+      if (!IsLeftOut(folder)) Walk(folder);
+    }
   }
 
   std::vector<Native> Take() { return std::move(found_); }
 
  private:
+  bool IsLeftOut(const Native& folder) const {
+    if (!leave_out_) return false;
+    const size_t name_at = folder.size() - leave_out_name_.native().size();
+    if (folder.size() <= leave_out_name_.native().size() ||
+        folder[name_at - 1] != kSeparator) {
+      return false;
+    }
+    const Native name = folder.substr(name_at);
+    const Native& wanted = leave_out_name_.native();
+    for (size_t i = 0; i < name.size(); ++i) {
+      if (AsciiLower(Unit(name[i])) != AsciiLower(Unit(wanted[i]))) {
+        return false;
+      }
+    }
+    return IdentifyFile(fs::path(folder)) == leave_out_;
+  }
+
+  std::optional<FileId> leave_out_;
+  fs::path leave_out_name_;
   std::string_view pattern_;
   bool recursive_;
   const ShellTools::FoundCallback& on_found_;
@@ -116,7 +149,8 @@ bool MatchesPattern(std::basic_string_view<fs::path::value_type> name,
 }
 
 PathList ShellTools::FindFiles(const fs::path& folder, std::string_view pattern,
-                               bool recursive, const FoundCallback& on_found) {
+                               bool recursive, const FoundCallback& on_found,
+                               const fs::path& leave_out) {
   if (folder.empty()) {
     throw Error("Could not read the folder", folder, "No folder was given");
   }
@@ -127,6 +161,7 @@ PathList ShellTools::FindFiles(const fs::path& folder, std::string_view pattern,
     throw Error("Could not read the folder", folder, "It is not a folder");
   }
   Search search(pattern, recursive, on_found);
+  if (!leave_out.empty()) search.LeaveOut(leave_out);
   search.Walk(folder.native());
   std::vector<Native> paths = search.Take();
   std::sort(paths.begin(), paths.end());

@@ -38,12 +38,15 @@ class ShellTools {
   // Returns, sorted, the regular files (and links to regular files) in
   // `folder` whose names match `pattern` ('*' and '?' wildcards, ASCII case
   // ignored); with `recursive`, also those in every folder below, links to
-  // folders not followed. Each path begins with the text of `folder` as
-  // passed. Throws Error naming the folder when `folder`, or any folder
-  // below it, cannot be read; throws SearchCancelled when `on_found` says so.
+  // folders not followed, and the folder `leave_out` (found by identity,
+  // whatever links its text goes through) not searched. Each path begins
+  // with the text of `folder` as passed. Throws Error naming the folder when
+  // `folder`, or any folder below it, cannot be read; throws SearchCancelled
+  // when `on_found` says so.
   PathList FindFiles(const std::filesystem::path& folder,
                      std::string_view pattern, bool recursive,
-                     const FoundCallback& on_found = nullptr);
+                     const FoundCallback& on_found = nullptr,
+                     const std::filesystem::path& leave_out = {});
 
   // Returns `folder` without leading separators and ending in exactly one
   // separator; empty when nothing is left.

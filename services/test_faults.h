@@ -7,6 +7,7 @@
 #define NORVALE_SERVICES_TEST_FAULTS_H_
 
 #include <cstddef>
+#include <functional>
 
 namespace norvale {
 namespace faults {
@@ -14,17 +15,28 @@ namespace faults {
 struct Plan {
   size_t read_at_most = 0;        // When not 0, no read gives more bytes.
   bool read_never_ready = false;  // Every read fails with EAGAIN.
+  int read_not_ready = 0;         // So many reads fail with EAGAIN first.
   int kill_in_write = 0;       // The nth write writes half its bytes, then the
                                // process is killed.
   int disk_full_at_write = 0;  // The nth write fails with ENOSPC.
   bool no_unnamed_files = false;     // Opening with O_TMPFILE is refused.
   bool no_noreplace_rename = false;  // renameat2 knows no flags.
+  bool no_hard_links = false;        // Linking two names fails with EPERM.
+  bool no_descriptor_link = false;   // Linking a descriptor itself is refused,
+                                     // as for a user who is not root.
   int flush_error = 0;               // When not 0, syncfs fails with it.
+  // Called once, just before the first rename of a file, as another
+  // program changing it at that moment would.
+  std::function<void()> before_rename = nullptr;
 };
 
 // What was seen while a plan was in force.
 struct Seen {
-  size_t flushes = 0;
+  size_t flushes = 0;  // Of whole file systems (syncfs).
+  size_t fsyncs = 0;   // Of single files.
+  size_t folder_fsyncs = 0;
+  size_t writes = 0;
+  size_t renames = 0;             // And links.
   size_t largest_allocation = 0;  // By operator new, in bytes.
 };
 

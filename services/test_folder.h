@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <string>
 #include <string_view>
@@ -67,6 +68,34 @@ inline std::string ReadBytes(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   if (!in || !std::filesystem::is_regular_file(file)) return "<missing>";
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Returns a compact copy holding `url`, as Norvale writes it.
+inline std::string Compact(const std::string& url) {
+  return "[InternetShortcut]\r\nURL=" + url + "\r\n";
+}
+
+// Files by their path below a folder, with "/" between the names, with
+// their bytes.
+using Files = std::map<std::string, std::string>;
+
+// Returns the regular files below `root`; with `others`, only the
+// shortcuts, the names of the rest being put in `others`.
+inline Files Tree(const std::filesystem::path& root,
+                  std::string* others = nullptr) {
+  Files files;
+  for (const auto& entry :
+       std::filesystem::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string name =
+        std::filesystem::relative(entry.path(), root).generic_u8string();
+    if (others == nullptr || entry.path().extension() == ".url") {
+      files[name] = ReadBytes(entry.path());
+    } else {
+      *others += name + " ";
+    }
+  }
+  return files;
 }
 
 // Returns the message of the Error `action` throws, or "" when none.

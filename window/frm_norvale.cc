@@ -16,6 +16,7 @@
 #include "run/compression_run.h"
 #include "run/folder_field.h"
 #include "run/run_report.h"
+#include "services/shell_folders.h"
 #include "window/run_progress.h"
 
 namespace layout = norvale::layout;
@@ -27,6 +28,43 @@ namespace {
 QString displayName(const std::filesystem::path &path) {
   return QFile::decodeName(QByteArray::fromStdString(path.native()));
 }
+
+// Offers the folders that match what is typed, reading it as a run does:
+// "~" alone or "~/..." is the home folder there too.
+class FolderCompleter : public QCompleter {
+ public:
+  FolderCompleter(QAbstractItemModel *model, QObject *parent)
+      : QCompleter(model, parent) {}
+
+  QStringList splitPath(const QString &path) const override {
+    const QString home = homeText();
+    if (home.isEmpty() || !isAtHome(path)) return QCompleter::splitPath(path);
+    return QCompleter::splitPath(home + path.mid(1));
+  }
+
+  // The chosen folder keeps the "~" the user typed.
+  QString pathFromIndex(const QModelIndex &index) const override {
+    const QString path = QCompleter::pathFromIndex(index);
+    const auto *field = qobject_cast<const QLineEdit *>(widget());
+    const QString home = homeText();
+    if (field == nullptr || home.isEmpty() || !isAtHome(field->text()) ||
+        !path.startsWith(home))
+      return path;
+    return QLatin1Char('~') + path.mid(home.size());
+  }
+
+ private:
+  static bool isAtHome(const QString &text) {
+    return text == QLatin1String("~") || text.startsWith(QLatin1String("~/"));
+  }
+  // The home folder as shown, without a separator at its end.
+  static QString homeText() {
+    QString home =
+        QFile::decodeName(QByteArray::fromStdString(norvale::HomeFolder()));
+    while (home.endsWith(QLatin1Char('/'))) home.chop(1);
+    return home;
+  }
+};
 
 }  // namespace
 
@@ -93,7 +131,7 @@ void frmNorvale::prepareField(QLineEdit *field, QLabel *label,
   if (name.endsWith(QLatin1Char(':'))) name.chop(1);
   field->setAccessibleName(name);
   // Completion only suggests; nothing is checked while the user types.
-  auto *completer = new QCompleter(folders, field);
+  auto *completer = new FolderCompleter(folders, field);
   completer->setCaseSensitivity(Qt::CaseSensitive);
   field->setCompleter(completer);
   field->installEventFilter(this);
@@ -107,7 +145,13 @@ bool frmNorvale::eventFilter(QObject *watched, QEvent *event) {
     return QWidget::eventFilter(watched, event);
   auto *drop = static_cast<QDropEvent *>(event);
   const QList<QUrl> urls = drop->mimeData()->urls();
-  if (urls.isEmpty() || !urls.first().isLocalFile()) return false;
+  // Text the field takes as text; a web address, which a browser drags
+  // with its text too, names no folder and is refused.
+  if (urls.isEmpty()) return false;
+  if (!urls.first().isLocalFile()) {
+    drop->ignore();
+    return true;
+  }
   drop->acceptProposedAction();
   if (event->type() == QEvent::Drop) {
     // The path's own bytes, not its text, which may not be valid UTF-8.
@@ -183,7 +227,7 @@ void frmNorvale::cmdGo_Click() {
   m_running = true;
   norvale::Message message;
   {
-    RunProgress progress(this);
+    RunProgress progress(this, progressAfter);
     norvale::CompressionRun run(fieldPath(txtSource), fieldPath(txtDest),
                                 &progress);
     message = norvale::RunAndReport(run);

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <chrono>
 #include <filesystem>
 
 #include "window/layout.h"
@@ -30,6 +31,9 @@ class frmNorvale : public QWidget {
   // exact path Form_Load or a drop put there while the text is unchanged,
   // else the typed text in the file system's encoding.
   std::filesystem::path fieldPath(const QLineEdit *field) const;
+  // Puts `path` in txtSource or txtDest, keeping its exact bytes for the
+  // run while the text shown for it is unchanged.
+  void setFieldPath(QLineEdit *field, const std::filesystem::path &path);
 
   QLabel *Label1;
   QLabel *Label2;
@@ -37,6 +41,9 @@ class frmNorvale : public QWidget {
   QLineEdit *txtSource;
   QLineEdit *txtDest;
   QPushButton *cmdGo;
+
+  // How long a run goes before its progress shows; tests shorten it.
+  std::chrono::milliseconds progressAfter{500};
 
  public slots:
   // Runs one compression from txtSource to txtDest and reports how it
@@ -67,7 +74,6 @@ class frmNorvale : public QWidget {
   // Names each field after its label for screen readers, offers folders
   // while typing, and takes drops.
   void prepareField(QLineEdit *field, QLabel *label, QFileSystemModel *folders);
-  void setFieldPath(QLineEdit *field, const std::filesystem::path &path);
 
   std::array<QWidget *, 6> m_controls;
   ShownPath m_sourceShown;

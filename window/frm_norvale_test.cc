@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "services/test_folder.h"
+#include "window/run_progress.h"
 
 namespace fs = std::filesystem;
 
@@ -117,7 +118,9 @@ class FrmNorvaleTest : public QObject {
     QCOMPARE(window.txtSource->text(), shown + "/Favorites");
     QCOMPARE(window.txtDest->text(), shown + "/Desktop/Compressed Favorites");
     window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // Filled as at start, the window still has the focus in the source.
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QCOMPARE(QApplication::focusWidget(), window.txtSource);
     MessageCatcher catcher;
     QTest::mouseClick(window.cmdGo, Qt::LeftButton);
     QCOMPARE(catcher.seen, {box(QMessageBox::Information, "Finished",
@@ -154,12 +157,6 @@ class FrmNorvaleTest : public QObject {
     QCOMPARE(name(window.txtSource), QStringLiteral("Source"));
     QCOMPARE(name(window.txtDest), QStringLiteral("Destination"));
     window.txtSource->setFocus();
-    // As a person types, giving the folders time to be read in the
-    // background; typing again shows what was read meanwhile.
-    for (const QChar c : QFile::decodeName(root.path().c_str()) + "/Fa") {
-      QTest::keyClicks(window.txtSource, QString(c));
-      QTest::qWait(10);
-    }
     QAbstractItemView *popup = window.txtSource->completer()->popup();
     const auto offered = [&] {
       QTest::keyClick(window.txtSource, Qt::Key_Backspace);
@@ -167,21 +164,83 @@ class FrmNorvaleTest : public QObject {
       return popup->isVisible() && popup->model()->rowCount() == 1 &&
              popup->model()->index(0, 0).data().toString().startsWith("Fav");
     };
-    QTRY_VERIFY(offered());
+    // "~/" is the home folder, as the run reads it.
+    qputenv("HOME", root.path().c_str());
+    for (const QString &typed :
+         {QFile::decodeName(root.path().c_str()) + "/Fa", QString("~/Fa")}) {
+      window.txtSource->clear();
+      // As a person types, giving the folders time to be read in the
+      // background; typing again shows what was read meanwhile.
+      for (const QChar c : typed) {
+        QTest::keyClicks(window.txtSource, QString(c));
+        QTest::qWait(10);
+      }
+      QTRY_VERIFY2(offered(), qPrintable(typed));
+    }
+    // A web address, dragged with its text as a browser does, names no
+    // folder.
     const fs::path folder = root.path() / "Dropped\xff";
-    for (const fs::path &dropped : {folder, folder / "a.url"}) {
+    for (const fs::path &dropped : {folder, folder / "a.url", fs::path()}) {
       QMimeData data;
-      data.setUrls({QUrl::fromEncoded(
-          "file://" + QByteArray(dropped.c_str()).toPercentEncoding("/"))});
+      const QByteArray local =
+          QByteArray(dropped.c_str()).toPercentEncoding("/");
+      data.setUrls({dropped.empty() ? QUrl("https://example.com/")
+                                    : QUrl::fromEncoded("file://" + local)});
+      data.setText("https://example.com/");
       QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton,
                             Qt::NoModifier);
       QApplication::sendEvent(window.txtDest, &enter);
-      QVERIFY(enter.isAccepted());
+      QCOMPARE(enter.isAccepted(), !dropped.empty());
       QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton,
                       Qt::NoModifier);
       QApplication::sendEvent(window.txtDest, &drop);
       QCOMPARE(window.fieldPath(window.txtDest), folder);
     }
+  }
+
+  // While a run goes on its progress dialog holds the window: modal, so no
+  // second run can start; the window does not close; Cancel stops the run.
+  void progressHoldsTheWindowUntilCancelled() {
+    norvale::TestFolder root;
+    root.Write("Src/a.url", kShortcut);
+    frmNorvale window;
+    window.progressAfter = std::chrono::milliseconds(0);
+    window.txtSource->setText(QFile::decodeName((root.path() / "Src").c_str()));
+    window.txtDest->setText(QFile::decodeName((root.path() / "Out").c_str()));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    bool closed = true;
+    QTimer press;
+    QObject::connect(&press, &QTimer::timeout, [&] {
+      auto *dialog =
+          qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      press.stop();
+      closed = window.close();
+      dialog->findChild<QPushButton *>()->click();
+    });
+    press.start(0);
+    MessageCatcher catcher;
+    QTest::mouseClick(window.cmdGo, Qt::LeftButton);
+    QCOMPARE(catcher.seen,
+             {box(QMessageBox::Information, "Norvale",
+                  "Cancelled while looking for shortcuts. No shortcut was "
+                  "written.")});
+    QVERIFY(!closed && window.isVisible());
+  }
+
+  // Once the copies are being flushed the run cannot stop: Cancel, Escape
+  // and closing must not hide the dialog as if it had.
+  void flushingCannotBeCancelled() {
+    RunProgress progress(nullptr, std::chrono::milliseconds(0),
+                         std::chrono::milliseconds(0));
+    QVERIFY(progress.Compressing(1, 2));
+    QProgressDialog *dialog = progress.dialog();
+    progress.Flushing();
+    QVERIFY(!dialog->findChild<QPushButton *>()->isEnabled());
+    QTest::keyClick(dialog, Qt::Key_Escape);
+    dialog->close();
+    QVERIFY(dialog->isVisible() && !dialog->wasCanceled());
   }
 };
 

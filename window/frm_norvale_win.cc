@@ -306,6 +306,10 @@ std::filesystem::path frmNorvale::FieldPath(HWND field) const {
   return std::filesystem::path(WindowText(field));
 }
 
+void frmNorvale::SetFieldPath(HWND field, const std::filesystem::path& path) {
+  SetFieldText(field, path);
+}
+
 void frmNorvale::cmdGo_Click() {
   // The progress window lets messages through; one run at a time.
   if (running_) return;

@@ -64,6 +64,9 @@ class frmNorvale {
 
   // Returns the folder a run would take from `field` (txtSource or txtDest).
   std::filesystem::path FieldPath(HWND field) const;
+  // Puts `path` in `field` (txtSource or txtDest); throws norvale::Error
+  // when that fails.
+  void SetFieldPath(HWND field, const std::filesystem::path& path);
 
   // Returns the dots per inch the layout was made for.
   UINT dpi() const { return dpi_; }

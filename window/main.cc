@@ -1,4 +1,5 @@
-// Starts Norvale: its one window, filled with the default folders.
+// Starts Norvale: its one window, filled with the default folders or the
+// folders given, unless the command line asks for no window at all.
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -6,11 +7,24 @@
 #include <QMessageBox>
 #include <QString>
 #include <exception>
+#include <filesystem>
+#include <vector>
 
+#include "terminal/command_line.h"
+#include "terminal/run_in_terminal.h"
 #include "window/frm_norvale.h"
 
 int main(int argc, char *argv[]) {
-  QApplication app(argc, argv);
+  // The command line is read before Qt sees it, so that a run without a
+  // window needs no display, and a folder's name is never taken for one
+  // of Qt's own options.
+  const norvale::CommandLine command = norvale::ParseCommandLine(
+      std::vector<std::filesystem::path>(argv + 1, argv + argc));
+  if (command.action != norvale::CommandLine::Action::kWindow)
+    return norvale::RunInTerminal(command);
+
+  int qtArgc = 1;
+  QApplication app(qtArgc, argv);
   QApplication::setApplicationName(QStringLiteral("Norvale"));
   QApplication::setApplicationVersion(QStringLiteral("1.00"));
   // Lets the desktop match the window to the installed menu entry.
@@ -30,6 +44,10 @@ int main(int argc, char *argv[]) {
                           QString::fromLocal8Bit(error.what()));
     return 1;
   }
+  if (!command.source.empty())
+    window.setFieldPath(window.txtSource, command.source);
+  if (!command.destination.empty())
+    window.setFieldPath(window.txtDest, command.destination);
   window.show();
   return app.exec();
 }

@@ -1,19 +1,43 @@
-// Starts Norvale on Windows: its one window, filled with the default folders.
+// Starts Norvale on Windows: its one window, filled with the default folders
+// or the folders given, unless the command line asks for no window at all.
 #include <windows.h>
 //
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <exception>
+#include <filesystem>
+#include <vector>
 
+#include "terminal/command_line.h"
+#include "terminal/run_in_terminal.h"
 #include "window/frm_norvale_win.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
+  // The arguments as the system split them, in UTF-16, which every name
+  // of a file or folder is.
+  std::vector<std::filesystem::path> arguments;
+  int count = 0;
+  if (wchar_t** words = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
+    for (int i = 1; i < count; ++i) arguments.emplace_back(words[i]);
+    ::LocalFree(words);
+  }
+  const norvale::CommandLine command = norvale::ParseCommandLine(arguments);
+  // Norvale.exe is a window program; a run without a window writes to the
+  // console of whatever started it.
+  if (command.action != norvale::CommandLine::Action::kWindow)
+    return norvale::RunInTerminal(command);
+
   // The manifest asks for version 6 of the common controls; this loads them.
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
   try {
     frmNorvale window(instance);
     window.Form_Load();
+    if (!command.source.empty())
+      window.SetFieldPath(window.txtSource, command.source);
+    if (!command.destination.empty())
+      window.SetFieldPath(window.txtDest, command.destination);
     window.Show(show_command);
     return window.RunMessageLoop();
   } catch (const std::exception& error) {

@@ -104,6 +104,8 @@ void RunProgressWin::Create() {
 bool RunProgressWin::Show(const View& view) {
   if (window_ == nullptr) Create();
   if (window_ != nullptr) {
+    // While the copies are flushed, nothing can stop the run.
+    ::EnableWindow(cancel_, view.cancellable);
     ::SetWindowTextW(label_, WideFromUtf8(view.label).c_str());
     const bool marquee = view.maximum == 0;
     if (marquee != marquee_) {

@@ -29,7 +29,8 @@ add_executable(Norvale WIN32
   ${NORVALE_ICO}
   ${NORVALE_WINDOW_SOURCES}
 )
-target_link_libraries(Norvale PRIVATE run comctl32 ole32 shell32 shlwapi)
+target_link_libraries(Norvale PRIVATE run terminal comctl32 ole32 shell32
+  shlwapi)
 # wWinMain: the program takes everything from the system as UTF-16.
 target_link_options(Norvale PRIVATE -municode)
 # windres finds the built icon through the include path.

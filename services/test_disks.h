@@ -1,0 +1,105 @@
+// Test helper: disks of the kinds people copy their shortcuts to, made for a
+// test program and removed when it ends: the local temporary folder, and
+// exFAT, FAT and NTFS images mounted through FUSE as Linux mounts them,
+// where this machine can (root, /dev/fuse, loop devices and the tools).
+#ifndef NORVALE_SERVICES_TEST_DISKS_H_
+#define NORVALE_SERVICES_TEST_DISKS_H_
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "services/test_folder.h"
+
+namespace norvale {
+
+struct TestDisk {
+  std::string kind;
+  std::filesystem::path root;  // An empty folder on the disk.
+  bool ignores_case = false;
+  bool hard_links = true;
+  bool fuse = false;
+};
+
+class TestDisks {
+ public:
+  // Returns the disks, made on the first call and unmounted at exit.
+  static const TestDisks& Get() {
+    static TestDisks disks;
+    return disks;
+  }
+
+  const std::vector<TestDisk>& all() const { return disks_; }
+  // Why some kinds could not be made here; empty when all were.
+  const std::string& missing() const { return missing_; }
+
+ private:
+  TestDisks() {
+    disks_.push_back({"local", local_.path() / "disk"});
+    std::filesystem::create_directory(disks_.back().root);
+    if (::geteuid() != 0 || !std::filesystem::exists("/dev/fuse")) {
+      missing_ = "FUSE disks need root and /dev/fuse";
+      return;
+    }
+    Mount("exFAT", "mkfs.exfat {image}",
+          "mount.exfat-fuse $(losetup -f --show {image}) {dir}", true, false);
+    Mount("FAT", "mkfs.vfat {image}", "fusefat -o rw+ {image} {dir}", true,
+          false);
+    Mount("NTFS", "mkntfs -F -q -f {image}", "ntfs-3g {image} {dir}", false,
+          true);
+  }
+
+  ~TestDisks() {
+    for (const TestDisk& disk : disks_) {
+      if (!disk.fuse) continue;
+      const std::string dir = disk.root.parent_path().string();
+      Shell("umount '" + dir + "' || fusermount -u '" + dir + "'");
+    }
+    // The loop devices the exFAT images were attached to.
+    Shell("losetup -j '" + (local_.path() / "exFAT.img").string() +
+          "' | cut -d: -f1 | xargs -r -n1 losetup -d");
+  }
+
+  static bool Shell(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+  }
+
+  static std::string Fill(std::string text, const std::string& image,
+                          const std::string& dir) {
+    for (const auto& [key, value] :
+         {std::pair<std::string, std::string>{"{image}", "'" + image + "'"},
+          {"{dir}", "'" + dir + "'"}}) {
+      for (size_t at; (at = text.find(key)) != std::string::npos;) {
+        text.replace(at, key.size(), value);
+      }
+    }
+    return text;
+  }
+
+  void Mount(const std::string& kind, const std::string& make,
+             const std::string& mount, bool ignores_case, bool hard_links) {
+    const std::string image = (local_.path() / (kind + ".img")).string();
+    const std::filesystem::path dir = local_.path() / kind;
+    std::filesystem::create_directory(dir);
+    if (!Shell("truncate -s 64M '" + image + "'") ||
+        !Shell(Fill(make, image, dir.string())) ||
+        !Shell(Fill(mount, image, dir.string()))) {
+      missing_ += (missing_.empty() ? "" : ", ") + kind + " could not be made";
+      return;
+    }
+    disks_.push_back({kind, dir / "disk", ignores_case, hard_links, true});
+    std::filesystem::create_directory(disks_.back().root);
+  }
+
+  TestFolder local_;
+  std::vector<TestDisk> disks_;
+  std::string missing_;
+};
+
+}  // namespace norvale
+
+#endif  // NORVALE_SERVICES_TEST_DISKS_H_

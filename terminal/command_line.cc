@@ -1,0 +1,115 @@
+#include "terminal/command_line.h"
+
+#include <utility>
+
+namespace norvale {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A folder given on the command line means what it means to any command:
+// relative to the folder the program was started in. Only the current
+// folder is put in front; the argument's own bytes stay as they are.
+fs::path Full(const fs::path& argument) {
+  if (argument.empty()) return argument;
+  return fs::absolute(argument);
+}
+
+// Returns `argument` as UTF-8 on Windows and as its bytes elsewhere, for a
+// message; "?" stands for a name Windows cannot convert.
+std::string Shown(const fs::path& argument) {
+  try {
+    return argument.u8string();
+  } catch (...) {
+    return "?";
+  }
+}
+
+CommandLine Mistake(std::string what) {
+  CommandLine command;
+  command.action = CommandLine::Action::kMistake;
+  command.mistake = std::move(what);
+  return command;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<fs::path>& arguments) {
+  CommandLine command;
+  std::vector<fs::path> folders;
+  bool options = true;
+  for (const fs::path& argument : arguments) {
+    // Compared as the system's own text, which a folder's name may not be
+    // valid in any other encoding.
+    const fs::path::string_type& text = argument.native();
+    const auto is = [&text](const char* option) {
+      return text == fs::path(option).native();
+    };
+    if (!options || text.size() < 2 || text[0] != '-') {
+      folders.push_back(argument);
+    } else if (is("--")) {
+      options = false;
+    } else if (is("--help") || is("--version")) {
+      // As GNU programs do, these answer whatever else is given.
+      command.action = is("--help") ? CommandLine::Action::kHelp
+                                    : CommandLine::Action::kVersion;
+      return command;
+    } else if (is("--run")) {
+      command.action = CommandLine::Action::kRun;
+    } else {
+      return Mistake("unrecognized option '" + Shown(argument) + "'");
+    }
+  }
+  if (command.action == CommandLine::Action::kRun && folders.size() != 2) {
+    return Mistake(folders.size() < 2 ? "--run needs a source and a destination"
+                                      : "too many folders for --run");
+  }
+  if (folders.size() > 2) return Mistake("too many folders");
+  try {
+    if (folders.size() > 0) command.source = Full(folders[0]);
+    if (folders.size() > 1) command.destination = Full(folders[1]);
+  } catch (const fs::filesystem_error& error) {
+    // The folder it was started in is gone: no relative path means anything.
+    return Mistake(error.what());
+  }
+  return command;
+}
+
+std::string UsageText() {
+  return "Usage: Norvale [SOURCE [DESTINATION]]\n"
+         "  or:  Norvale --run SOURCE DESTINATION\n"
+         "Try 'Norvale --help' for more information.\n";
+}
+
+std::string HelpText() {
+  return "Usage: Norvale [SOURCE [DESTINATION]]\n"
+         "  or:  Norvale --run SOURCE DESTINATION\n"
+         "Write a compact copy of every Internet shortcut (*.url) below "
+         "SOURCE\n"
+         "at the same place below DESTINATION, holding only its address.\n"
+         "\n"
+         "Without --run, open the window with its folders filled with SOURCE\n"
+         "and DESTINATION, or with ~/Favorites and Compressed Favorites on "
+         "the\n"
+         "desktop when they are not given.\n"
+         "\n"
+         "      --run      write the copies without a window, then exit\n"
+         "      --help     display this help and exit\n"
+         "      --version  output version information and exit\n"
+         "\n"
+         "Exit status:\n"
+         " 0    if all shortcuts were written,\n"
+         " 1    if the run stopped at a failure (named on standard error),\n"
+         " 2    if the command line is wrong,\n"
+         " 130  if interrupted (Ctrl+C) after flushing what was written.\n";
+}
+
+std::string VersionText() {
+  return "Norvale " NORVALE_VERSION
+         "\n"
+         "Copyright (C) 2026 Norvale maintainers.\n"
+         "Norvale is not published under a licence; its authors keep all\n"
+         "rights to it.\n";
+}
+
+}  // namespace norvale

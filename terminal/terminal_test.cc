@@ -1,0 +1,183 @@
+// Tests of the command line, and of the Norvale executable run as a script
+// or a person at a terminal would run it: with no display, reading its exit
+// status and what it prints.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "services/test_folder.h"
+#include "terminal/command_line.h"
+
+namespace norvale {
+namespace {
+
+namespace fs = std::filesystem;
+using Action = CommandLine::Action;
+
+constexpr char kShortcut[] = "[InternetShortcut]\r\nURL=http://a/\r\n";
+
+// What the program printed and how it ended.
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs Norvale in `folder` with `arguments` and no display to open a window
+// on; its standard output is a terminal when `terminal`, else a pipe.
+// `watch` is given the output so far, and the process, as it comes.
+Outcome Start(
+    const fs::path& folder, std::vector<std::string> arguments,
+    bool terminal = false,
+    const std::function<void(const std::string&, pid_t)>& watch = nullptr) {
+  std::vector<char*> argv{const_cast<char*>(NORVALE_PROGRAM)};
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  int out[2], err[2];
+  EXPECT_EQ(terminal ? ::openpty(&out[0], &out[1], nullptr, nullptr, nullptr)
+                     : ::pipe(out),
+            0);
+  EXPECT_EQ(::pipe(err), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {  // the test is one thread, so the child may do as it likes
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+      ::unsetenv(name);
+    if (::chdir(folder.c_str()) == 0 && ::dup2(out[1], 1) == 1 &&
+        ::dup2(err[1], 2) == 2)
+      ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  ::close(err[1]);
+  Outcome outcome;
+  pollfd fds[] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* texts[] = {&outcome.out, &outcome.err};
+  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+    ::poll(fds, 2, -1);
+    for (int i = 0; i < 2; ++i) {
+      char buffer[4096];
+      if (fds[i].revents == 0) continue;
+      const ssize_t got = ::read(fds[i].fd, buffer, sizeof(buffer));
+      if (got <= 0) {  // a terminal whose program has ended says EIO
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        continue;
+      }
+      texts[i]->append(buffer, static_cast<size_t>(got));
+      if (i == 0 && watch) watch(outcome.out, pid);
+    }
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+// Folders on the command line mean what they mean to any command: made full
+// against the current folder, their bytes kept.
+TEST(CommandLineTest, FillsTheWindowOrAsksForARun) {
+  const fs::path here = fs::current_path();
+  const struct {
+    std::vector<fs::path> arguments;
+    Action action;
+    fs::path source, destination;
+  } cases[] = {
+      {{"Favs"}, Action::kWindow, here / "Favs", ""},
+      {{"/f\xff", "../Out"}, Action::kWindow, "/f\xff", here / "../Out"},
+      {{"--", "--run", "-"}, Action::kWindow, here / "--run", here / "-"},
+      {{"a", "--run", "/b"}, Action::kRun, here / "a", "/b"},
+      {{"--run", "a", "--version"}, Action::kVersion, "", ""},
+  };
+  for (const auto& c : cases) {
+    const CommandLine command = ParseCommandLine(c.arguments);
+    EXPECT_EQ(command.action, c.action) << c.source;
+    EXPECT_EQ(command.source, c.source);
+    EXPECT_EQ(command.destination, c.destination);
+  }
+}
+
+// Exit statuses and what is printed: the outcome alone on standard output
+// when it is no terminal, a failure on standard error naming the path and
+// the reason, a usage mistake with a short usage.
+TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
+  TestFolder root;
+  root.Write("Src/a.url", kShortcut);
+  root.Write("Src/News/b.url", "[InternetShortcut]\nURL=http://b/\nIcon=x\n");
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {{"--run", "Src", "Out"}, 0, "Compressed 2 favorites.\n", ""},
+      {{"--run", "Gone", "Out"},
+       1,
+       "",
+       "Norvale: Could not read the folder \"" +
+           (root.path() / "Gone").native() +
+           "\": No such file or directory\nNo shortcut was written.\n"},
+      {{"--help", "--bogus"}, 0, HelpText(), ""},
+      {{"--version"}, 0, VersionText(), ""},
+      {{"--bogus", "Src"},
+       2,
+       "",
+       "Norvale: unrecognized option '--bogus'\n" + UsageText()},
+      {{"A", "B", "C"}, 2, "", "Norvale: too many folders\n" + UsageText()},
+  };
+  for (const auto& c : cases) {
+    const Outcome outcome = Start(root.path(), c.arguments);
+    EXPECT_EQ(outcome.status, c.status) << c.arguments[0];
+    EXPECT_EQ(outcome.out, c.out);
+    EXPECT_EQ(outcome.err, c.err);
+  }
+}
+
+// On a terminal the progress rewrites one line; Ctrl+C in the middle of a
+// large tree stops at the next shortcut, keeps what was written, says how
+// many, and ends with 130.
+TEST(TerminalTest, CtrlCStopsARunOnATerminal) {
+  TestFolder root;
+  const size_t total = 10000;
+  for (size_t i = 0; i < total; ++i) {
+    root.Write(
+        "Src/" + std::to_string(i / 100) + "/" + std::to_string(i) + ".url",
+        kShortcut);
+  }
+  bool interrupted = false;
+  const Outcome outcome =
+      Start(root.path(), {"--run", "Src", "Out"}, true,
+            [&](const std::string& out, pid_t pid) {
+              if (!interrupted &&
+                  out.find("\rCompressing favorites... ") != std::string::npos)
+                interrupted = ::kill(pid, SIGINT) == 0;
+            });
+  EXPECT_EQ(outcome.status, 130) << outcome.out << outcome.err;
+  EXPECT_NE(outcome.out.find("\rLooking for shortcuts... "), std::string::npos);
+  // The progress line is rubbed out before the outcome, which a terminal
+  // ends with "\r\n".
+  const size_t last = outcome.out.rfind('\r', outcome.out.size() - 3);
+  size_t done = 0, of = 0, written = 0;
+  ASSERT_EQ(std::sscanf(outcome.out.c_str() + last + 1,
+                        "Cancelled. %zu of %zu shortcuts were written.\r\n",
+                        &done, &of),
+            2)
+      << outcome.out.substr(last);
+  EXPECT_EQ(of, total);
+  EXPECT_GT(done, 0u);
+  EXPECT_LT(done, total);
+  for (const auto& entry :
+       fs::recursive_directory_iterator(root.path() / "Out"))
+    written += entry.is_regular_file();
+  EXPECT_EQ(written, done);
+  EXPECT_EQ(outcome.err, "");
+}
+
+}  // namespace
+}  // namespace norvale
