@@ -100,19 +100,12 @@ std::optional<FileId> IdentifyHandle(HANDLE handle) {
       (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
-// Returns the whole content of the regular file open as `handle`; throws
-// Error naming `path` when it cannot be read or is no regular file.
-std::string ReadOpenFile(HANDLE handle, const std::filesystem::path& path) {
-  // Pipes, consoles and other devices could block or never end.
-  if (::GetFileType(handle) != FILE_TYPE_DISK) {
-    throw Error("Could not read", path, "It is not a regular file");
-  }
-  LARGE_INTEGER size;
-  if (!::GetFileSizeEx(handle, &size)) {
-    throw LastError("Could not read", path);
-  }
+// Returns the `size` bytes, or however many there are, of the regular file
+// open as `handle`; throws Error naming `path` when it cannot be read.
+std::string ReadOpenFile(HANDLE handle, uint64_t size,
+                         const std::filesystem::path& path) {
   return ReadToEnd(
-      static_cast<uint64_t>(size.QuadPart),
+      size,
       [&](char* into, size_t room) {
         // ReadFile takes at most a DWORD's worth at a time.
         const DWORD ask =
@@ -156,11 +149,57 @@ std::filesystem::path TemporaryName(const std::filesystem::path& path) {
 struct FileWork {
   FILETIME start = {};
   std::unordered_set<std::wstring> clean_folders;
+  // The folder whose volume was looked at last, for IdentifyIn.
+  std::wstring volume_folder;
+  std::optional<uint64_t> volume_serial;
+  bool volume_has_wide_ids = false;
 };
 
 FileWork& Work() {
   static FileWork work;
   return work;
+}
+
+// Returns the identity of the file open as `handle`, named by itself (not
+// through a link) in `folder`, the same as IdentifyHandle gives. Asking a
+// file for its volume's serial costs Wine a round trip to another process,
+// which an update run would pay for every copy; a file has its folder's
+// volume, so the serial is asked for once per folder, and the 64-bit file
+// number suffices but on ReFS.
+std::optional<FileId> IdentifyIn(HANDLE handle,
+                                 const std::filesystem::path& folder) {
+  using QueryFunction = LONG(WINAPI*)(HANDLE, void*, void*, ULONG, ULONG);
+  static const auto query =
+      reinterpret_cast<QueryFunction>(reinterpret_cast<void*>(::GetProcAddress(
+          ::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+  FileWork& work = Work();
+  if (work.volume_folder != folder.native()) {
+    work.volume_folder = folder.native();
+    work.volume_serial.reset();
+    Handle open(Calls().create_file(LongPath(folder).c_str(), 0, kShareAll,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
+    wchar_t file_system[MAX_PATH + 1] = {};
+    if (open.valid()) {
+      if (const auto id = IdentifyHandle(open.get())) {
+        work.volume_serial = id->device;
+      }
+      work.volume_has_wide_ids = ::GetVolumeInformationByHandleW(
+                                     open.get(), nullptr, 0, nullptr, nullptr,
+                                     nullptr, file_system, MAX_PATH + 1) &&
+                                 std::wstring_view(file_system) == L"ReFS";
+    }
+  }
+  struct {
+    void* status;
+    ULONG_PTR information;
+  } io;
+  uint64_t number = 0;
+  // FileInternalInformation, the 64-bit file number.
+  if (!work.volume_serial || work.volume_has_wide_ids || query == nullptr ||
+      query(handle, &io, &number, sizeof(number), 6) != 0) {
+    return IdentifyHandle(handle);
+  }
+  return FileId{*work.volume_serial, number};
 }
 
 // Removes from `folder`, once a run, the temporary files an earlier run
@@ -294,7 +333,15 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
   Handle handle(Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING,
                      FILE_FLAG_SEQUENTIAL_SCAN));
   if (!handle.valid()) throw LastError("Could not open", path);
-  return ReadOpenFile(handle.get(), path);
+  // Pipes, consoles and other devices could block or never end.
+  if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
+    throw Error("Could not read", path, "It is not a regular file");
+  }
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(handle.get(), &size)) {
+    throw LastError("Could not read", path);
+  }
+  return ReadOpenFile(handle.get(), static_cast<uint64_t>(size.QuadPart), path);
 }
 
 std::optional<CopyPlace> PlaceOf(const std::filesystem::path& path) {
@@ -328,11 +375,14 @@ std::optional<ExistingCopy> ReadExistingCopy(
     if (code == ERROR_FILE_NOT_FOUND) return std::nullopt;
     throw WindowsError("Could not write", path, code);
   }
+  // Asked for by class: the whole BY_HANDLE_FILE_INFORMATION costs Wine a
+  // look at the volume, which an update run would pay for every copy.
   FILE_ATTRIBUTE_TAG_INFO tag;
-  BY_HANDLE_FILE_INFORMATION info;
+  FILE_STANDARD_INFO standard;
   if (!Calls().get_file_info(handle.get(), FileAttributeTagInfo, &tag,
                              sizeof(tag)) ||
-      !Calls().get_file_index(handle.get(), &info)) {
+      !Calls().get_file_info(handle.get(), FileStandardInfo, &standard,
+                             sizeof(standard))) {
     throw LastError("Could not write", path);
   }
   const DWORD attributes = tag.FileAttributes;
@@ -352,19 +402,18 @@ std::optional<ExistingCopy> ReadExistingCopy(
     throw Error("Could not write", path,
                 "It is not a regular file, so it is left as it is");
   }
-  const uint64_t size =
-      (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  const auto size = static_cast<uint64_t>(standard.EndOfFile.QuadPart);
   if (size > kLargestShortcut) {
     throw Error("Could not write", path,
                 "It holds more than a compact copy, so it is left as it is");
   }
   ExistingCopy existing;
-  const std::optional<FileId> id = IdentifyHandle(handle.get());
+  const std::optional<FileId> id = IdentifyIn(handle.get(), path.parent_path());
   if (!id) throw LastError("Could not write", path);
   existing.id = *id;
-  existing.id_is_place = info.nNumberOfLinks == 1;
+  existing.id_is_place = standard.NumberOfLinks == 1;
   if (!reparse) {
-    existing.content = ReadOpenFile(handle.get(), path);
+    existing.content = ReadOpenFile(handle.get(), size, path);
   } else {
     // Such a file's content comes through the driver that owns its tag,
     // which the name opened as itself bypasses: open it again the usual
@@ -372,12 +421,13 @@ std::optional<ExistingCopy> ReadExistingCopy(
     Handle content(Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING,
                         FILE_FLAG_SEQUENTIAL_SCAN));
     if (!content.valid()) throw LastError("Could not open", path);
-    const std::optional<FileId> opened = IdentifyHandle(content.get());
+    const std::optional<FileId> opened =
+        IdentifyIn(content.get(), path.parent_path());
     if (!opened || !(*opened == *id)) {
       throw Error("Could not write", path,
                   "It changed while it was read, so it is left as it is");
     }
-    existing.content = ReadOpenFile(content.get(), path);
+    existing.content = ReadOpenFile(content.get(), size, path);
   }
   if (auto place = PlaceOf(path)) existing.place = std::move(*place);
   return existing;
@@ -406,6 +456,7 @@ void BeginFileWork() {
   FileWork& work = Work();
   ::GetSystemTimeAsFileTime(&work.start);
   work.clean_folders.clear();
+  work.volume_folder.clear();
 }
 
 void NoteFolderMade(const std::filesystem::path& folder) {

@@ -195,6 +195,8 @@ TEST_F(FrmNorvaleWinTest, FieldsSayWhatTheyAreAndHelpTyping) {
 
 // A long run shows the window and holds its owner until the run ends, and
 // each way the user can stop it, posted as the user would give it, stops it.
+// It draws with a font of its own: the main window deletes its font when it
+// moves to a monitor of other dots per inch.
 TEST(RunProgressWinTest, HoldsTheWindowUntilTheRunEndsOrIsCancelled) {
   const std::tuple<const char*, UINT, WPARAM, bool> stops[] = {
       {"Cancel pressed", BM_CLICK, 0, true},
@@ -212,6 +214,13 @@ TEST(RunProgressWinTest, HoldsTheWindowUntilTheRunEndsOrIsCancelled) {
       ASSERT_NE(progress.window(), nullptr);
       EXPECT_TRUE(::IsWindowVisible(progress.window()));
       EXPECT_FALSE(::IsWindowEnabled(form.hwnd()));
+      RECT place;
+      ::GetWindowRect(form.hwnd(), &place);
+      ::SendMessageW(form.hwnd(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+                     reinterpret_cast<LPARAM>(&place));
+      EXPECT_EQ(::GetObjectType(reinterpret_cast<HGDIOBJ>(::SendMessageW(
+                    progress.cancel_button(), WM_GETFONT, 0, 0))),
+                static_cast<DWORD>(OBJ_FONT));
       ::PostMessageW(to_button ? progress.cancel_button() : progress.window(),
                      message, wparam, 0);
       EXPECT_FALSE(progress.Compressing(2, 3));
@@ -219,26 +228,6 @@ TEST(RunProgressWinTest, HoldsTheWindowUntilTheRunEndsOrIsCancelled) {
     }
     EXPECT_TRUE(::IsWindowEnabled(form.hwnd()));
   }
-}
-
-// The main window makes its font afresh when it moves to a monitor of other
-// dots per inch and deletes the old one; the progress window, shown
-// meanwhile, draws on with a font of its own.
-TEST(RunProgressWinTest, KeepsItsFontWhenTheOwnerMovesMonitor) {
-  frmNorvale form(::GetModuleHandleW(nullptr));
-  form.Show(SW_SHOWNORMAL);
-  RunProgressWin progress(form.hwnd(), std::chrono::milliseconds(0),
-                          std::chrono::milliseconds(0));
-  ASSERT_TRUE(progress.Searching(1, 1));
-  RECT place;
-  ::GetWindowRect(form.hwnd(), &place);
-  ::SendMessageW(form.hwnd(), WM_DPICHANGED, MAKEWPARAM(144, 144),
-                 reinterpret_cast<LPARAM>(&place));
-  const HWND label = ::GetWindow(progress.window(), GW_CHILD);
-  EXPECT_EQ(::GetObjectType(reinterpret_cast<HGDIOBJ>(
-                ::SendMessageW(label, WM_GETFONT, 0, 0))),
-            static_cast<DWORD>(OBJ_FONT));
-  EXPECT_TRUE(progress.Compressing(1, 2));
 }
 
 }  // namespace
