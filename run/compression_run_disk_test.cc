@@ -11,6 +11,8 @@
 #include <csignal>
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "run/compression_run.h"
 #include "services/test_disks.h"
@@ -38,7 +40,14 @@ TEST(DiskTest, WritesFlushesAndLeavesUpToDateCopiesAlone) {
       {"a.url", "http://a/"},
       {"News/b.url", "http://b/"},
       {"News/Daily/c\xC3\xA9.url", "http://c/"}};
-  for (const auto& [name, url] : shortcuts) {
+  // Enough in one folder to need several of a FAT folder's clusters.
+  std::vector<std::pair<std::string, std::string>> all(std::begin(shortcuts),
+                                                       std::end(shortcuts));
+  for (int i = 0; i < 100; ++i) {
+    all.emplace_back("Many/Site " + std::to_string(i) + ".url",
+                     "http://" + std::to_string(i) + "/");
+  }
+  for (const auto& [name, url] : all) {
     source.Write(name, Full(url));
     copies[name] = Compact(url);
     if (name.find('\xC3') != std::string::npos) continue;

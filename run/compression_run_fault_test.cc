@@ -31,7 +31,7 @@ size_t WholeCopies(const fs::path& out, bool killed) {
   size_t copies = 0;
   for (const auto& entry : fs::recursive_directory_iterator(out)) {
     if (!entry.is_regular_file()) continue;
-    if (killed && entry.path().extension() == ".tmp") continue;
+    if (killed && entry.path().extension() == ".TMP") continue;
     EXPECT_EQ(entry.path().extension(), ".url") << "left behind: " << entry;
     EXPECT_EQ(ReadBytes(entry.path()), kCompact) << entry;
     ++copies;
