@@ -2,7 +2,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <locale.h>
-#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -261,32 +260,30 @@ class SourceFolder {
   int fd_ = -1;
 };
 
-// Returns true when `name` is one of Norvale's own temporary names,
-// ".norvale-PID-N.tmp", and puts the PID in `pid`.
-bool IsTemporaryName(std::string_view name, long* pid) {
-  constexpr std::string_view kStart = ".norvale-", kEnd = ".tmp";
-  if (name.size() <= kStart.size() + kEnd.size() ||
-      name.substr(0, kStart.size()) != kStart ||
-      name.substr(name.size() - kEnd.size()) != kEnd) {
+// Norvale's temporary names are "~NV" and five hexadecimal digits, ".TMP":
+// they end in no ".url", so no search lists them, and they are short names
+// as FAT knows them, since fusefat corrupts its folder when renaming a file
+// from a long name.
+constexpr std::string_view kTemporaryStart = "~NV", kTemporaryEnd = ".TMP";
+constexpr size_t kTemporaryDigits = 5;
+
+// Returns true when `name` is one of Norvale's own temporary names.
+bool IsTemporaryName(std::string_view name) {
+  if (name.size() !=
+          kTemporaryStart.size() + kTemporaryDigits + kTemporaryEnd.size() ||
+      name.substr(0, kTemporaryStart.size()) != kTemporaryStart ||
+      name.substr(name.size() - kTemporaryEnd.size()) != kTemporaryEnd) {
     return false;
   }
-  const std::string_view middle =
-      name.substr(kStart.size(), name.size() - kStart.size() - kEnd.size());
-  const size_t dash = middle.find('-');
-  if (dash == 0 || dash == std::string_view::npos || dash + 1 == middle.size())
-    return false;
-  *pid = 0;
-  for (size_t i = 0; i < middle.size(); ++i) {
-    if (i == dash) continue;
-    if (middle[i] < '0' || middle[i] > '9') return false;
-    if (i < dash && *pid < 100'000'000) *pid = *pid * 10 + (middle[i] - '0');
+  for (const char c : name.substr(kTemporaryStart.size(), kTemporaryDigits)) {
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
   }
   return true;
 }
 
 // Removes from the folder open as `fd` the temporary files that a run killed
 // before this one left: regular files of Norvale's own name pattern, older
-// than this run, of no Norvale still running. Nothing else is removed.
+// than this run. Nothing else is removed.
 void RemoveLeftovers(int fd) {
   alignas(dirent64) char buffer[16 * 1024];
   std::vector<std::string> leftovers;
@@ -296,27 +293,20 @@ void RemoveLeftovers(int fd) {
     for (ssize_t at = 0; at < got;) {
       const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
       at += entry->d_reclen;
-      long pid = 0;
-      if (IsTemporaryName(entry->d_name, &pid)) {
-        leftovers.emplace_back(entry->d_name);
-      }
+      if (IsTemporaryName(entry->d_name)) leftovers.emplace_back(entry->d_name);
     }
   }
   for (const std::string& name : leftovers) {
-    long pid = 0;
-    IsTemporaryName(name, &pid);
     struct stat st;
     if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(st.st_mode)) {
       continue;
     }
-    const bool older = st.st_mtim.tv_sec < work.start.tv_sec ||
-                       (st.st_mtim.tv_sec == work.start.tv_sec &&
-                        st.st_mtim.tv_nsec < work.start.tv_nsec);
-    const bool running =
-        pid != ::getpid() &&
-        (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
-    if (older && !running) ::unlinkat(fd, name.c_str(), 0);
+    if (st.st_mtim.tv_sec < work.start.tv_sec ||
+        (st.st_mtim.tv_sec == work.start.tv_sec &&
+         st.st_mtim.tv_nsec < work.start.tv_nsec)) {
+      ::unlinkat(fd, name.c_str(), 0);
+    }
   }
 }
 
@@ -378,12 +368,18 @@ CopyFolder& OpenCopyFolder(const fs::path& path, const char** name) {
   return copy_folder;
 }
 
-// Returns a name for a temporary file that does not end in ".url", so a
-// search never lists it, and that RemoveLeftovers knows as Norvale's.
+// Returns a temporary name that RemoveLeftovers knows as Norvale's; each
+// process starts its names elsewhere, and a name taken is tried again.
 std::string TemporaryName() {
-  static std::atomic<unsigned> counter{0};
-  return ".norvale-" + std::to_string(::getpid()) + "-" +
-         std::to_string(counter++) + ".tmp";
+  static std::atomic<unsigned> counter{static_cast<unsigned>(::getpid()) *
+                                       2654435761u};
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  unsigned number = counter++;
+  std::string name(kTemporaryStart);
+  for (size_t i = 0; i < kTemporaryDigits; ++i, number >>= 4) {
+    name += kHex[number & 0xF];
+  }
+  return name += kTemporaryEnd;
 }
 
 // Throws the Error for errno naming `path`, after removing `temporary` from
@@ -516,8 +512,8 @@ bool HoldsExactly(int folder, const std::string& name,
 [[noreturn]] void KeepAside(int folder, const std::string& temporary,
                             const fs::path& path) {
   std::string kept = temporary;
-  kept.replace(0, std::string_view(".norvale-").size(), ".norvale-kept-");
-  kept.resize(kept.size() - std::string_view(".tmp").size());
+  kept.replace(kept.size() - kTemporaryEnd.size(), kTemporaryEnd.size(),
+               ".KEPT");
   if (::renameat(folder, temporary.c_str(), folder, kept.c_str()) != 0) {
     kept = temporary;
   }
@@ -682,28 +678,24 @@ void ReplaceFile(const fs::path& path, std::string_view bytes,
     if (!Unsupported(errno)) FailRemoving(folder, temporary, path);
     disk.exchange = Ability::kNo;
   }
-  // Without a swap, the old copy is moved aside whole and checked there;
-  // only then is the new one named in its place.
-  const std::string aside = TemporaryName();
-  if (::renameat(fd, name, fd, aside.c_str()) != 0) {
+  // Without a swap, the old copy is held open while the new one is renamed
+  // over it, then read through what was held; when it is not what was read,
+  // what it held is written back.
+  Descriptor old(
+      ::openat(fd, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  if (old.get() < 0 || ::renameat(fd, temporary.c_str(), fd, name) != 0) {
     FailRemoving(folder, temporary, path);
   }
-  if (!HoldsExactly(fd, aside, expected, path)) {
-    ::unlinkat(fd, temporary.c_str(), 0);
-    // Put back as it was; should the name have been taken meanwhile, it
-    // stays aside rather than be lost.
-    if (::faccessat(fd, name, F_OK, AT_SYMLINK_NOFOLLOW) != 0 &&
-        errno == ENOENT && ::renameat(fd, aside.c_str(), fd, name) == 0) {
-      throw ChangedMeanwhile(path);
+  folder.Written();
+  if (::fstat(old.get(), &st) != 0) throw ErrnoError("Could not read", path);
+  const std::string held = ReadDescriptor(old.get(), st.st_size, path);
+  if (held != expected) {
+    const std::string back = WriteTemporary(folder, path, held);
+    if (::renameat(fd, back.c_str(), fd, name) != 0) {
+      KeepAside(fd, back, path);
     }
-    KeepAside(fd, aside, path);
-  }
-  if (!GiveName(folder, temporary, name, path)) {
-    ::unlinkat(fd, aside.c_str(), 0);
     throw ChangedMeanwhile(path);
   }
-  ::unlinkat(fd, aside.c_str(), 0);
-  folder.Written();
 }
 
 void NoteFolderMade(const fs::path& folder) {

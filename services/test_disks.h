@@ -45,49 +45,42 @@ class TestDisks {
       missing_ = "FUSE disks need root and /dev/fuse";
       return;
     }
-    Mount("exFAT", "mkfs.exfat {image}",
-          "mount.exfat-fuse $(losetup -f --show {image}) {dir}", true, false);
-    Mount("FAT", "mkfs.vfat {image}", "fusefat -o rw+ {image} {dir}", true,
-          false);
-    Mount("NTFS", "mkntfs -F -q -f {image}", "ntfs-3g {image} {dir}", false,
-          true);
+    const std::string at = local_.path().string() + "/";
+    Mount("exFAT",
+          "mkfs.exfat " + at + "exFAT.img && mount.exfat-fuse " +
+              "$(losetup -f --show " + at + "exFAT.img) " + at + "exFAT",
+          true, false);
+    Mount("FAT",
+          "mkfs.vfat " + at + "FAT.img && fusefat -o rw+ " + at + "FAT.img " +
+              at + "FAT",
+          true, false);
+    Mount("NTFS",
+          "mkntfs -F -q -f " + at + "NTFS.img && ntfs-3g " + at + "NTFS.img " +
+              at + "NTFS",
+          false, true);
   }
 
   ~TestDisks() {
     for (const TestDisk& disk : disks_) {
-      if (!disk.fuse) continue;
-      const std::string dir = disk.root.parent_path().string();
-      Shell("umount '" + dir + "' || fusermount -u '" + dir + "'");
+      if (disk.fuse) Shell("umount " + disk.root.parent_path().string());
     }
-    // The loop devices the exFAT images were attached to.
-    Shell("losetup -j '" + (local_.path() / "exFAT.img").string() +
-          "' | cut -d: -f1 | xargs -r -n1 losetup -d");
+    // The loop device the exFAT image was attached to.
+    Shell("losetup -j " + (local_.path() / "exFAT.img").string() +
+          " | cut -d: -f1 | xargs -r -n1 losetup -d");
   }
 
   static bool Shell(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
   }
 
-  static std::string Fill(std::string text, const std::string& image,
-                          const std::string& dir) {
-    for (const auto& [key, value] :
-         {std::pair<std::string, std::string>{"{image}", "'" + image + "'"},
-          {"{dir}", "'" + dir + "'"}}) {
-      for (size_t at; (at = text.find(key)) != std::string::npos;) {
-        text.replace(at, key.size(), value);
-      }
-    }
-    return text;
-  }
-
-  void Mount(const std::string& kind, const std::string& make,
-             const std::string& mount, bool ignores_case, bool hard_links) {
-    const std::string image = (local_.path() / (kind + ".img")).string();
+  // Makes a 64 MiB image of `kind`, which `make_and_mount` formats and
+  // mounts on the folder of that name.
+  void Mount(const std::string& kind, const std::string& make_and_mount,
+             bool ignores_case, bool hard_links) {
     const std::filesystem::path dir = local_.path() / kind;
     std::filesystem::create_directory(dir);
-    if (!Shell("truncate -s 64M '" + image + "'") ||
-        !Shell(Fill(make, image, dir.string())) ||
-        !Shell(Fill(mount, image, dir.string()))) {
+    if (!Shell("truncate -s 64M " + dir.string() + ".img && " +
+               make_and_mount)) {
       missing_ += (missing_.empty() ? "" : ", ") + kind + " could not be made";
       return;
     }
