@@ -13,6 +13,7 @@
 
 #include "run/run_report.h"
 #include "services/file_io.h"
+#include "services/folder_io.h"
 #include "services/test_folder.h"
 
 namespace norvale {
@@ -269,18 +270,12 @@ TEST(CompressionRunTest, CopiesNamesWindowsWouldReadAsDevices) {
       L"\\\\?\\" + root.path().native();  // Names as they are.
   const std::wstring names[] = {L"nul.url", L"com1.url", L"AUX.url",
                                 L"Dots.\\a.url", L"Blank \\b.url"};
+  std::error_code ec;
   for (const wchar_t* folder : {L"\\Src", L"\\Src\\Dots.", L"\\Src\\Blank "}) {
-    ::CreateDirectoryW((top + folder).c_str(), nullptr);
+    MakeFolder(top + folder, ec);
   }
-  const std::string full = Full("http://a/");
   for (const std::wstring& name : names) {
-    const HANDLE file =
-        ::CreateFileW((top + L"\\Src\\" + name).c_str(), GENERIC_WRITE, 0,
-                      nullptr, CREATE_NEW, 0, nullptr);
-    DWORD written = 0;
-    ::WriteFile(file, full.data(), static_cast<DWORD>(full.size()), &written,
-                nullptr);
-    ::CloseHandle(file);
+    WriteNewFile(top + L"\\Src\\" + name, Full("http://a/"));
   }
   EXPECT_EQ(CompressionRun(root.path() / "Src", root.path() / "Out").Run(), 5u);
   for (const wchar_t* tree : {L"\\Out\\", L"\\Src\\"}) {

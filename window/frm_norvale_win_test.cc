@@ -214,8 +214,7 @@ TEST(RunProgressWinTest, HoldsTheWindowUntilTheRunEndsOrIsCancelled) {
       ASSERT_NE(progress.window(), nullptr);
       EXPECT_TRUE(::IsWindowVisible(progress.window()));
       EXPECT_FALSE(::IsWindowEnabled(form.hwnd()));
-      RECT place;
-      ::GetWindowRect(form.hwnd(), &place);
+      RECT place = {0, 0, 600, 400};
       ::SendMessageW(form.hwnd(), WM_DPICHANGED, MAKEWPARAM(144, 144),
                      reinterpret_cast<LPARAM>(&place));
       EXPECT_EQ(::GetObjectType(reinterpret_cast<HGDIOBJ>(::SendMessageW(
