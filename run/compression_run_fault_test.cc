@@ -96,37 +96,32 @@ TEST(FaultTest, ARunFlushesItsCopiesOnceAndReportsAFailingDisk) {
     bool Compressing(size_t, size_t) override { return true; }
     void Flushing() override {}
   } window;
+  const struct {
+    const char* dest;
+    int flush_error;
+    size_t flushes;
+    const char* said;
+  } cases[] = {
+      {"Out", 0, 1, ""},
+      // Nothing needed writing.
+      {"Out", 0, 0, ""},
+      // A run that fails after writing flushes what it wrote first.
+      {"Blocked", 0, 1, "/Blocked/F1/s1.url\": A folder of that name"},
+      {"Failing", EIO, 1, "/Failing/F0\": Input/output error"},
+  };
   for (RunObserver* observer : {static_cast<RunObserver*>(nullptr),
                                 static_cast<RunObserver*>(&window)}) {
     TestFolder dest;
-    // Once after writing, and not at all when nothing needed writing.
-    for (const size_t flushes : {1u, 0u}) {
-      faults::Scoped faults({});
-      EXPECT_EQ(CompressionRun(source.path(), dest.path(), observer).Run(), 3u);
-      EXPECT_EQ(faults.seen().flushes, flushes);
+    fs::create_directories(dest.path() / "Blocked/F1/s1.url");
+    for (const auto& c : cases) {
+      faults::Scoped faults({.flush_error = c.flush_error});
+      const std::string message = ErrorOf([&] {
+        CompressionRun(source.path(), dest.path() / c.dest, observer).Run();
+      });
+      EXPECT_EQ(faults.seen().flushes, c.flushes) << c.dest;
+      EXPECT_NE(message.find(c.said), std::string::npos) << message;
+      EXPECT_EQ(message.empty(), *c.said == '\0') << message;
     }
-    {
-      // A run that fails after writing flushes what it wrote before saying
-      // so.
-      fs::create_directories(dest.path() / "failing/F1/s1.url");
-      faults::Scoped faults({});
-      EXPECT_NE(ErrorOf([&] {
-                  CompressionRun(source.path(), dest.path() / "failing",
-                                 observer)
-                      .Run();
-                }),
-                "");
-      EXPECT_EQ(faults.seen().flushes, 1u);
-    }
-    faults::Scoped faults({.flush_error = EIO});
-    const std::string message = ErrorOf([&] {
-      CompressionRun(source.path(), dest.path() / "again", observer).Run();
-    });
-    EXPECT_NE(message.find("\"" + dest.path().string() + "/again/F"),
-              std::string::npos)
-        << message;
-    EXPECT_NE(message.find("\": Input/output error"), std::string::npos)
-        << message;
     std::error_code ec;
     for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
       EXPECT_NE(fs::read_symlink(fd, ec).string().rfind(source.path(), 0), 0u);

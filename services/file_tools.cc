@@ -73,7 +73,22 @@ void FileTools::CreateFolder(const fs::path& folder) {
 
 void FileTools::Made(const fs::path& folder) {
   made_.insert(folder.native());
+  last_folder_made_ = last_folder_made_ || folder.native() == last_folder_;
   NoteFolderMade(folder);
+}
+
+bool FileTools::InFolderMade(const fs::path& file) {
+  // Copies come folder by folder, so the answer for the last folder is kept
+  // rather than its text taken apart and looked up for every copy.
+  const Native& text = file.native();
+  const size_t last = text.find_last_of(kSeparators);
+  const std::basic_string_view<fs::path::value_type> folder(
+      text.data(), last == Native::npos ? 0 : last);
+  if (folder != last_folder_) {
+    last_folder_.assign(folder);
+    last_folder_made_ = made_.count(last_folder_) != 0;
+  }
+  return last_folder_made_;
 }
 
 IniText FileTools::ReadIniValue(const fs::path& file, std::string_view section,
@@ -100,9 +115,7 @@ bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
   // written without looking first; elsewhere what stands there is read
   // before anything is written, so an up-to-date copy costs no write.
   std::optional<ExistingCopy> existing;
-  if (made_.count(FolderPart(file).native()) == 0) {
-    existing = ReadExistingCopy(file);
-  }
+  if (!InFolderMade(file)) existing = ReadExistingCopy(file);
   if (!existing) {
     if (WriteNewFile(file, bytes)) return true;
     // Something was put there meanwhile.
@@ -133,6 +146,8 @@ bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
 
 void FileTools::BeginRun() {
   made_.clear();
+  last_folder_.clear();
+  last_folder_made_ = false;
   BeginFileWork();
 }
 

@@ -83,8 +83,14 @@ class FileTools {
   // Notes that this run made `folder`.
   void Made(const std::filesystem::path& folder);
 
-  // The folders this run made, which held nothing of an earlier run.
+  // Returns true when the folder of `file` is one this run made.
+  bool InFolderMade(const std::filesystem::path& file);
+
+  // The folders this run made, which held nothing of an earlier run, and
+  // whether the last folder asked about is one of them.
   std::unordered_set<std::filesystem::path::string_type> made_;
+  std::filesystem::path::string_type last_folder_;
+  bool last_folder_made_ = false;
 };
 
 }  // namespace norvale
