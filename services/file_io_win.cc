@@ -234,9 +234,11 @@ void RemoveLeftovers(const std::filesystem::path& folder) {
 // Writes `bytes` to a new temporary file beside `path` and gives it the name
 // `path` through the handle still open, which costs no look-up of either
 // name. The file is hidden while it has its temporary name, as a leading
-// dot hides nothing on Windows. Returns false, leaving nothing behind, when
-// `replace` is false and something stands at `path`; throws Error naming
-// `path` on any other failure, leaving nothing behind either.
+// dot hides nothing on Windows. Without `expected` the name must be free:
+// returns false, leaving nothing behind, when something stands at `path`.
+// With it, what stands at `path` is replaced only while it still holds
+// `expected`. Throws Error naming `path` on any other failure, leaving
+// nothing behind either.
 bool WriteAndRename(const std::filesystem::path& path, std::string_view bytes,
                     const std::string_view* expected) {
   const bool replace = expected != nullptr;
