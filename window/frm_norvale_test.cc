@@ -7,7 +7,6 @@
 #include <QtWidgets>
 #include <filesystem>
 #include <string>
-#include <utility>
 
 #include "services/test_folder.h"
 #include "window/run_progress.h"
@@ -16,24 +15,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Answers every message box the window opens, so no test blocks, and keeps
-// icon, title, text and number of buttons of each.
-struct MessageCatcher {
-  MessageCatcher() {
-    QObject::connect(&timer, &QTimer::timeout, [this] {
-      auto *box =
-          qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-      if (!box) return;
-      seen << QStringList{QString::number(box->icon()), box->windowTitle(),
-                          box->text(), QString::number(box->buttons().size())};
-      box->done(QMessageBox::Ok);
-    });
-    timer.start(10);
-  }
-  QTimer timer;
-  QList<QStringList> seen;
-};
-
+// Returns what a message box shows: icon, title, text and one button.
 QStringList box(QMessageBox::Icon icon, const QString &title,
                 const QString &text) {
   return {QString::number(icon), title, text, "1"};
@@ -175,7 +157,20 @@ class FrmNorvaleTest : public QObject {
     // Filled as at start, the window still has the focus in the source.
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QCOMPARE(QApplication::focusWidget(), window.txtSource);
-    MessageCatcher catcher;
+    // Answers every message box the window opens, so the test does not
+    // block, keeping what each showed.
+    QList<QStringList> seen;
+    QTimer catcher;
+    QObject::connect(&catcher, &QTimer::timeout, [&] {
+      auto *messageBox =
+          qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+      if (!messageBox) return;
+      seen << QStringList{QString::number(messageBox->icon()),
+                          messageBox->windowTitle(), messageBox->text(),
+                          QString::number(messageBox->buttons().size())};
+      messageBox->done(QMessageBox::Ok);
+    });
+    catcher.start(10);
     QTest::mouseClick(window.cmdGo, Qt::LeftButton);
     QVERIFY(fs::exists(home / "Desktop/Compressed Favorites/News/b.url"));
 
@@ -199,9 +194,9 @@ class FrmNorvaleTest : public QObject {
     QCOMPARE(window.fieldPath(window.txtSource),
              fs::path(QFile::encodeName(typed).toStdString()));
     window.cmdGo->click();
-    const QString text = catcher.seen.value(2).value(2);
+    const QString text = seen.value(2).value(2);
     QVERIFY2(text.contains(typed), qPrintable(text));
-    QCOMPARE(catcher.seen,
+    QCOMPARE(seen,
              (QList<QStringList>{
                  box(QMessageBox::Information, "Finished",
                      "Compressed 2 favorites."),
