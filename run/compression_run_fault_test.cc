@@ -2,7 +2,6 @@
 // cannot flush. Each must stop with an error naming the path and lose
 // nothing.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <iterator>

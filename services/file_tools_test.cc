@@ -75,16 +75,15 @@ TEST(WriteIniValueTest, ReplacesOnlyEmptyFilesAndCompactCopies) {
                         fs::perm_options::remove);
       }
       const std::string kept = ReadBytes(target);
-      const auto entries = [&] {
-        return std::distance(fs::directory_iterator(root.path()), {});
-      };
-      const auto before_entries = entries();
+      const auto entries =
+          std::distance(fs::directory_iterator(root.path()), {});
       const std::string message = ErrorOf([&] {
         FileTools::Instance().WriteIniValue(target, "InternetShortcut", "URL",
                                             IniText::Bytes("http://new/"),
                                             PathList());
       });
-      EXPECT_EQ(entries(), before_entries);
+      EXPECT_EQ(std::distance(fs::directory_iterator(root.path()), {}),
+                entries);
       if (refused == nullptr) {
         EXPECT_EQ(message, "");
         EXPECT_EQ(ReadBytes(target),

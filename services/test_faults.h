@@ -44,8 +44,6 @@ class Scoped {
  public:
   explicit Scoped(const Plan& plan);
   ~Scoped();
-  Scoped(const Scoped&) = delete;
-  Scoped& operator=(const Scoped&) = delete;
 
   Seen seen() const;
 };
