@@ -41,20 +41,17 @@ norvale::faults::Scoped::~Scoped() { active = false; }
 norvale::faults::Seen norvale::faults::Scoped::seen() const { return observed; }
 
 extern "C" ssize_t read(int fd, void* buffer, size_t count) {
-  if (active && plan.read_never_ready) return errno = EAGAIN, -1;
   if (active && plan.read_not_ready > 0)
     return --plan.read_not_ready, errno = EAGAIN, -1;
-  if (active && plan.read_at_most != 0) {
+  if (active && plan.read_at_most != 0)
     count = std::min(count, plan.read_at_most);
-  }
   return NEXT(read)(fd, buffer, count);
 }
 
 extern "C" ssize_t write(int fd, const void* buffer, size_t count) {
   if (active) ++observed.writes;
-  if (active && plan.disk_full_at_write > 0 && --plan.disk_full_at_write == 0) {
+  if (active && plan.disk_full_at_write > 0 && --plan.disk_full_at_write == 0)
     return errno = ENOSPC, -1;
-  }
   if (active && plan.kill_in_write > 0 && --plan.kill_in_write == 0) {
     NEXT(write)(fd, buffer, count / 2);
     ::kill(::getpid(), SIGKILL);
@@ -68,9 +65,8 @@ extern "C" int openat(int folder, const char* path, int flags, ...) {
   // The mode is there only with some flags, but reading it is harmless.
   const mode_t mode = va_arg(arguments, mode_t);
   va_end(arguments);
-  if (active && plan.no_unnamed_files && (flags & O_TMPFILE) == O_TMPFILE) {
+  if (active && plan.no_unnamed_files && (flags & O_TMPFILE) == O_TMPFILE)
     return errno = EOPNOTSUPP, -1;
-  }
   return NEXT(openat)(folder, path, flags, mode);
 }
 
@@ -99,9 +95,8 @@ extern "C" int renameat(int from_folder, const char* from, int to_folder,
 
 extern "C" int linkat(int from_folder, const char* from, int to_folder,
                       const char* to, int flags) {
-  if (active && plan.no_descriptor_link && (flags & AT_EMPTY_PATH) != 0) {
+  if (active && plan.no_descriptor_link && (flags & AT_EMPTY_PATH) != 0)
     return errno = ENOENT, -1;
-  }
   if (active) ++observed.renames;
   if (active && plan.no_hard_links) return errno = EPERM, -1;
   return NEXT(linkat)(from_folder, from, to_folder, to, flags);
@@ -109,9 +104,8 @@ extern "C" int linkat(int from_folder, const char* from, int to_folder,
 
 extern "C" int fsync(int fd) {
   struct stat st;
-  if (active && ::fstat(fd, &st) == 0) {
+  if (active && ::fstat(fd, &st) == 0)
     ++(S_ISDIR(st.st_mode) ? observed.folder_fsyncs : observed.fsyncs);
-  }
   return NEXT(fsync)(fd);
 }
 

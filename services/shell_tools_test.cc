@@ -26,9 +26,8 @@ TEST(FindFilesTest, ListsShortcutsBelowTheFolderText) {
   TestFolder tree;
   std::vector<std::string> names = {".url",    "A.URL", "News/Daily/c.url",
                                     "a.b.url", "b.url", "\xC3\xA9.Url"};
-  for (const char* other : {"notes.txt", "url", "a.url.txt"}) {
+  for (const char* other : {"notes.txt", "url", "a.url.txt"})
     tree.Write(other, "");
-  }
   fs::create_directories(tree.path() / "folder.url");
 #ifndef _WIN32
   // Names no Windows folder can hold.
@@ -54,9 +53,8 @@ TEST(FindFilesTest, ListsShortcutsBelowTheFolderText) {
     const PathList found =
         ShellTools::Instance().FindFiles(fs::u8path(text), "*.url", true);
     ASSERT_EQ(found.count(), expected.size());
-    for (size_t i = 0; i < found.count(); ++i) {
+    for (size_t i = 0; i < found.count(); ++i)
       EXPECT_EQ(found[i].u8string(), expected[i]);
-    }
   }
 }
 

@@ -7,7 +7,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -61,9 +60,8 @@ class TestDisks {
   }
 
   ~TestDisks() {
-    for (const TestDisk& disk : disks_) {
+    for (const TestDisk& disk : disks_)
       if (disk.fuse) Shell("umount " + disk.root.parent_path().string());
-    }
     // The loop device the exFAT image was attached to.
     Shell("losetup -j " + (local_.path() / "exFAT.img").string() +
           " | cut -d: -f1 | xargs -r -n1 losetup -d");

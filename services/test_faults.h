@@ -13,9 +13,8 @@ namespace norvale {
 namespace faults {
 
 struct Plan {
-  size_t read_at_most = 0;        // When not 0, no read gives more bytes.
-  bool read_never_ready = false;  // Every read fails with EAGAIN.
-  int read_not_ready = 0;         // So many reads fail with EAGAIN first.
+  size_t read_at_most = 0;     // When not 0, no read gives more bytes.
+  int read_not_ready = 0;      // So many reads fail with EAGAIN first.
   int kill_in_write = 0;       // The nth write writes half its bytes, then the
                                // process is killed.
   int disk_full_at_write = 0;  // The nth write fails with ENOSPC.
@@ -45,8 +44,6 @@ class Scoped {
  public:
   explicit Scoped(const Plan& plan);
   ~Scoped();
-  Scoped(const Scoped&) = delete;
-  Scoped& operator=(const Scoped&) = delete;
 
   Seen seen() const;
 };

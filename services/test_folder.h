@@ -75,9 +75,27 @@ inline std::string Compact(const std::string& url) {
   return "[InternetShortcut]\r\nURL=" + url + "\r\n";
 }
 
+// Returns a shortcut holding `url` and more, as a browser writes it.
+inline std::string Shortcut(const std::string& url) {
+  return "[InternetShortcut]\r\nIDList=\r\nURL=" + url + "\r\nIconIndex=1\r\n";
+}
+
 // Files by their path below a folder, with "/" between the names, with
 // their bytes.
 using Files = std::map<std::string, std::string>;
+
+// Writes `count` shortcuts holding `url` into two folders below `source`;
+// returns their copies.
+inline Files Fill(const TestFolder& source, int count, const std::string& url) {
+  Files copies;
+  for (int i = 0; i < count; ++i) {
+    const std::string name =
+        "F" + std::to_string(i % 2) + "/s" + std::to_string(i) + ".url";
+    source.Write(name, Shortcut(url));
+    copies[name] = Compact(url);
+  }
+  return copies;
+}
 
 // Returns the regular files below `root`; with `others`, only the
 // shortcuts, the names of the rest being put in `others`.

@@ -7,7 +7,6 @@
 #include <QtWidgets>
 #include <filesystem>
 #include <string>
-#include <utility>
 
 #include "services/test_folder.h"
 #include "window/run_progress.h"
@@ -16,30 +15,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Answers every message box the window opens, so no test blocks, and keeps
-// icon, title, text and number of buttons of each.
-struct MessageCatcher {
-  MessageCatcher() {
-    QObject::connect(&timer, &QTimer::timeout, [this] {
-      auto *box =
-          qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-      if (!box) return;
-      seen << QStringList{QString::number(box->icon()), box->windowTitle(),
-                          box->text(), QString::number(box->buttons().size())};
-      box->done(QMessageBox::Ok);
-    });
-    timer.start(10);
-  }
-  QTimer timer;
-  QList<QStringList> seen;
-};
-
+// Returns what a message box shows: icon, title, text and one button.
 QStringList box(QMessageBox::Icon icon, const QString &title,
                 const QString &text) {
   return {QString::number(icon), title, text, "1"};
 }
-
-constexpr char kShortcut[] = "[InternetShortcut]\r\nURL=a\r\n";
 
 }  // namespace
 
@@ -51,7 +31,7 @@ class FrmNorvaleTest : public QObject {
   // must enlarge it. Captions are measured afresh from the font rather than
   // from the window's own sums, so a wrong measure in the window shows here
   // as a clipped one.
-  void controls() {
+  void controlsAndFields() {
     QFont font = QApplication::font();
     font.setPointSize(14);
     QApplication::setFont(font);
@@ -98,58 +78,14 @@ class FrmNorvaleTest : public QObject {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       QCOMPARE(QApplication::focusWidget(), next);
     }
-  }
 
-  // The defaults come from the home folder. One whose name is not valid UTF-8
-  // cannot be shown as it is; the run must still get its exact bytes, until
-  // the user edits the field. A failure is reported, naming the path, and
-  // leaves the window taking input; how each outcome is worded is the run's
-  // report's business.
-  void pressesRunOnTheFieldsAndReport() {
+    // A screen reader names each field after its label; typing offers the
+    // folders, not files, that match; a folder dropped on a field is put in it
+    // with its exact bytes, and a dropped file puts its folder.
     norvale::TestFolder root;
-    const fs::path home = root.path() / "h\xff";
-    qputenv("HOME", home.c_str());
-    qputenv("XDG_CONFIG_HOME", (home / ".config").c_str());
-    root.Write("h\xff/Favorites/a.url", kShortcut);
-    root.Write("h\xff/Favorites/News/b.url", kShortcut);
-    frmNorvale window;
-    window.Form_Load();
-    const QString shown = QFile::decodeName(home.c_str());
-    QCOMPARE(window.txtSource->text(), shown + "/Favorites");
-    QCOMPARE(window.txtDest->text(), shown + "/Desktop/Compressed Favorites");
-    window.show();
-    // Filled as at start, the window still has the focus in the source.
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-    QCOMPARE(QApplication::focusWidget(), window.txtSource);
-    MessageCatcher catcher;
-    QTest::mouseClick(window.cmdGo, Qt::LeftButton);
-    QCOMPARE(catcher.seen, {box(QMessageBox::Information, "Finished",
-                                "Compressed 2 favorites.")});
-    QVERIFY(fs::exists(home / "Desktop/Compressed Favorites/News/b.url"));
-
-    QTest::keyClicks(window.txtSource, "/Missing");
-    const QString typed = shown + "/Favorites/Missing";
-    QCOMPARE(window.fieldPath(window.txtSource),
-             fs::path(QFile::encodeName(typed).toStdString()));
-    window.cmdGo->click();
-    QCOMPARE(catcher.seen.size(), 2);
-    const QString text = catcher.seen[1][2];
-    QVERIFY2(text.contains(typed), qPrintable(text));
-    QCOMPARE(catcher.seen[1], box(QMessageBox::Critical, "Norvale", text));
-    QVERIFY(window.isVisible());
-  }
-
-  // A screen reader names each field after its label; typing offers the
-  // folders, not files, that match; a folder dropped on a field is put in it
-  // with its exact bytes, and a dropped file puts its folder.
-  void fieldsSayWhatTheyAreAndHelpTyping() {
-    norvale::TestFolder root;
-    root.Write("Favorites/a.url", kShortcut);
+    root.Write("Favorites/a.url", norvale::Compact("a"));
     root.Write("Fax.txt", "");
-    root.Write("Dropped\xff/a.url", kShortcut);
-    frmNorvale window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
+    root.Write("Dropped\xff/a.url", norvale::Compact("a"));
     const auto name = [](QWidget *field) {
       return QAccessible::queryAccessibleInterface(field)->text(
           QAccessible::Name);
@@ -198,17 +134,47 @@ class FrmNorvaleTest : public QObject {
     }
   }
 
-  // While a run goes on its progress dialog holds the window: modal, so no
-  // second run can start; the window does not close; Cancel stops the run.
-  void progressHoldsTheWindowUntilCancelled() {
+  // The defaults come from the home folder. One whose name is not valid UTF-8
+  // cannot be shown as it is; the run must still get its exact bytes, until
+  // the user edits the field. While a run goes on its progress dialog holds
+  // the window: modal, so no second run can start; the window does not
+  // close; Cancel stops the run. A failure is reported, naming the path, and
+  // leaves the window taking input; how each outcome is worded is the run's
+  // report's business.
+  void pressesRunOnTheFieldsAndReport() {
     norvale::TestFolder root;
-    root.Write("Src/a.url", kShortcut);
+    const fs::path home = root.path() / "h\xff";
+    qputenv("HOME", home.c_str());
+    qputenv("XDG_CONFIG_HOME", (home / ".config").c_str());
+    root.Write("h\xff/Favorites/a.url", norvale::Compact("a"));
+    root.Write("h\xff/Favorites/News/b.url", norvale::Compact("a"));
     frmNorvale window;
-    window.progressAfter = std::chrono::milliseconds(0);
-    window.txtSource->setText(QFile::decodeName((root.path() / "Src").c_str()));
-    window.txtDest->setText(QFile::decodeName((root.path() / "Out").c_str()));
+    window.Form_Load();
+    const QString shown = QFile::decodeName(home.c_str());
+    QCOMPARE(window.txtSource->text(), shown + "/Favorites");
+    QCOMPARE(window.txtDest->text(), shown + "/Desktop/Compressed Favorites");
     window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // Filled as at start, the window still has the focus in the source.
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QCOMPARE(QApplication::focusWidget(), window.txtSource);
+    // Answers every message box the window opens, so the test does not
+    // block, keeping what each showed.
+    QList<QStringList> seen;
+    QTimer catcher;
+    QObject::connect(&catcher, &QTimer::timeout, [&] {
+      auto *messageBox =
+          qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+      if (!messageBox) return;
+      seen << QStringList{QString::number(messageBox->icon()),
+                          messageBox->windowTitle(), messageBox->text(),
+                          QString::number(messageBox->buttons().size())};
+      messageBox->done(QMessageBox::Ok);
+    });
+    catcher.start(10);
+    QTest::mouseClick(window.cmdGo, Qt::LeftButton);
+    QVERIFY(fs::exists(home / "Desktop/Compressed Favorites/News/b.url"));
+
+    window.progressAfter = std::chrono::milliseconds(0);
     bool closed = true;
     QTimer press;
     QObject::connect(&press, &QTimer::timeout, [&] {
@@ -220,18 +186,28 @@ class FrmNorvaleTest : public QObject {
       dialog->findChild<QPushButton *>()->click();
     });
     press.start(0);
-    MessageCatcher catcher;
     QTest::mouseClick(window.cmdGo, Qt::LeftButton);
-    QCOMPARE(catcher.seen,
-             {box(QMessageBox::Information, "Norvale",
-                  "Cancelled while looking for shortcuts. No shortcut was "
-                  "written.")});
     QVERIFY(!closed && window.isVisible());
-  }
 
-  // Once the copies are being flushed the run cannot stop: Cancel, Escape
-  // and closing must not hide the dialog as if it had.
-  void flushingCannotBeCancelled() {
+    QTest::keyClicks(window.txtSource, "/Missing");
+    const QString typed = shown + "/Favorites/Missing";
+    QCOMPARE(window.fieldPath(window.txtSource),
+             fs::path(QFile::encodeName(typed).toStdString()));
+    window.cmdGo->click();
+    const QString text = seen.value(2).value(2);
+    QVERIFY2(text.contains(typed), qPrintable(text));
+    QCOMPARE(seen,
+             (QList<QStringList>{
+                 box(QMessageBox::Information, "Finished",
+                     "Compressed 2 favorites."),
+                 box(QMessageBox::Information, "Norvale",
+                     "Cancelled while looking for shortcuts. No shortcut was "
+                     "written."),
+                 box(QMessageBox::Critical, "Norvale", text)}));
+    QVERIFY(window.isVisible());
+
+    // Once the copies are being flushed the run cannot stop: Cancel, Escape
+    // and closing must not hide the dialog as if it had.
     RunProgress progress(nullptr, std::chrono::milliseconds(0),
                          std::chrono::milliseconds(0));
     QVERIFY(progress.Compressing(1, 2));
