@@ -57,9 +57,8 @@ class FileIoWinTest : public ::testing::Test {
       }
       BYTE* id = static_cast<FileIdInfo*>(info)->FileId;
       // The file's own number in the upper half only.
-      if (what == kFileIdInfo && g_refs) {
+      if (what == kFileIdInfo && g_refs)
         std::memcpy(id + 8, id, 8), std::memset(id, 7, 8);
-      }
       return got;
     };
     Calls().set_file_info = [](HANDLE file, FILE_INFO_BY_HANDLE_CLASS what,

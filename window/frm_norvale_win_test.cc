@@ -108,9 +108,8 @@ TEST_F(FrmNorvaleWinTest, ShowsEveryCaptionWhole) {
     EXPECT_TRUE(::UnionRect(&both, &client, &place) &&
                 ::EqualRect(&both, &client))
         << control.name;
-    for (const RECT& other : placed) {
+    for (const RECT& other : placed)
       EXPECT_FALSE(::IntersectRect(&both, &place, &other)) << control.name;
-    }
     placed.push_back(place);
   }
 }
@@ -119,9 +118,8 @@ TEST_F(FrmNorvaleWinTest, TabMovesThroughTheFieldsAndTheButtonOnly) {
   EXPECT_EQ(::GetFocus(), form.txtSource);
   const HWND order[] = {form.txtSource, form.txtDest, form.cmdGo,
                         form.txtSource};
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 3; ++i)
     EXPECT_EQ(::GetNextDlgTabItem(form.hwnd(), order[i], FALSE), order[i + 1]);
-  }
   // Neither the default button, nor one Enter or Escape would press.
   EXPECT_EQ(::GetWindowLongW(form.cmdGo, GWL_STYLE) & BS_TYPEMASK,
             BS_PUSHBUTTON);
