@@ -274,8 +274,9 @@ TEST(CompressionRunTest, CopiesNamesWindowsWouldReadAsDevices) {
   EXPECT_EQ(CompressionRun(root.path() / "Src", root.path() / "Out").Run(), 5u);
   for (const wchar_t* tree : {L"\\Out\\", L"\\Src\\"}) {
     for (const std::wstring& name : names) {
-      if (tree[1] == L'O')
+      if (tree[1] == L'O') {
         EXPECT_EQ(ReadWholeFile(top + tree + name), Compact("http://a/"));
+      }
       ::DeleteFileW((top + tree + name).c_str());  // Before TestFolder can.
     }
     for (const wchar_t* folder : {L"Dots.", L"Blank "})
