@@ -116,6 +116,7 @@ struct Disk {
 struct FileWork {
   std::unordered_map<dev_t, Disk> disks;
   std::unordered_set<std::string> folders_made;
+  std::unordered_set<std::string> folders_cleared;
   timespec start = {0, 0};
 };
 
@@ -329,8 +330,12 @@ class CopyFolder {
     if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
     id_ = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     disk_ = &DiskOf(st.st_dev, fd_);
-    // A folder this run made holds nothing of an earlier one.
-    if (work.folders_made.count(folder_) == 0) RemoveLeftovers(fd_);
+    // A folder this run made holds nothing of an earlier one, and one it
+    // came back to was cleared already.
+    if (work.folders_made.count(folder_) == 0 &&
+        work.folders_cleared.insert(folder_).second) {
+      RemoveLeftovers(fd_);
+    }
     return true;
   }
 
