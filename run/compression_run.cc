@@ -12,8 +12,8 @@
 
 #include "run/folder_field.h"
 #include "services/error.h"
-#include "services/file_io.h"
 #include "services/file_tools.h"
+#include "services/file_work.h"
 #include "services/shell_tools.h"
 
 namespace norvale {
@@ -34,8 +34,9 @@ constexpr std::string_view kNoAddress = "about:blank";
 // copy left as it was brings its place along.
 class EarlierCopies {
  public:
-  EarlierCopies(size_t count, std::function<fs::path(size_t)> copy_of)
-      : copy_of_(std::move(copy_of)), known_(count, false) {}
+  EarlierCopies(size_t count, std::function<fs::path(size_t)> copy_of,
+                FileWork& work)
+      : copy_of_(std::move(copy_of)), work_(work), known_(count, false) {}
 
   // Returns the shortcut before `index` whose copy is at the place of
   // `existing`.
@@ -43,10 +44,12 @@ class EarlierCopies {
     for (; identified_ < index; ++identified_) {
       if (known_[identified_]) continue;
       const fs::path copy = copy_of_(identified_);
-      if (const auto place = PlaceOf(copy)) {
+      if (const auto place = work_.PlaceOf(copy)) {
         places_.emplace(*place, identified_);
       }
-      if (const auto id = IdentifyFile(copy)) ids_.emplace(*id, identified_);
+      if (const auto id = work_.IdentifyFile(copy)) {
+        ids_.emplace(*id, identified_);
+      }
     }
     const auto at = places_.find(existing.place);
     if (at != places_.end()) return at->second;
@@ -69,6 +72,7 @@ class EarlierCopies {
 
  private:
   std::function<fs::path(size_t)> copy_of_;
+  FileWork& work_;
   std::unordered_map<CopyPlace, size_t, CopyPlaceHash> places_;
   std::unordered_map<FileId, size_t, FileIdHash> ids_;
   std::vector<bool> known_;
@@ -90,13 +94,16 @@ size_t CompressionRun::Run() {
   const fs::path destination = FolderFromField(destination_, "destination");
   ShellTools& shell = ShellTools::Instance();
   FileTools& files = FileTools::Instance();
-  files.BeginRun();
-  // However the run ends, it keeps no folder open behind it, so a disk it
-  // wrote to can be unmounted.
-  struct CloseFolders {
-    FileTools& files;
-    ~CloseFolders() { files.CloseFolders(); }
-  } close_folders{files};
+  // What the run learns of its disks and folders is its own, and however
+  // it ends it keeps no folder open behind it, so a disk it wrote to can be
+  // unmounted.
+  FileWork work;
+  work_ = &work;
+  struct Forget {
+    FileWork*& work;
+    ~Forget() { work = nullptr; }
+  } forget{work_};
+  work.MeetDestination(destination, source_folder);
 
   ShellTools::FoundCallback on_found;
   if (observer_ != nullptr) {
@@ -108,7 +115,8 @@ size_t CompressionRun::Run() {
   try {
     // A destination inside the source holds copies, which are not copied
     // again.
-    list = shell.FindFiles(source_folder, "*.url", true, on_found, destination);
+    list = shell.FindFiles(source_folder, "*.url", true, on_found, destination,
+                           &work);
   } catch (const SearchCancelled&) {
     cancelled_ = true;
     return 0;
@@ -116,6 +124,17 @@ size_t CompressionRun::Run() {
   total_ = list.count();
 
   const size_t cut = source_folder.native().size();
+  // One separator between the destination and what goes below it, however
+  // many the user typed at its end, so that messages show paths as paths.
+  Native destination_text = destination.native();
+  const auto ends_in_separator = [&] {
+    const fs::path::value_type last = destination_text.back();
+    return last == kSeparator || last == '/';
+  };
+  while (destination_text.size() > 1 && ends_in_separator()) {
+    destination_text.pop_back();
+  }
+  if (!ends_in_separator()) destination_text += kSeparator;
   // The search put the source text at the front of every path, so the cut
   // by position leaves the part below it.
   const auto copy_of = [&](const fs::path& source) {
@@ -124,14 +143,13 @@ size_t CompressionRun::Run() {
     if (relative.native().find(kSeparator) != Native::npos) {
       folder = shell.RelativeFolder(files.FolderPart(relative));
     }
-    Native text = destination.native();
-    text += kSeparator;
+    Native text = destination_text;
     text += folder.native();
     text += files.FileNamePart(relative, 0).native();
     return fs::path(std::move(text));
   };
-  EarlierCopies earlier(total_,
-                        [&](size_t index) { return copy_of(list[index]); });
+  EarlierCopies earlier(
+      total_, [&](size_t index) { return copy_of(list[index]); }, work);
   try {
     // The copies of the shortcuts in one folder share a folder, which is
     // worked out and made once: the list is sorted, so they come together,
@@ -157,14 +175,16 @@ size_t CompressionRun::Run() {
         copies_folder_text.resize(copies_folder_text.size() - name.size());
         const fs::path copies_folder = files.FolderPart(target);
         if (made.insert(copies_folder.native()).second) {
-          files.CreateFolder(copies_folder);
+          files.CreateFolder(copies_folder, work);
         }
       }
-      const IniText url =
-          files.ReadIniValue(source, kSection, kKey, kNoAddress, 0);
+      Permissions permissions = 0;
+      const IniText url = files.ReadIniValue(source, kSection, kKey, kNoAddress,
+                                             0, work, &permissions);
       std::optional<std::pair<CopyPlace, FileId>> met;
       const bool wrote = files.WriteIniValue(
-          target, kSection, kKey, url, list, [&](const ExistingCopy& existing) {
+          target, kSection, kKey, url, list, work, permissions,
+          [&](const ExistingCopy& existing) {
             const auto first = earlier.Find(existing, i);
             if (first) {
               throw Error("Could not write", target,
@@ -204,15 +224,15 @@ size_t CompressionRun::Run() {
 }
 
 void CompressionRun::Flush() {
-  FileTools& files = FileTools::Instance();
+  FileWork& work = *work_;
   if (observer_ == nullptr) {
-    files.Flush();
+    work.Flush();
     return;
   }
   // A slow disk, such as a USB stick, can take seconds; the observer keeps
   // being told meanwhile, so a window showing it stays alive.
   std::future<void> flushed =
-      std::async(std::launch::async, [&files] { files.Flush(); });
+      std::async(std::launch::async, [&work] { work.Flush(); });
   while (flushed.wait_for(std::chrono::milliseconds(20)) !=
          std::future_status::ready) {
     observer_->Flushing();

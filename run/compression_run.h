@@ -8,6 +8,8 @@
 
 namespace norvale {
 
+class FileWork;
+
 // Told how a run goes; a long run shows it. Each call may stop the run by
 // returning false. Calls come often, so they must be cheap.
 class RunObserver {
@@ -44,6 +46,8 @@ class CompressionRun {
   size_t done() const { return done_; }
   // Copies written so far; a copy found exact is left as it was.
   size_t written() const { return written_; }
+  // Shortcuts whose copies were found exact, and left as they were.
+  size_t up_to_date() const { return done_ - written_; }
   // Shortcuts the search found; 0 until it has finished.
   size_t total() const { return total_; }
   // True when the observer stopped the run.
@@ -56,6 +60,8 @@ class CompressionRun {
   std::filesystem::path source_;
   std::filesystem::path destination_;
   RunObserver* observer_;
+  // The file work of the run under way; null between runs.
+  FileWork* work_ = nullptr;
   size_t done_ = 0;
   size_t written_ = 0;
   size_t total_ = 0;

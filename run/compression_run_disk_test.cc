@@ -62,7 +62,10 @@ TEST(DiskTest, WritesFlushesAndLeavesUpToDateCopiesAlone) {
       EXPECT_EQ(CompressionRun(source.path(), dest).Run(), expected.size());
       const faults::Seen seen = faults.seen();
       if (pass == 1) {
-        EXPECT_EQ(seen.writes + seen.renames + seen.flushes + seen.fsyncs, 0u);
+        // A FUSE disk is asked its ways with a file made, linked and
+        // removed again.
+        EXPECT_EQ(seen.writes + seen.flushes + seen.fsyncs, 0u);
+        EXPECT_LE(seen.renames, disk.fuse ? 1u : 0u);
         EXPECT_EQ(stamp(), before);
       } else if (disk.fuse) {
         // A FUSE daemon hears of no whole-disk flush: each copy and folder

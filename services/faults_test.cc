@@ -1,4 +1,4 @@
-// Stands in front of the C library's read, write, openat, renameat2,
+// Stands in front of the C library's read, pread, write, openat, renameat2,
 // renameat, linkat, fsync and syncfs, and of operator new, to show the faults a
 // test plans (test_faults.h). Definitions in the program come before the C
 // library's, so the services linked into it call these.
@@ -40,12 +40,25 @@ norvale::faults::Scoped::~Scoped() { active = false; }
 
 norvale::faults::Seen norvale::faults::Scoped::seen() const { return observed; }
 
-extern "C" ssize_t read(int fd, void* buffer, size_t count) {
+// Returns the count a read may give under the plan, or -1 with errno set
+// when it is not ready.
+static ssize_t Readable(size_t count) {
   if (active && plan.read_not_ready > 0)
     return --plan.read_not_ready, errno = EAGAIN, -1;
   if (active && plan.read_at_most != 0)
     count = std::min(count, plan.read_at_most);
-  return NEXT(read)(fd, buffer, count);
+  return static_cast<ssize_t>(count);
+}
+
+extern "C" ssize_t read(int fd, void* buffer, size_t count) {
+  const ssize_t may = Readable(count);
+  return may < 0 ? may : NEXT(read)(fd, buffer, static_cast<size_t>(may));
+}
+
+extern "C" ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
+  const ssize_t may = Readable(count);
+  return may < 0 ? may
+                 : NEXT(pread)(fd, buffer, static_cast<size_t>(may), offset);
 }
 
 extern "C" ssize_t write(int fd, const void* buffer, size_t count) {

@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "services/error.h"
-#include "services/file_io.h"
+#include "services/file_work.h"
 #include "services/folder_io.h"
 #include "services/ini_format.h"
 
@@ -21,6 +21,50 @@ constexpr fs::path::value_type kSeparators[] = L"\\/";
 #else
 constexpr fs::path::value_type kSeparators[] = "/";
 #endif
+
+// Returns true when `folder` is the root of a disk or, on Windows, of a
+// drive or a network share ("\\server\share"): no one can make it.
+bool IsRoot(const fs::path& folder) {
+  std::basic_string_view<fs::path::value_type> text = folder.native();
+  while (text.size() > 1 && text.find_last_of(kSeparators) == text.size() - 1) {
+    text.remove_suffix(1);
+  }
+#ifdef _WIN32
+  if (text.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    text.remove_prefix(8);
+  } else if (text.rfind(L"\\\\?\\", 0) == 0) {
+    text.remove_prefix(4);
+  } else if (text.size() > 2 && text.find_first_not_of(kSeparators) == 2) {
+    text.remove_prefix(2);
+  } else {
+    return text.size() == 2 && text[1] == L':';
+  }
+  if (text.size() == 2 && text[1] == L':') return true;
+  // A server, or a server and its share, and nothing below.
+  const size_t server_end = text.find_first_of(kSeparators);
+  return server_end == text.npos ||
+         text.find_first_of(kSeparators, server_end + 1) == text.npos;
+#else
+  return text == "/";
+#endif
+}
+
+// Returns the Error for the folder `folder` that could not be made, for
+// the reason `ec`.
+Error FolderError(const fs::path& folder, std::error_code ec) {
+  constexpr char kAction[] = "Could not create the folder";
+#ifndef _WIN32
+  // FAT and exFAT through FUSE say EPERM of a name they cannot store, the
+  // kernel's drivers EINVAL or EILSEQ.
+  if (ec == std::errc::operation_not_permitted ||
+      ec == std::errc::invalid_argument ||
+      ec == std::errc::illegal_byte_sequence) {
+    return Error(kAction, folder,
+                 "Its disk cannot store a folder of this name");
+  }
+#endif
+  return SystemError(kAction, folder, ec);
+}
 
 }  // namespace
 
@@ -49,52 +93,35 @@ fs::path FileTools::TextFrom(const fs::path& path, size_t start) {
   return fs::path(text.substr(start - 1));
 }
 
-void FileTools::CreateFolder(const fs::path& folder) {
+void FileTools::CreateFolder(const fs::path& folder, FileWork& work) {
   if (folder.empty()) return;  // The current folder always exists.
   // Made at once in the usual case, or found there already, which is as
   // good; only a failure asks why.
   std::error_code ec;
-  if (MakeFolder(folder, ec)) Made(folder);
+  if (MakeFolder(folder, ec)) work.NoteFolderMade(folder);
   if (!ec) return;
   std::error_code kind_ec;
   if (KindOf(folder, kind_ec) != FileKind::kNone) {
     throw Error("Could not create the folder", folder,
                 "A file of that name is in the way");
   }
-  // Whatever is missing or in the way higher up is named by the parent.
+  // Whatever is missing or in the way higher up is named by the parent; a
+  // root, such as a network share, cannot be made, so its own failure
+  // ("the network name cannot be found") is the one to tell.
   const fs::path parent = FolderPart(folder);
-  if (parent.empty() || parent == folder) {
-    throw SystemError("Could not create the folder", folder, ec);
+  if (parent.empty() || parent == folder || IsRoot(folder)) {
+    throw FolderError(folder, ec);
   }
-  CreateFolder(parent);
-  if (MakeFolder(folder, ec)) Made(folder);
-  if (ec) throw SystemError("Could not create the folder", folder, ec);
-}
-
-void FileTools::Made(const fs::path& folder) {
-  made_.insert(folder.native());
-  last_folder_made_ = last_folder_made_ || folder.native() == last_folder_;
-  NoteFolderMade(folder);
-}
-
-bool FileTools::InFolderMade(const fs::path& file) {
-  // Copies come folder by folder, so the answer for the last folder is kept
-  // rather than its text taken apart and looked up for every copy.
-  const Native& text = file.native();
-  const size_t last = text.find_last_of(kSeparators);
-  const std::basic_string_view<fs::path::value_type> folder(
-      text.data(), last == Native::npos ? 0 : last);
-  if (folder != last_folder_) {
-    last_folder_.assign(folder);
-    last_folder_made_ = made_.count(last_folder_) != 0;
-  }
-  return last_folder_made_;
+  CreateFolder(parent, work);
+  if (MakeFolder(folder, ec)) work.NoteFolderMade(folder);
+  if (ec) throw FolderError(folder, ec);
 }
 
 IniText FileTools::ReadIniValue(const fs::path& file, std::string_view section,
                                 std::string_view key, std::string_view fallback,
-                                int /*flags*/) {
-  const std::string bytes = ReadWholeFile(file);
+                                int /*flags*/, FileWork& work,
+                                Permissions* permissions) {
+  const std::string bytes = work.ReadWholeFile(file, permissions);
   try {
     return ParseIniValue(bytes, section, key, IniText::Bytes(fallback));
   } catch (const std::bad_alloc&) {
@@ -104,7 +131,8 @@ IniText FileTools::ReadIniValue(const fs::path& file, std::string_view section,
 
 bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
                               std::string_view key, const IniText& value,
-                              const PathList& sources,
+                              const PathList& sources, FileWork& work,
+                              Permissions permissions,
                               const ExistingCheck& check) {
   if (!IsWritableIniValue(value)) {
     throw Error("Could not write", file,
@@ -115,11 +143,11 @@ bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
   // written without looking first; elsewhere what stands there is read
   // before anything is written, so an up-to-date copy costs no write.
   std::optional<ExistingCopy> existing;
-  if (!InFolderMade(file)) existing = ReadExistingCopy(file);
+  if (!work.InFolderMade(file)) existing = work.ReadExistingCopy(file);
   if (!existing) {
-    if (WriteNewFile(file, bytes)) return true;
+    if (work.WriteNewFile(file, bytes, permissions)) return true;
     // Something was put there meanwhile.
-    existing = ReadExistingCopy(file);
+    existing = work.ReadExistingCopy(file);
     if (!existing) {
       throw Error("Could not write", file,
                   "It changed while Norvale was writing it");
@@ -129,7 +157,7 @@ bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
   if (existing->content == bytes) return false;
   // Sources are only ever read, also when the destination leads back into
   // the source folder.
-  if (sources.Holds(existing->id)) {
+  if (sources.Holds(existing->id, work)) {
     throw Error("Could not write", file,
                 "It is one of the source shortcuts, which are never changed");
   }
@@ -140,19 +168,8 @@ bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
     throw Error("Could not write", file,
                 "It holds more than a compact copy, so it is left as it is");
   }
-  ReplaceFile(file, bytes, existing->content);
+  work.ReplaceFile(file, bytes, existing->content);
   return true;
 }
-
-void FileTools::BeginRun() {
-  made_.clear();
-  last_folder_.clear();
-  last_folder_made_ = false;
-  BeginFileWork();
-}
-
-void FileTools::CloseFolders() { CloseOpenFolders(); }
-
-void FileTools::Flush() { FlushWrittenDisks(); }
 
 }  // namespace norvale

@@ -5,9 +5,8 @@
 #include <filesystem>
 #include <functional>
 #include <string_view>
-#include <unordered_set>
 
-#include "services/file_io.h"
+#include "services/file_work.h"
 #include "services/ini_text.h"
 #include "services/path_list.h"
 
@@ -34,30 +33,20 @@ class FileTools {
   std::filesystem::path TextFrom(const std::filesystem::path& path,
                                  size_t start);
 
-  // Makes sure `folder` exists, creating its missing parents too. Throws
-  // Error naming the first component that exists but is not a folder, or
-  // the folder that could not be made.
-  void CreateFolder(const std::filesystem::path& folder);
+  // Makes sure `folder` exists, creating its missing parents too, and tells
+  // `work` which folders it made. Throws Error naming the first component
+  // that exists but is not a folder, the folder that could not be made, or
+  // the share of a network path that cannot be found.
+  void CreateFolder(const std::filesystem::path& folder, FileWork& work);
 
   // Returns the value of `key` in the first section named `section` of the
-  // INI file `file`, or `fallback` when the file has no such section or key.
-  // Throws Error when the file cannot be read.
+  // INI file `file`, or `fallback` when the file has no such section or key,
+  // and puts the file's permissions in `permissions` when given. Throws
+  // Error when the file cannot be read whole.
   IniText ReadIniValue(const std::filesystem::path& file,
                        std::string_view section, std::string_view key,
-                       std::string_view fallback, int flags);
-
-  // Starts the file work of a run: what earlier runs learned of their disks
-  // is forgotten, and Norvale's own temporary files left by a run killed
-  // before this one are removed from the folders copies are written to.
-  void BeginRun();
-
-  // Lets go of the folders kept open while reading sources and writing
-  // copies, so that their disks can be unmounted once a run is over.
-  void CloseFolders();
-
-  // Makes sure the copies written since BeginRun are on their disks, each
-  // disk written to flushed. Throws Error when a disk fails.
-  void Flush();
+                       std::string_view fallback, int flags, FileWork& work,
+                       Permissions* permissions = nullptr);
 
   // Called with the file found where a copy goes, before anything is done
   // with it; throws Error to leave it as it is.
@@ -65,32 +54,23 @@ class FileTools {
 
   // Makes `file` an INI file holding just `section` with `key` set to
   // `value`, written so that ReadIniValue gives `value` back and so that its
-  // name only ever shows whole content. Returns false, writing nothing, when
-  // the file there holds exactly these bytes already; true when it wrote.
-  // A file already standing there is replaced only when it is empty or holds
-  // just such a section and key; never when it is read-only, a link, or one
-  // of `sources`, never when `check` throws, and never when it changed
-  // since it was read. Throws Error when the value cannot be written or the
-  // file may not or cannot be replaced, leaving what stood there untouched.
+  // name only ever shows whole content; a new file gets `permissions` (a
+  // source's, so the copy is as private), a replaced one keeps its own.
+  // Returns false, writing nothing, when the file there holds exactly these
+  // bytes already; true when it wrote. A file already standing there is
+  // replaced only when it is empty or holds just such a section and key;
+  // never when it is read-only, a link, or one of `sources`, never when
+  // `check` throws, and never when it changed since it was read. Throws
+  // Error when the value cannot be written or the file may not or cannot be
+  // replaced, leaving what stood there untouched.
   bool WriteIniValue(const std::filesystem::path& file,
                      std::string_view section, std::string_view key,
                      const IniText& value, const PathList& sources,
+                     FileWork& work, Permissions permissions = 0,
                      const ExistingCheck& check = nullptr);
 
  private:
   FileTools() = default;
-
-  // Notes that this run made `folder`.
-  void Made(const std::filesystem::path& folder);
-
-  // Returns true when the folder of `file` is one this run made.
-  bool InFolderMade(const std::filesystem::path& file);
-
-  // The folders this run made, which held nothing of an earlier run, and
-  // whether the last folder asked about is one of them.
-  std::unordered_set<std::filesystem::path::string_type> made_;
-  std::filesystem::path::string_type last_folder_;
-  bool last_folder_made_ = false;
 };
 
 }  // namespace norvale

@@ -78,9 +78,10 @@ TEST(WriteIniValueTest, ReplacesOnlyEmptyFilesAndCompactCopies) {
       const auto entries =
           std::distance(fs::directory_iterator(root.path()), {});
       const std::string message = ErrorOf([&] {
+        FileWork work;
         FileTools::Instance().WriteIniValue(target, "InternetShortcut", "URL",
                                             IniText::Bytes("http://new/"),
-                                            PathList());
+                                            PathList(), work);
       });
       EXPECT_EQ(std::distance(fs::directory_iterator(root.path()), {}),
                 entries);
@@ -130,8 +131,9 @@ TEST(ReadIniValueTest, ReadsWholeInBoundedMemoryAndNeverWaitsForEver) {
   for (const auto& c : cases) {
     faults::Scoped faults(c.plan);
     const std::string message = ErrorOf([&] {
+      FileWork work;
       EXPECT_EQ(FileTools::Instance().ReadIniValue(c.file, "InternetShortcut",
-                                                   "URL", "", 0),
+                                                   "URL", "", 0, work),
                 IniText::Bytes(url));
     });
     const std::string said =

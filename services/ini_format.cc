@@ -266,4 +266,64 @@ bool IsCompactIniFile(std::string_view file, std::string_view section,
   return Encode(text, wide) == file;
 }
 
+namespace {
+
+// Returns true when the units of `text` run through "[section]", CR LF,
+// "key=value", CR LF, as far as they go, and no further.
+template <typename C>
+bool FollowsOneValueShape(Text<C> text) {
+  // Each step: the unit that ends it, or 0 where one unit must be that one;
+  // the units a name or value may not hold.
+  enum Step { kOpen, kSection, kCr1, kLf1, kKey, kValue, kLf2, kEnd };
+  Step step = kOpen;
+  for (const C c : text) {
+    const bool line_end = c == '\r' || c == '\n';
+    switch (step) {
+      case kOpen:
+        if (c != '[') return false;
+        step = kSection;
+        break;
+      case kSection:
+        if (line_end) return false;
+        if (c == ']') step = kCr1;
+        break;
+      case kCr1:
+        if (c != '\r') return false;
+        step = kLf1;
+        break;
+      case kLf1:
+        if (c != '\n') return false;
+        step = kKey;
+        break;
+      case kKey:
+        if (line_end || c == '[') return false;
+        if (c == '=') step = kValue;
+        break;
+      case kValue:
+        if (c == '\n' || c == 0) return false;
+        if (c == '\r') step = kLf2;
+        break;
+      case kLf2:
+        if (c != '\n') return false;
+        step = kEnd;
+        break;
+      case kEnd:
+        return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsCompactIniStart(std::string_view file) {
+  // A write cut short may have written only part of the byte-order mark,
+  // or half of a UTF-16 unit.
+  if (file == "\xFF") return true;
+  if (StartsWith(file, "\xFF\xFE")) {
+    return FollowsOneValueShape(Units(DecodeUtf16(file.substr(2), false)));
+  }
+  return FollowsOneValueShape(file);
+}
+
 }  // namespace norvale

@@ -35,6 +35,11 @@ std::string ComposeIniFile(std::string_view section, std::string_view key,
 bool IsCompactIniFile(std::string_view file, std::string_view section,
                       std::string_view key);
 
+// Returns true when `file` is empty or the beginning of a file that
+// ComposeIniFile could write for some section, key and value: what a
+// write of one that was cut short leaves behind.
+bool IsCompactIniStart(std::string_view file);
+
 }  // namespace norvale
 
 #endif  // NORVALE_SERVICES_INI_FORMAT_H_

@@ -2,12 +2,12 @@
 
 namespace norvale {
 
-bool PathList::Holds(const FileId& id) const {
+bool PathList::Holds(const FileId& id, FileWork& work) const {
   if (!ids_) {
     ids_.emplace();
     ids_->reserve(paths_.size());
     for (const Text& path : paths_) {
-      if (auto found = IdentifyFile(path)) ids_->insert(*found);
+      if (auto found = work.IdentifyFile(path)) ids_->insert(*found);
     }
   }
   return ids_->count(id) != 0;

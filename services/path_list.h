@@ -8,7 +8,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "services/file_io.h"
+#include "services/file_id.h"
+#include "services/file_work.h"
 
 namespace norvale {
 
@@ -27,10 +28,11 @@ class PathList {
     return std::filesystem::path(paths_[index]);
   }
 
-  // Returns true when `id` is the identity of one of the listed files. The
-  // identities are taken once, on the first call, so a run that writes only
-  // new files never pays for them.
-  bool Holds(const FileId& id) const;
+  // Returns true when `id` is the identity of one of the listed files, as
+  // `work` tells identities. They are taken once, on the first call, so a
+  // run that writes only new files never pays for them. Throws Error when a
+  // listed file's disk reaches it under a spelling that cannot be told.
+  bool Holds(const FileId& id, FileWork& work) const;
 
  private:
   std::vector<Text> paths_;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "services/error.h"
-#include "services/file_io.h"
+#include "services/file_work.h"
 #include "services/folder_io.h"
 #include "services/shell_folders.h"
 
@@ -31,20 +31,20 @@ uint32_t Unit(fs::path::value_type c) {
 class Search {
  public:
   Search(std::string_view pattern, bool recursive,
-         const ShellTools::FoundCallback& on_found)
-      : pattern_(pattern), recursive_(recursive), on_found_(on_found) {}
+         const ShellTools::FoundCallback& on_found, FileWork& work)
+      : pattern_(pattern),
+        recursive_(recursive),
+        on_found_(on_found),
+        work_(work) {}
 
   // Leaves the folder `folder` out of the walk, when it exists.
   void LeaveOut(const fs::path& folder) {
-    std::error_code ec;
-    leave_out_ = IdentifyFile(folder);
-    // Only a folder of the name it really has can be it, so only those are
-    // identified while walking.
-    if (leave_out_) leave_out_name_ = fs::canonical(folder, ec).filename();
-    if (ec || leave_out_name_.empty()) leave_out_.reset();
+    leave_out_ = work_.IdentifyFile(folder);
   }
 
-  void Walk(const Native& text) {
+  // Walks the folder `text`, whose identity is `id` when it could be told.
+  void Walk(const Native& text, const std::optional<FileId>& id) {
+    if (id) work_.NoteSourceFolder(*id);
     std::error_code ec;
     // An empty text cannot be opened; the current folder is meant by none.
     // Links to folders are listed as neither file nor folder, so the walk
@@ -69,35 +69,23 @@ class Search {
       }
     }
     for (const Native& folder : folders) {
-      if (!IsLeftOut(folder)) Walk(folder);
+      // Identities before names: a folder is the one left out however it
+      // is spelled or reached.
+      std::optional<FileId> folder_id;
+      if (id) folder_id = work_.IdentifySubfolder(*id, fs::path(folder));
+      if (leave_out_ && folder_id == leave_out_) continue;
+      Walk(folder, folder_id);
     }
   }
 
   std::vector<Native> Take() { return std::move(found_); }
 
  private:
-  bool IsLeftOut(const Native& folder) const {
-    if (!leave_out_) return false;
-    const size_t name_at = folder.size() - leave_out_name_.native().size();
-    if (folder.size() <= leave_out_name_.native().size() ||
-        folder[name_at - 1] != kSeparator) {
-      return false;
-    }
-    const Native name = folder.substr(name_at);
-    const Native& wanted = leave_out_name_.native();
-    for (size_t i = 0; i < name.size(); ++i) {
-      if (AsciiLower(Unit(name[i])) != AsciiLower(Unit(wanted[i]))) {
-        return false;
-      }
-    }
-    return IdentifyFile(fs::path(folder)) == leave_out_;
-  }
-
   std::optional<FileId> leave_out_;
-  fs::path leave_out_name_;
   std::string_view pattern_;
   bool recursive_;
   const ShellTools::FoundCallback& on_found_;
+  FileWork& work_;
   std::vector<Native> found_;
   size_t looked_at_ = 0;
 };
@@ -150,7 +138,7 @@ bool MatchesPattern(std::basic_string_view<fs::path::value_type> name,
 
 PathList ShellTools::FindFiles(const fs::path& folder, std::string_view pattern,
                                bool recursive, const FoundCallback& on_found,
-                               const fs::path& leave_out) {
+                               const fs::path& leave_out, FileWork* work) {
   if (folder.empty()) {
     throw Error("Could not read the folder", folder, "No folder was given");
   }
@@ -160,9 +148,11 @@ PathList ShellTools::FindFiles(const fs::path& folder, std::string_view pattern,
   if (kind != FileKind::kFolder) {
     throw Error("Could not read the folder", folder, "It is not a folder");
   }
-  Search search(pattern, recursive, on_found);
+  std::optional<FileWork> own_work;
+  if (work == nullptr) work = &own_work.emplace();
+  Search search(pattern, recursive, on_found, *work);
   if (!leave_out.empty()) search.LeaveOut(leave_out);
-  search.Walk(folder.native());
+  search.Walk(folder.native(), work->IdentifyFile(folder));
   std::vector<Native> paths = search.Take();
   std::sort(paths.begin(), paths.end());
   return PathList(std::move(paths));

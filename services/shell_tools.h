@@ -8,6 +8,7 @@
 #include <functional>
 #include <string_view>
 
+#include "services/file_work.h"
 #include "services/path_list.h"
 
 namespace norvale {
@@ -38,15 +39,18 @@ class ShellTools {
   // Returns, sorted, the regular files (and links to regular files) in
   // `folder` whose names match `pattern` ('*' and '?' wildcards, ASCII case
   // ignored); with `recursive`, also those in every folder below, links to
-  // folders not followed, and the folder `leave_out` (found by identity,
-  // whatever links its text goes through) not searched. Each path begins
-  // with the text of `folder` as passed. Throws Error naming the folder when
-  // `folder`, or any folder below it, cannot be read; throws SearchCancelled
-  // when `on_found` says so.
+  // folders not followed, and the folder `leave_out` not searched: found by
+  // its identity as `work` tells them, whatever links, bind mounts or letter
+  // case its text or the tree's names go through. Each folder searched is
+  // noted in `work` as a source folder. Each path begins with the text of
+  // `folder` as passed. Throws Error naming the folder when `folder`, or any
+  // folder below it, cannot be read; throws SearchCancelled when `on_found`
+  // says so.
   PathList FindFiles(const std::filesystem::path& folder,
                      std::string_view pattern, bool recursive,
                      const FoundCallback& on_found = nullptr,
-                     const std::filesystem::path& leave_out = {});
+                     const std::filesystem::path& leave_out = {},
+                     FileWork* work = nullptr);
 
   // Returns `folder` without leading separators and ending in exactly one
   // separator; empty when nothing is left.

@@ -1,0 +1,321 @@
+// Writing copies on POSIX so that a name only ever shows whole content, and
+// replacing one only when what is replaced is what was read.
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <string>
+
+#include "services/descriptor_posix.h"
+#include "services/error.h"
+#include "services/file_work_posix.h"
+#include "services/temporary_files_posix.h"
+
+namespace norvale {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Returns true when an errno says the call is not known to the disk.
+bool Unsupported(int error) {
+  return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+// Returns the Error for a name that the disk refused to make: FAT and exFAT
+// through FUSE say EPERM of a name they cannot store, the kernel's drivers
+// EINVAL or EILSEQ.
+Error NameRefused(const fs::path& path) {
+  if (errno == EPERM || errno == EINVAL || errno == EILSEQ) {
+    return Error(kWriteAction, path,
+                 "Its disk cannot store a file of this name");
+  }
+  return ErrnoError(kWriteAction, path);
+}
+
+// Throws the Error for errno naming `path`, after removing `temporary` from
+// the folder open as `folder`.
+[[noreturn]] void FailRemoving(int folder, const std::string& temporary,
+                               const fs::path& path) {
+  const int saved = errno;
+  ::unlinkat(folder, temporary.c_str(), 0);
+  errno = saved;
+  throw ErrnoError(kWriteAction, path);
+}
+
+// Creates a temporary file in the folder open as `folder`, on `disk`,
+// holding `bytes`, on its disk where a whole flush would not reach it, and
+// returns its name. It is made with `mode` less the umask; with `like`,
+// with exactly the permissions and, where the user may keep them, the
+// owner of that file. Throws Error naming `path`, leaving nothing behind.
+std::string WriteTemporary(int folder, const Disk& disk, const fs::path& path,
+                           std::string_view bytes, mode_t mode,
+                           const struct stat* like = nullptr) {
+  std::string temporary;
+  int raw = -1;
+  do {
+    temporary = TemporaryName();
+    raw = ::openat(folder, temporary.c_str(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  } while (raw < 0 && errno == EEXIST);
+  if (raw < 0) throw ErrnoError(kWriteAction, path);
+  Descriptor fd(raw);
+  if (like != nullptr) {
+    // Disks that keep no owners or permissions refuse these; the copy is
+    // then as private as the disk makes every file.
+    struct stat made;
+    if (::fstat(fd.get(), &made) == 0 &&
+        (made.st_uid != like->st_uid || made.st_gid != like->st_gid) &&
+        ::fchown(fd.get(), like->st_uid, like->st_gid) != 0) {
+      ::fchown(fd.get(), static_cast<uid_t>(-1), like->st_gid);
+    }
+    ::fchmod(fd.get(), like->st_mode & 07777);
+  }
+  if (!WriteAll(fd.get(), bytes) || (disk.fuse && ::fsync(fd.get()) != 0) ||
+      fd.Close() != 0) {
+    FailRemoving(folder, temporary, path);
+  }
+  return temporary;
+}
+
+// Gives the temporary file `temporary` in `folder` the name `name` (the last
+// component of `path`) by the best call that refuses a taken name on `disk`.
+// Returns false, removing the temporary file, when the name is taken.
+// Throws Error naming `path`, removing it too, on any other failure.
+bool GiveName(int folder, Disk& disk, const std::string& temporary,
+              const char* name, const fs::path& path, mode_t mode) {
+  if (disk.noreplace_rename != Ability::kNo) {
+    if (::renameat2(folder, temporary.c_str(), folder, name,
+                    RENAME_NOREPLACE) == 0) {
+      disk.noreplace_rename = Ability::kYes;
+      return true;
+    }
+    if (errno == EEXIST) return ::unlinkat(folder, temporary.c_str(), 0), false;
+    if (!Unsupported(errno)) FailRemoving(folder, temporary, path);
+    disk.noreplace_rename = Ability::kNo;
+  }
+  if (disk.hard_links != Ability::kNo) {
+    // A link refuses a taken name as well; the temporary name goes after.
+    if (::linkat(folder, temporary.c_str(), folder, name, 0) == 0) {
+      disk.hard_links = Ability::kYes;
+      ::unlinkat(folder, temporary.c_str(), 0);
+      return true;
+    }
+    if (errno == EEXIST) return ::unlinkat(folder, temporary.c_str(), 0), false;
+    // FAT and exFAT have no hard links, and say so with EPERM.
+    if (!Unsupported(errno) && errno != EPERM) {
+      FailRemoving(folder, temporary, path);
+    }
+    disk.hard_links = Ability::kNo;
+  }
+  // The name is claimed by an exclusive create, then the whole file renamed
+  // over the claim: a run killed in between leaves an empty file, which the
+  // next run replaces, and never part of a copy.
+  const int claim =
+      ::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (claim < 0) {
+    const int saved = errno;
+    ::unlinkat(folder, temporary.c_str(), 0);
+    if (saved == EEXIST) return false;
+    errno = saved;
+    throw NameRefused(path);
+  }
+  ::close(claim);
+  if (::renameat(folder, temporary.c_str(), folder, name) != 0) {
+    const int saved = errno;
+    ::unlinkat(folder, name, 0);
+    errno = saved;
+    FailRemoving(folder, temporary, path);
+  }
+  return true;
+}
+
+// Gives the unnamed file open as `fd` the name `name` in the folder open as
+// `folder`, refusing a taken name. Returns false with errno set (EEXIST for
+// a taken name) on failure.
+bool LinkUnnamed(int fd, int folder, const char* name) {
+  // Linking the descriptor itself needs a privilege on older systems; its
+  // entry in /proc works for everyone.
+  static std::atomic<bool> direct{true};
+  if (direct.load(std::memory_order_relaxed)) {
+    if (::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0) return true;
+    if (errno != ENOENT && errno != EPERM) return false;
+  }
+  const std::string entry = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, entry.c_str(), folder, name, AT_SYMLINK_FOLLOW) != 0) {
+    return false;
+  }
+  direct.store(false, std::memory_order_relaxed);
+  return true;
+}
+
+// Returns true when `name` in `folder` is a regular file holding exactly
+// `expected`, read whole without following a link.
+bool HoldsExactly(int folder, const std::string& name,
+                  std::string_view expected, const fs::path& path) {
+  Descriptor fd(::openat(folder, name.c_str(),
+                         O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st;
+  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<uint64_t>(st.st_size) != expected.size()) {
+    return false;
+  }
+  try {
+    return ReadOpenFile(fd.get(), st, path) == expected;
+  } catch (const Error&) {
+    return false;
+  }
+}
+
+// Throws the Error saying that the file at `path` changed while being
+// replaced and could not be put back, after renaming `temporary`, which now
+// holds it, to a name that no later run removes as a leftover.
+[[noreturn]] void KeepAside(int folder, const std::string& temporary,
+                            const fs::path& path) {
+  std::string kept = KeptName(temporary);
+  if (::renameat(folder, temporary.c_str(), folder, kept.c_str()) != 0) {
+    kept = temporary;
+  }
+  throw Error(kWriteAction, path,
+              "It changed while Norvale was replacing it; what it held is "
+              "kept beside it as \"" +
+                  kept + "\"");
+}
+
+Error ChangedMeanwhile(const fs::path& path) {
+  return Error(kWriteAction, path,
+               "It changed while Norvale was replacing it, so it is left as "
+               "it is");
+}
+
+}  // namespace
+
+bool FileWork::WriteNewFile(const fs::path& path, std::string_view bytes,
+                            Permissions permissions) {
+  State& state = *state_;
+  const char* name = nullptr;
+  state.OpenCopyFolder(path, &name);
+  const int folder = state.copy_folder.fd();
+  Disk& disk = *state.copy_disk;
+  // As private as the source, but always the user's to replace.
+  const mode_t mode =
+      permissions != 0 ? (permissions & 0777) | S_IRUSR | S_IWUSR : 0666;
+  if (disk.unnamed_files != Ability::kNo) {
+    const int raw =
+        ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    // EISDIR is how systems older than unnamed files refuse them.
+    if (raw < 0 && !Unsupported(errno) && errno != EISDIR) {
+      throw ErrnoError(kWriteAction, path);
+    }
+    if (raw >= 0) {
+      disk.unnamed_files = Ability::kYes;
+      // An unnamed file vanishes with its descriptor, on every path out.
+      Descriptor fd(raw);
+      if (!WriteAll(fd.get(), bytes)) throw ErrnoError(kWriteAction, path);
+      if (!LinkUnnamed(fd.get(), folder, name)) {
+        if (errno == EEXIST) return false;
+        throw NameRefused(path);
+      }
+      if (fd.Close() != 0) {
+        const int saved = errno;
+        ::unlinkat(folder, name, 0);
+        errno = saved;
+        throw ErrnoError(kWriteAction, path);
+      }
+      state.Written(name);
+      return true;
+    }
+    disk.unnamed_files = Ability::kNo;
+  }
+  const std::string temporary = WriteTemporary(folder, disk, path, bytes, mode);
+  if (!GiveName(folder, disk, temporary, name, path, mode)) return false;
+  state.Written(name);
+  return true;
+}
+
+void FileWork::ReplaceFile(const fs::path& path, std::string_view bytes,
+                           std::string_view expected) {
+  State& state = *state_;
+  const char* name = nullptr;
+  state.OpenCopyFolder(path, &name);
+  const int fd = state.copy_folder.fd();
+  Disk& disk = *state.copy_disk;
+  struct stat st;
+  if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    throw ErrnoError(kWriteAction, path);
+  }
+  // Root may write anything, so the mode itself is asked as well; a disk
+  // mounted read-only is named as such.
+  const bool may_write =
+      ::faccessat(fd, name, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
+  if (!may_write && errno == EROFS) throw ErrnoError(kWriteAction, path);
+  if (!may_write || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    throw Error(kWriteAction, path, "It is read-only, so it is left as it is");
+  }
+  // The new copy keeps the old one's permissions and owner.
+  const std::string temporary =
+      WriteTemporary(fd, disk, path, bytes, st.st_mode & 0777, &st);
+  if (disk.exchange != Ability::kNo) {
+    // One call swaps the two names; what comes out is then checked to be
+    // what was read, and swapped back when it is not.
+    if (::renameat2(fd, temporary.c_str(), fd, name, RENAME_EXCHANGE) == 0) {
+      disk.exchange = Ability::kYes;
+      if (!HoldsExactly(fd, temporary, expected, path)) {
+        if (::renameat2(fd, temporary.c_str(), fd, name, RENAME_EXCHANGE) !=
+            0) {
+          KeepAside(fd, temporary, path);
+        }
+        ::unlinkat(fd, temporary.c_str(), 0);
+        throw ChangedMeanwhile(path);
+      }
+      ::unlinkat(fd, temporary.c_str(), 0);
+      state.Written(name);
+      return;
+    }
+    if (!Unsupported(errno)) FailRemoving(fd, temporary, path);
+    disk.exchange = Ability::kNo;
+  }
+  // Without a swap, the old copy is held open and checked once more just
+  // before the new one is renamed over it, then read again through what
+  // was held; when it is not what was read, what it held is written back.
+  Descriptor old(
+      ::openat(fd, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  struct stat held_st, now;
+  bool unchanged = false;
+  if (old.get() >= 0 && ::fstat(old.get(), &held_st) == 0) {
+    try {
+      unchanged = ReadOpenFile(old.get(), held_st, path) == expected &&
+                  ::fstatat(fd, name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+                  now.st_ino == held_st.st_ino;
+    } catch (const Error&) {
+    }
+  }
+  if (!unchanged) {
+    ::unlinkat(fd, temporary.c_str(), 0);
+    throw ChangedMeanwhile(path);
+  }
+  if (::renameat(fd, temporary.c_str(), fd, name) != 0) {
+    FailRemoving(fd, temporary, path);
+  }
+  state.Written(name);
+  std::string held;
+  if (::fstat(old.get(), &held_st) != 0)
+    throw ErrnoError("Could not read", path);
+  try {
+    held = ReadOpenFile(old.get(), held_st, path);
+  } catch (const Error&) {
+    throw Error(kWriteAction, path,
+                "It changed while Norvale was replacing it, and what it held "
+                "then could not be read back whole");
+  }
+  if (held != expected) {
+    const std::string back =
+        WriteTemporary(fd, disk, path, held, held_st.st_mode & 0777, &held_st);
+    if (::renameat(fd, back.c_str(), fd, name) != 0) KeepAside(fd, back, path);
+    throw ChangedMeanwhile(path);
+  }
+}
+
+}  // namespace norvale

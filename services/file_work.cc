@@ -1,0 +1,36 @@
+#include "services/file_work.h"
+
+namespace norvale {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Windows takes "/" as a separator as well as "\".
+#ifdef _WIN32
+constexpr fs::path::value_type kSeparators[] = L"\\/";
+#else
+constexpr fs::path::value_type kSeparators[] = "/";
+#endif
+
+}  // namespace
+
+void FileWork::NoteFolderMade(const fs::path& folder) {
+  made_.insert(folder.native());
+  last_folder_made_ = last_folder_made_ || folder.native() == last_folder_;
+}
+
+bool FileWork::InFolderMade(const fs::path& file) {
+  // Copies come folder by folder, so the answer for the last folder is kept
+  // rather than its text looked up for every copy.
+  const fs::path::string_type& text = file.native();
+  const size_t last = text.find_last_of(kSeparators);
+  const std::basic_string_view<fs::path::value_type> folder(
+      text.data(), last == fs::path::string_type::npos ? 0 : last);
+  if (folder != last_folder_) {
+    last_folder_.assign(folder);
+    last_folder_made_ = made_.count(last_folder_) != 0;
+  }
+  return last_folder_made_;
+}
+
+}  // namespace norvale

@@ -1,0 +1,150 @@
+// The file work of one run: the platform's file primitives, shaped so that
+// sources are only ever read, a copy's name only ever shows whole content,
+// and an existing file is only ever replaced whole, together with what the
+// run learns on the way of its disks and folders.
+#ifndef NORVALE_SERVICES_FILE_WORK_H_
+#define NORVALE_SERVICES_FILE_WORK_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "services/file_id.h"
+
+namespace norvale {
+
+// A file's permission bits as the system keeps them (0777 on POSIX); 0 where
+// it keeps none (Windows, where a file takes its folder's access rules).
+using Permissions = uint32_t;
+
+// A file found where a copy goes, read without following a link.
+struct ExistingCopy {
+  std::string content;
+  FileId id;
+  // True when `id` alone identifies this place: the file has one name and
+  // its disk keeps identities for as long as the run lasts.
+  bool id_is_place = false;
+  CopyPlace place;
+};
+
+// Shortcuts are small; a file larger than this is not one, and is never
+// read into memory.
+constexpr uint64_t kLargestShortcut = 16u << 20;
+
+// Each run owns one, created when it starts and passed wherever files are
+// read or written; nothing of it outlives the run. It keeps the folders of
+// the last source and the last copy open, and learns per disk what the disk
+// allows (unnamed files, renames that refuse a taken name, hard links) and
+// whether its file numbers identify files lastingly: where they do not,
+// files are told apart by their real paths. Norvale's own temporary files
+// older than the run are leftovers of an earlier one, removed from each
+// folder a copy is written to that is no source folder.
+class FileWork {
+ public:
+  FileWork();
+  ~FileWork();
+  FileWork(const FileWork&) = delete;
+  FileWork& operator=(const FileWork&) = delete;
+
+  // Learns the ways of the disk of `destination` before anything is
+  // searched, from a temporary file of Norvale's own made and removed there:
+  // whether it ignores letter case, and whether its file numbers last.
+  // Does nothing when the folder does not exist yet or is the folder
+  // `source`, which is only read.
+  void MeetDestination(const std::filesystem::path& destination,
+                       const std::filesystem::path& source);
+
+  // Returns the identity of the file or folder `path` names, links
+  // followed, or nothing when nothing can be reached there. Throws Error
+  // when its disk reaches it under a spelling that cannot be told.
+  std::optional<FileId> IdentifyFile(const std::filesystem::path& path);
+
+  // Returns the identity of the folder `path`, an entry (not a link) of the
+  // folder whose identity is `parent`, or nothing when it cannot be
+  // reached; cheaper than IdentifyFile for a walk down a tree.
+  std::optional<FileId> IdentifySubfolder(const FileId& parent,
+                                          const std::filesystem::path& path);
+
+  // Notes that the folder `folder` is searched for sources, so that
+  // nothing in it is ever removed.
+  void NoteSourceFolder(const FileId& folder);
+
+  // Returns the place of the copy `path`, as ExistingCopy::place gives it,
+  // or nothing when its folder cannot be reached.
+  std::optional<CopyPlace> PlaceOf(const std::filesystem::path& path);
+
+  // Returns the whole content of the regular file `path` (a link to one is
+  // followed), holding at most about twice its size in memory however the
+  // file system cuts the reads, and puts its permission bits in
+  // `permissions` when given. Throws Error when it cannot be opened or
+  // read, is not a regular file, is larger than kLargestShortcut, or does
+  // not read as the size the system gave (it changed while being read); a
+  // pipe or device is never read, so this never blocks.
+  std::string ReadWholeFile(const std::filesystem::path& path,
+                            Permissions* permissions = nullptr);
+
+  // Returns what stands at `path`, where a copy goes: nothing when nothing
+  // does, else the regular file there with its content. Throws Error saying
+  // why it is left as it is when it is a link, a folder or a device, or
+  // larger than any compact copy.
+  std::optional<ExistingCopy> ReadExistingCopy(
+      const std::filesystem::path& path);
+
+  // Creates `path`, which must not exist yet, holding `bytes`, readable as
+  // `permissions` allow (less the user's umask, always by the user; 0 for
+  // the system's default). The name only ever shows the whole content (or,
+  // on disks without atomic names, for a moment an empty file): the bytes
+  // are written under no name, or under a temporary one that no search
+  // lists, and then given `path` by a call that refuses a taken name.
+  // Returns false, leaving nothing behind, when anything (even a dangling
+  // link) already stands at `path`. Throws Error on any other failure,
+  // leaving nothing behind either.
+  bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes,
+                    Permissions permissions = 0);
+
+  // Replaces the file at `path`, which held `expected` when it was read, as
+  // a whole with `bytes`, keeping its permissions and, where the user may,
+  // its owner. What is replaced is proven to be what was read: when the
+  // file changed meanwhile it is put back as it is and Error says so.
+  // Throws Error, leaving what stood at `path` untouched, when it is
+  // read-only (also for a user, such as root, whom the system would let
+  // write it) or cannot be replaced.
+  void ReplaceFile(const std::filesystem::path& path, std::string_view bytes,
+                   std::string_view expected);
+
+  // Notes that the run made `folder`, so that it is flushed with the copies
+  // where its disk needs that, and known to hold nothing of an earlier run.
+  void NoteFolderMade(const std::filesystem::path& folder);
+
+  // Returns true when the folder of `file` is one this run made.
+  bool InFolderMade(const std::filesystem::path& file);
+
+  // Lets go of the folders kept open from one file to the next, so that
+  // their disks can be unmounted; also done when the run's work ends.
+  void CloseFolders();
+
+  // Makes sure that what the run wrote is on its disks, not only in the
+  // system's memory: every disk written to is flushed, and on disks that a
+  // whole flush does not reach (FUSE) every folder written to, every
+  // folder made and its parent. Throws Error when a disk reports a failure.
+  void Flush();
+
+  // What the platform's side keeps; declared by it.
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+  // The folders this run made, which held nothing of an earlier run, and
+  // whether the last folder asked about is one of them.
+  std::unordered_set<std::filesystem::path::string_type> made_;
+  std::filesystem::path::string_type last_folder_;
+  bool last_folder_made_ = false;
+};
+
+}  // namespace norvale
+
+#endif  // NORVALE_SERVICES_FILE_WORK_H_

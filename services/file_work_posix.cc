@@ -1,0 +1,237 @@
+// The file work of a run on POSIX: identifying files, and reading sources
+// and the copies found where copies go.
+#include "services/file_work_posix.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "services/descriptor_posix.h"
+#include "services/error.h"
+#include "services/temporary_files_posix.h"
+
+namespace norvale {
+
+namespace fs = std::filesystem;
+
+FileId FileWork::State::Identify(int fd, const struct stat& st,
+                                 const Disk& disk, const fs::path& path) {
+  const auto device = static_cast<uint64_t>(st.st_dev);
+  if (disk.numbers_last) return {device, static_cast<uint64_t>(st.st_ino)};
+  return {device, 0, 0,
+          real_paths.Of(fd, disk.ignores_case == Ability::kNo, path)};
+}
+
+void FileWork::State::OpenCopyFolder(const fs::path& path, const char** name) {
+  if (!copy_folder.For(path, name)) return;
+  const int fd = copy_folder.fd();
+  if (fd < 0 || ::fstat(fd, &copy_folder_stat) != 0) {
+    copy_folder.Close();
+    throw ErrnoError(kWriteAction, path);
+  }
+  // A disk first met here, where copies are written, is asked its ways.
+  copy_disk = &disks.Of(copy_folder_stat.st_dev, fd, fd);
+  copy_folder_id.reset();
+  // A folder this run made holds nothing of an earlier one, one it came
+  // back to was cleared already, and one searched for sources (the
+  // destination being the source) holds only the user's files.
+  const std::string& folder = copy_folder.path();
+  if (made->count(folder) == 0 && folders_cleared.count(folder) == 0 &&
+      source_folders.count(CopyFolderId()) == 0) {
+    folders_cleared.insert(folder);
+    RemoveLeftovers(fd, start);
+  }
+}
+
+const FileId& FileWork::State::CopyFolderId() {
+  if (!copy_folder_id) {
+    copy_folder_id = Identify(copy_folder.fd(), copy_folder_stat, *copy_disk,
+                              copy_folder.path());
+  }
+  return *copy_folder_id;
+}
+
+std::string FileWork::State::StoredCopyName(const char* name,
+                                            const fs::path& path) {
+  if (copy_disk->numbers_last || copy_disk->ignores_case == Ability::kNo) {
+    return name;
+  }
+  return real_paths.StoredName(copy_folder.fd(), copy_folder.path(),
+                               CopyFolderId().path, name, path);
+}
+
+void FileWork::State::Written(const char* name) {
+  Disk& disk = *copy_disk;
+  if (disk.fuse || disk.written_folders.empty()) {
+    disk.written_folders.insert(copy_folder.path());
+  }
+  if (copy_folder_id && !copy_folder_id->path.empty()) {
+    real_paths.Added(copy_folder_id->path, name);
+  }
+}
+
+FileWork::FileWork() : state_(std::make_unique<State>()) {
+  ::clock_gettime(CLOCK_REALTIME, &state_->start);
+  state_->made = &made_;
+}
+
+FileWork::~FileWork() = default;
+
+void FileWork::MeetDestination(const fs::path& destination,
+                               const fs::path& source) {
+  Descriptor folder(
+      ::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Descriptor searched(::open(source.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  struct stat st, source_st;
+  if (folder.get() < 0 || ::fstat(folder.get(), &st) != 0) return;
+  // The source folder is only read, so nothing is made there even for a
+  // moment; its disk is then judged by its kind alone.
+  bool same = false;
+  if (searched.get() >= 0 && ::fstat(searched.get(), &source_st) == 0 &&
+      source_st.st_dev == st.st_dev) {
+    try {
+      same = source_st.st_ino == st.st_ino ||
+             state_->real_paths.Of(folder.get(), false, destination) ==
+                 state_->real_paths.Of(searched.get(), false, source);
+    } catch (const Error&) {
+      same = true;
+    }
+  }
+  state_->disks.Of(st.st_dev, folder.get(), same ? -1 : folder.get());
+}
+
+std::optional<FileId> FileWork::IdentifyFile(const fs::path& path) {
+  Descriptor fd(::open(path.c_str(), O_PATH | O_CLOEXEC));
+  struct stat st;
+  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) return std::nullopt;
+  return state_->Identify(fd.get(), st, state_->disks.Of(st.st_dev, fd.get()),
+                          path);
+}
+
+std::optional<FileId> FileWork::IdentifySubfolder(const FileId& parent,
+                                                  const fs::path& path) {
+  struct statx st;
+  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+              STATX_INO, &st) != 0) {
+    return std::nullopt;
+  }
+  const dev_t device = ::makedev(st.stx_dev_major, st.stx_dev_minor);
+  const auto disk = state_->disks.all().find(device);
+  if (disk != state_->disks.all().end()) {
+    if (disk->second.numbers_last) {
+      return FileId{static_cast<uint64_t>(device), st.stx_ino};
+    }
+    // Below a folder whose real path is known, on the same mount, an
+    // entry's real path is that path and its name as listed.
+    const bool mount_root =
+        (st.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) == 0 ||
+        (st.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    if (!mount_root && parent.device == device && !parent.path.empty()) {
+      std::string real = parent.path;
+      if (real.back() != '/') real += '/';
+      return FileId{device, 0, 0, real + path.filename().native()};
+    }
+  }
+  return IdentifyFile(path);
+}
+
+void FileWork::NoteSourceFolder(const FileId& folder) {
+  state_->source_folders.insert(folder);
+}
+
+std::optional<CopyPlace> FileWork::PlaceOf(const fs::path& path) {
+  State& state = *state_;
+  const char* name = nullptr;
+  const std::string_view folder = SplitFolder(path.native(), &name);
+  if (folder != state.place_folder || !state.place_folder_id) {
+    state.place_folder = folder;
+    state.place_folder_id.reset();
+    Descriptor fd(
+        ::open(state.place_folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat st;
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) return std::nullopt;
+    state.place_folder_id =
+        state.Identify(fd.get(), st, state.disks.Of(st.st_dev, fd.get()), path);
+  }
+  CopyPlace place{*state.place_folder_id, name};
+  if (!place.folder.path.empty()) {
+    const Disk& disk = state.disks.all().at(place.folder.device);
+    if (disk.ignores_case != Ability::kNo) {
+      place.name = state.real_paths.StoredName(-1, state.place_folder,
+                                               place.folder.path, name, path);
+    }
+  }
+  return place;
+}
+
+std::string FileWork::ReadWholeFile(const fs::path& path,
+                                    Permissions* permissions) {
+  const char* name = nullptr;
+  OpenFolder& folder = state_->source_folder;
+  folder.For(path, &name);
+  if (folder.fd() < 0) throw ErrnoError("Could not open", path);
+  // O_NONBLOCK keeps open from waiting on a pipe; such files are refused below.
+  Descriptor fd(::openat(folder.fd(), name, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) throw ErrnoError("Could not open", path);
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) throw ErrnoError("Could not read", path);
+  if (!S_ISREG(st.st_mode)) {
+    throw Error("Could not read", path, "It is not a regular file");
+  }
+  if (permissions != nullptr) *permissions = st.st_mode & 0777;
+  return ReadOpenFile(fd.get(), st, path);
+}
+
+std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
+  State& state = *state_;
+  const char* name = nullptr;
+  state.OpenCopyFolder(path, &name);
+  Descriptor fd(::openat(state.copy_folder.fd(), name,
+                         O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) {
+    if (errno == ENOENT) return std::nullopt;
+    if (errno == ELOOP) {
+      throw Error(kWriteAction, path, "It is a link, so it is left as it is");
+    }
+    throw ErrnoError(kWriteAction, path);
+  }
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) throw ErrnoError("Could not read", path);
+  if (S_ISDIR(st.st_mode)) {
+    throw Error(kWriteAction, path, "A folder of that name is in the way");
+  }
+  if (!S_ISREG(st.st_mode)) {
+    throw Error(kWriteAction, path,
+                "It is not a regular file, so it is left as it is");
+  }
+  if (static_cast<uint64_t>(st.st_size) > kLargestShortcut) {
+    throw Error(kWriteAction, path,
+                "It holds more than a compact copy, so it is left as it is");
+  }
+  ExistingCopy existing;
+  existing.content = ReadOpenFile(fd.get(), st, path);
+  existing.place = {state.CopyFolderId(), state.StoredCopyName(name, path)};
+  if (state.copy_disk->numbers_last) {
+    existing.id = {static_cast<uint64_t>(st.st_dev),
+                   static_cast<uint64_t>(st.st_ino)};
+    existing.id_is_place = st.st_nlink == 1;
+  } else {
+    // Where numbers do not last, the real path is the file's identity, and
+    // one with its place.
+    existing.id = existing.place.folder;
+    if (existing.id.path.back() != '/') existing.id.path += '/';
+    existing.id.path += existing.place.name;
+    existing.id_is_place = true;
+  }
+  return existing;
+}
+
+void FileWork::CloseFolders() {
+  state_->source_folder.Close();
+  state_->copy_folder.Close();
+}
+
+}  // namespace norvale

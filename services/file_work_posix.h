@@ -1,0 +1,71 @@
+// What a run's file work keeps on POSIX, shared by the files that do it.
+#ifndef NORVALE_SERVICES_FILE_WORK_POSIX_H_
+#define NORVALE_SERVICES_FILE_WORK_POSIX_H_
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <unordered_set>
+
+#include "services/disk_posix.h"
+#include "services/file_id.h"
+#include "services/file_work.h"
+#include "services/open_folder_posix.h"
+#include "services/real_path_posix.h"
+
+namespace norvale {
+
+constexpr char kWriteAction[] = "Could not write";
+
+struct FileWork::State {
+  // Norvale's temporary files older than this are leftovers.
+  timespec start = {0, 0};
+  Disks disks;
+  RealPaths real_paths;
+  // The folders the run made (FileWork's own), and those it searched for
+  // sources; neither ever holds a leftover to remove.
+  const std::unordered_set<std::string>* made = nullptr;
+  std::unordered_set<FileId, FileIdHash> source_folders;
+  std::unordered_set<std::string> folders_cleared;
+
+  OpenFolder source_folder{O_PATH};
+  // The folder of the last copy, with what is known of it and its disk.
+  OpenFolder copy_folder{O_RDONLY};
+  struct stat copy_folder_stat = {};
+  Disk* copy_disk = nullptr;
+  std::optional<FileId> copy_folder_id;
+
+  // The folder PlaceOf was last asked about.
+  std::string place_folder;
+  std::optional<FileId> place_folder_id;
+
+  // Returns the identity of the file or folder open as `fd`, whose fstat
+  // gave `st`, on `disk`; `path` names it in any Error.
+  FileId Identify(int fd, const struct stat& st, const Disk& disk,
+                  const std::filesystem::path& path);
+
+  // Makes the folder of the copy `path` the open copy folder, and puts the
+  // last component of `path` in `name`. A folder opened anew has its disk
+  // learned and, unless the run made or searched it, its leftovers
+  // removed. Throws Error naming `path` when it cannot be opened.
+  void OpenCopyFolder(const std::filesystem::path& path, const char** name);
+
+  // Returns the identity of the open copy folder.
+  const FileId& CopyFolderId();
+
+  // Returns how the open copy folder lists the entry `name` of the copy
+  // `path`: as its disk stores it where numbers do not last.
+  std::string StoredCopyName(const char* name,
+                             const std::filesystem::path& path);
+
+  // Notes that a copy named `name` was made in the open copy folder.
+  void Written(const char* name);
+};
+
+}  // namespace norvale
+
+#endif  // NORVALE_SERVICES_FILE_WORK_POSIX_H_

@@ -1,0 +1,30 @@
+#include "services/open_folder_posix.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace norvale {
+
+std::string_view SplitFolder(const std::string& path, const char** name) {
+  const size_t slash = path.rfind('/');
+  *name = path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+  return slash == std::string::npos ? std::string_view(".")
+         : slash == 0               ? std::string_view("/")
+                                    : std::string_view(path).substr(0, slash);
+}
+
+bool OpenFolder::For(const std::filesystem::path& path, const char** name) {
+  const std::string_view folder = SplitFolder(path.native(), name);
+  if (fd_ >= 0 && folder == folder_) return false;
+  Close();
+  folder_ = folder;
+  fd_ = ::open(folder_.c_str(), flags_ | O_DIRECTORY | O_CLOEXEC);
+  return true;
+}
+
+void OpenFolder::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace norvale

@@ -1,0 +1,45 @@
+// A folder kept open from one file to the next.
+#ifndef NORVALE_SERVICES_OPEN_FOLDER_POSIX_H_
+#define NORVALE_SERVICES_OPEN_FOLDER_POSIX_H_
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace norvale {
+
+// Returns the text of `path` up to its last separator, and in `name` the
+// component after it, which points into `path`.
+std::string_view SplitFolder(const std::string& path, const char** name);
+
+// Keeps the folder of the last file open, so that the next file in it is
+// reached by its name alone: the system then walks the folder's path once
+// rather than once for every file. A run's files come sorted, so most
+// follow one another in the same folder.
+class OpenFolder {
+ public:
+  // Opens folders with open's `flags` (O_DIRECTORY and O_CLOEXEC added).
+  explicit OpenFolder(int flags) : flags_(flags) {}
+  ~OpenFolder() { Close(); }
+  OpenFolder(const OpenFolder&) = delete;
+  OpenFolder& operator=(const OpenFolder&) = delete;
+
+  // Makes the folder of `path` the open one, and puts the last component of
+  // `path` in `name`. Returns true when it was not open already, after
+  // which fd() is -1, with errno set, when it could not be opened.
+  bool For(const std::filesystem::path& path, const char** name);
+
+  int fd() const { return fd_; }
+  // The folder's path, as the file's path spells it.
+  const std::string& path() const { return folder_; }
+  void Close();
+
+ private:
+  int flags_;
+  std::string folder_;
+  int fd_ = -1;
+};
+
+}  // namespace norvale
+
+#endif  // NORVALE_SERVICES_OPEN_FOLDER_POSIX_H_

@@ -1,0 +1,104 @@
+#include "services/temporary_files_posix.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <vector>
+
+#include "services/descriptor_posix.h"
+#include "services/error.h"
+#include "services/ini_format.h"
+
+namespace norvale {
+namespace {
+
+constexpr std::string_view kStart = "~NV", kEnd = ".TMP";
+constexpr size_t kDigits = 5;
+
+// No compact copy a run cuts short is larger than a shortcut; a larger file
+// is not read to find out.
+constexpr off_t kLargestLeftover = 1 << 20;
+
+bool IsTemporaryName(std::string_view name) {
+  if (name.size() != kStart.size() + kDigits + kEnd.size() ||
+      name.substr(0, kStart.size()) != kStart ||
+      name.substr(name.size() - kEnd.size()) != kEnd) {
+    return false;
+  }
+  for (const char c : name.substr(kStart.size(), kDigits)) {
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+  }
+  return true;
+}
+
+bool Before(const timespec& a, const timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// Returns true when the file open as `fd`, named `name`, is a leftover of
+// Norvale's by what it holds and when it was written.
+bool IsLeftover(int fd, const std::string& name, const timespec& start,
+                struct stat* st) {
+  if (fd < 0 || ::fstat(fd, st) != 0 || !S_ISREG(st->st_mode) ||
+      !Before(st->st_mtim, start) || st->st_size > kLargestLeftover) {
+    return false;
+  }
+  try {
+    return IsCompactIniStart(ReadOpenFile(fd, *st, name));
+  } catch (const Error&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+std::string TemporaryName() {
+  static std::atomic<unsigned> counter{static_cast<unsigned>(::getpid()) *
+                                       2654435761u};
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  unsigned number = counter++;
+  std::string name(kStart);
+  for (size_t i = 0; i < kDigits; ++i, number >>= 4) name += kHex[number & 0xF];
+  return name += kEnd;
+}
+
+std::string KeptName(std::string_view temporary) {
+  std::string kept(temporary);
+  kept.replace(kept.size() - kEnd.size(), kEnd.size(), ".KEPT");
+  return kept;
+}
+
+void RemoveLeftovers(int folder, const timespec& start) {
+  alignas(dirent64) char buffer[16 * 1024];
+  std::vector<std::string> names;
+  // Listed through a descriptor of its own, so the folder's stays where it
+  // is.
+  Descriptor list(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  for (ssize_t got;
+       list.get() >= 0 &&
+       (got = ::getdents64(list.get(), buffer, sizeof(buffer))) > 0;) {
+    for (ssize_t at = 0; at < got;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      if (IsTemporaryName(entry->d_name)) names.emplace_back(entry->d_name);
+    }
+  }
+  for (const std::string& name : names) {
+    Descriptor fd(::openat(folder, name.c_str(),
+                           O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    struct stat read, now;
+    // What is removed is what was judged: the same file, still open, and
+    // unchanged since.
+    if (IsLeftover(fd.get(), name, start, &read) &&
+        ::fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        now.st_ino == read.st_ino && now.st_size == read.st_size &&
+        !Before(read.st_mtim, now.st_mtim)) {
+      ::unlinkat(folder, name.c_str(), 0);
+    }
+  }
+}
+
+}  // namespace norvale

@@ -1,0 +1,32 @@
+// Norvale's temporary files on POSIX: their names, and removing those a run
+// killed before this one left behind.
+#ifndef NORVALE_SERVICES_TEMPORARY_FILES_POSIX_H_
+#define NORVALE_SERVICES_TEMPORARY_FILES_POSIX_H_
+
+#include <time.h>
+
+#include <string>
+#include <string_view>
+
+namespace norvale {
+
+// Returns a name no search lists as a shortcut and that leftover removal
+// knows as Norvale's: "~NV", five hexadecimal digits and ".TMP", a short
+// name as FAT knows it, since fusefat corrupts its folder when renaming a
+// file from a long name. Each process starts its names elsewhere.
+std::string TemporaryName();
+
+// Returns `name` for a file that holds what changed while Norvale replaced
+// it, made from its temporary name `temporary`: no later run removes it.
+std::string KeptName(std::string_view temporary);
+
+// Removes from the folder open as `folder` the temporary files that a run
+// killed before this one left: regular files of Norvale's own name
+// pattern, last written before `start`, holding nothing or the beginning of
+// a compact copy. Anything else, such as a user's file of the same name, is
+// left as it is.
+void RemoveLeftovers(int folder, const timespec& start);
+
+}  // namespace norvale
+
+#endif  // NORVALE_SERVICES_TEMPORARY_FILES_POSIX_H_
