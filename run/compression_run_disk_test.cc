@@ -1,20 +1,25 @@
-// Runs on every kind of disk people copy to, each made for the test: the
-// local one, and exFAT, FAT and NTFS through FUSE. The same table runs on
-// each: the first run, the run again onto an up-to-date copy, a run killed
-// half-way, two shortcuts reaching one copy, a copy changed while it is
-// replaced, and hard-linked copies.
+// Runs on every kind of disk people copy to, each made for the test: tmpfs,
+// the local disk through a bind mount, and exFAT, FAT and NTFS through FUSE
+// (the local disk alone without root). The same tables run on each: the
+// first run and the run again onto an up-to-date copy, a run killed
+// half-way, every path and spelling of one file, Norvale's leftovers and
+// the user's files, and names a disk cannot store.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <set>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "run/compression_run.h"
+#include "run/run_report.h"
 #include "services/test_disks.h"
 #include "services/test_faults.h"
 #include "services/test_folder.h"
@@ -24,10 +29,24 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The first run writes every copy whole and flushes it where the disk is;
-// running again onto the up-to-date copy writes, renames and flushes
-// nothing, and leaves each copy as it was (time and, off FUSE, file), which
-// sync and backup tools rely on.
+// Returns what the user is told of a run from `source` to `destination`.
+std::string Told(const fs::path& source, const fs::path& destination) {
+  CompressionRun run(source, destination);
+  return RunAndReport(run).text;
+}
+
+// Returns the permission bits and the owner of `path`.
+std::pair<mode_t, uid_t> ModeOf(const fs::path& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return {st.st_mode & 07777, st.st_uid};
+}
+
+// The first run writes every copy whole, as private as its source, and
+// flushes it where the disk is; running again onto the up-to-date copy
+// writes, renames and flushes nothing, and leaves each copy as it was (time
+// and, off FUSE, file), which sync and backup tools rely on. A copy
+// replaced keeps the permissions and owner the user gave it.
 TEST(DiskTest, WritesFlushesAndLeavesUpToDateCopiesAlone) {
   std::vector<std::pair<std::string, std::string>> shortcuts = {
       {"a.url", "http://a/"},
@@ -43,12 +62,12 @@ TEST(DiskTest, WritesFlushesAndLeavesUpToDateCopiesAlone) {
     TestFolder source;
     Files expected;
     for (const auto& [name, url] : shortcuts) {
-      // fusefat refuses names beyond ASCII, as it refuses them to cp.
-      if (disk.kind == "FAT" && name.find('\xC3') != std::string::npos)
-        continue;
+      if (!disk.any_name && name.find('\xC3') != std::string::npos) continue;
       source.Write(name, Shortcut(url));
       expected[name] = Compact(url);
     }
+    fs::permissions(source.path() / "News/b.url",
+                    fs::perms::owner_read | fs::perms::owner_write);
     const fs::path dest = disk.root / "first";
     const auto stamp = [&] {
       struct stat st {};
@@ -62,22 +81,42 @@ TEST(DiskTest, WritesFlushesAndLeavesUpToDateCopiesAlone) {
       EXPECT_EQ(CompressionRun(source.path(), dest).Run(), expected.size());
       const faults::Seen seen = faults.seen();
       if (pass == 1) {
-        // A FUSE disk is asked its ways with a file made, linked and
+        // A FUSE disk is asked its ways with a file made, maybe linked, and
         // removed again.
         EXPECT_EQ(seen.writes + seen.flushes + seen.fsyncs, 0u);
         EXPECT_LE(seen.renames, disk.fuse ? 1u : 0u);
         EXPECT_EQ(stamp(), before);
       } else if (disk.fuse) {
-        // A FUSE daemon hears of no whole-disk flush: each copy and folder
-        // (those written to and made, and their parents).
+        // A FUSE daemon hears of no whole-disk flush: each copy, each
+        // folder written to, each folder made and its parent.
         EXPECT_EQ(seen.fsyncs, expected.size());
         EXPECT_EQ(seen.flushes, 0u);
-        EXPECT_GE(seen.folder_fsyncs, 4u);
+        std::set<std::string> folders = {disk.root};
+        for (const auto& [name, bytes] : expected) {
+          for (fs::path folder = (dest / name).parent_path();
+               folder != disk.root; folder = folder.parent_path()) {
+            folders.insert(folder);
+          }
+        }
+        EXPECT_EQ(seen.folders_fsynced, folders);
       }
       before = stamp();
       std::string others;
       EXPECT_EQ(Tree(dest, &others), expected);
       EXPECT_EQ(others, "");
+    }
+    if (disk.modes) {
+      EXPECT_EQ(ModeOf(dest / "News/b.url").first, 0600u);
+      // Group write, which the umask would take away from a new file.
+      fs::permissions(dest / "a.url",
+                      fs::perms::owner_read | fs::perms::owner_write |
+                          fs::perms::group_read | fs::perms::group_write);
+      if (::geteuid() == 0) ::chown((dest / "a.url").c_str(), 4321, 4321);
+      const auto mode = ModeOf(dest / "a.url");
+      source.Write("a.url", Shortcut("http://changed/"));
+      EXPECT_EQ(CompressionRun(source.path(), dest).Run(), expected.size());
+      EXPECT_EQ(ReadBytes(dest / "a.url"), Compact("http://changed/"));
+      EXPECT_EQ(ModeOf(dest / "a.url"), mode);
     }
     fs::remove_all(dest);
   }
@@ -125,59 +164,176 @@ TEST(DiskTest, ARunKilledHalfWayIsCompletedByTheNext) {
   }
 }
 
-// Two shortcuts whose copies reach one place, by letter case on a disk that
-// ignores it, even far apart in a large folder, stop the run naming both,
-// on every run; where the disk keeps them apart both are written. Two names
-// of one file are two places: hard-linked copies run again cleanly. And
-// what is replaced is what was read: a full shortcut put at a copy's place
-// just before the replacement, as a sync client or browser might, is left
-// there and named.
-TEST(DiskTest, OneCopyPerPlaceAndOnlyWhatWasRead) {
+// However a file is reached (by a name in other letter case on a disk that
+// ignores it, through a linked folder, or through a bind mount), it is one
+// file, on every run: a source is never written, a destination inside the
+// source is never searched, and two shortcuts never share one copy. Letter
+// case is folded as the disk folds it and no further, and a name the disk
+// cannot store is named as such.
+TEST(DiskTest, EveryPathAndSpellingOfAFileIsOneFile) {
+  const std::string shared = "two shortcuts cannot share one copy";
+  const std::string one = "Compressed 1 favorites.",
+                    two = "Compressed 2 favorites.";
+  std::vector<std::pair<TestDisk, faults::Plan>> disks;
+  for (const TestDisk& disk : TestDisks::Get().all()) {
+    disks.emplace_back(disk, faults::Plan{});
+    // Told apart by real paths, as where numbers do not last, also through
+    // links and bind mounts.
+    if (!disk.fuse)
+      disks.emplace_back(disk, faults::Plan{.numbers_made_up = true});
+  }
+  for (const auto& [disk, plan] : disks) {
+    SCOPED_TRACE(disk.kind + (plan.numbers_made_up ? " by path" : ""));
+    faults::Scoped faults(plan);
+    const fs::path at = disk.root / "spell";
+    // Sources whose names differ only in case are on the local disk.
+    TestFolder local;
+    const auto on = [](const fs::path& root, const std::string& name,
+                       const std::string& bytes) {
+      fs::create_directories((root / name).parent_path());
+      std::ofstream(root / name, std::ios::binary) << bytes;
+    };
+    on(at, "Compact/x.url", Compact("http://x/"));
+    on(at, "Compact/y.url", Compact("http://y/"));
+    on(at, "Mixed/empty.url", "");
+    on(at, "Nest/a.url", Shortcut("http://a/"));
+    on(at, "Twins/x/a.url", Shortcut("http://x/"));
+    on(at, "Twins/y/a.url", Shortcut("http://y/"));
+    // A destination that is the source, all its shortcuts up to date.
+    std::vector<std::tuple<fs::path, fs::path, std::string>> runs = {
+        {at / "Compact", at / "Compact", two},
+        {at / "Compact", at / "COMPACT", two},
+        {at / "Mixed", at / "MIXED",
+         disk.ignores_case ? "empty.url\": It is one of the source" : one},
+        {at / "Nest", at / "Nest/Out", one}};
+    if (disk.ignores_case) runs.emplace_back(at / "Nest", at / "Nest/OUT", one);
+    if (disk.links) {
+      fs::create_directories(at / "TwinsOut/y");
+      fs::create_directory_symlink("y", at / "TwinsOut/x");
+      runs.emplace_back(at / "Twins", at / "TwinsOut", shared);
+    }
+    // Names that differ in case, beyond ASCII too, far apart in a folder;
+    // exFAT keeps the titlecase "Dz" apart from the small one.
+    const std::pair<std::string, std::string> pairs[] = {
+        {"A", "a"}, {"CAF\xC3\x89", "caf\xC3\xA9"}, {"\xC7\x85x", "\xC7\x86x"}};
+    for (size_t i = 0; i < std::size(pairs); ++i) {
+      if (!disk.any_name && i > 0) continue;
+      const fs::path pair = local.path() / ("Pair" + std::to_string(i));
+      on(pair, pairs[i].first + ".url", Shortcut("http://1/"));
+      on(pair, pairs[i].second + ".url", Shortcut("http://2/"));
+      for (int k = 0; k < 30; ++k)
+        on(pair, "B" + std::to_string(k) + ".url", Compact("http://b/"));
+      runs.emplace_back(pair, at / pair.filename(),
+                        disk.ignores_case && i < 2 ? shared : "Compressed 32");
+    }
+    // FAT's names are ASCII, and fusefat refuses the others.
+    if (!disk.any_name) {
+      on(local.path(), "Name/caf\xC3\xA9.url", "");
+      on(local.path(), "Folder/\xC3\xA9t\xC3\xA9/a.url", "");
+      runs.emplace_back(local.path() / "Name", at / "Name",
+                        "caf\xC3\xA9.url\": Its disk cannot store a file");
+      runs.emplace_back(local.path() / "Folder", at / "Folder",
+                        "\xC3\xA9t\xC3\xA9\": Its disk cannot store a folder");
+    }
+    // The destination inside the source reached through a bind mount.
+    TestFolder elsewhere;
+    const fs::path bound = elsewhere.path() / "b";
+    fs::create_directories(at / "Nest/Out");
+    fs::create_directory(bound);
+    const bool bind =
+        ::geteuid() == 0 &&
+        TestDisks::Shell("mount --bind " + (at / "Nest/Out").string() + " " +
+                         bound.string());
+    if (bind) runs.emplace_back(at / "Nest", bound, one);
+    for (const auto& [source, dest, said] : runs) {
+      for (int pass = 0; pass < 2; ++pass) {
+        const std::string told = Told(source, dest);
+        EXPECT_NE(told.find(said), std::string::npos) << dest << ": " << told;
+      }
+    }
+    if (bind) TestDisks::Shell("umount " + bound.string());
+    EXPECT_EQ(ReadBytes(at / "Mixed/empty.url"), "");
+    EXPECT_EQ(Tree(at / "Nest/Out"), (Files{{"a.url", Compact("http://a/")}}));
+    EXPECT_EQ(Tree(at / "Compact").size(), 2u);
+    fs::remove_all(at);
+  }
+}
+
+// Norvale removes what a killed run of its own left, and nothing else: a
+// leftover has its temporary name, holds nothing or the start of a compact
+// copy, was written before the run, and is in a folder written to that is
+// no source folder.
+TEST(DiskTest, RemovesItsOwnLeftoversAndNothingElse) {
+  // Both times given: FUSE daemons take a time left as it is for now.
+  const auto touch = [](const fs::path& file, time_t from_now) {
+    const timespec at = {::time(nullptr) + from_now, 0}, both[] = {at, at};
+    ::utimensat(AT_FDCWD, file.c_str(), both, 0);
+  };
+  const struct {
+    const char* name;
+    std::string bytes;
+    bool old, removed;
+  } files[] = {
+      {"~NV0A1B2.TMP", "", true, true},
+      {"~NV0A1B3.TMP", "[InternetShortcut]\r\nURL=http://ha", true, true},
+      {"~NV0A1B4.TMP", "\xFF\xFE[\0I\0", true, true},
+      {"~NV0A1B5.TMP", "my notes", true, false},
+      {"~NV0A1B6.TMP", Shortcut("http://mine/"), true, false},
+      {"~NV0A1B7.TMP", "", false, false},
+      {"~NV0a1b8.TMP", "", true, false},
+      {"~NX0A1B9.TMP", "", true, false},
+  };
   TestFolder source;
-  source.Write("Big/A.url", Shortcut("http://upper/"));
-  for (int i = 0; i < 300; ++i)
-    source.Write("Big/m" + std::to_string(i) + ".url", Shortcut("http://m/"));
-  source.Write("Big/a.url", Shortcut("http://lower/"));
+  source.Write("x.url", Shortcut("http://x/"));
+  for (const TestDisk& disk : TestDisks::Get().all()) {
+    SCOPED_TRACE(disk.kind);
+    for (const bool in_source : {false, true}) {
+      const fs::path folder = disk.root / "left";
+      fs::create_directories(folder);
+      for (const auto& file : files) {
+        std::ofstream(folder / file.name, std::ios::binary) << file.bytes;
+        touch(folder / file.name, file.old ? -48 * 3600 : 3600);
+      }
+      std::ofstream(folder / "x.url") << Compact("http://old/");
+      // Run onto a copy to replace, or with the destination the source.
+      EXPECT_EQ(in_source ? Told(folder, folder) : Told(source.path(), folder),
+                "Compressed 1 favorites.");
+      for (const auto& file : files) {
+        EXPECT_EQ(fs::exists(folder / file.name), !file.removed || in_source)
+            << file.name;
+      }
+      fs::remove_all(folder);
+    }
+  }
+}
+
+// Two names of one file are two places: hard-linked copies run again
+// cleanly. And what is replaced is what was read: a full shortcut put at a
+// copy's place just before the replacement, as a sync client or browser
+// might, is left there and named.
+TEST(DiskTest, OnlyWhatWasReadIsReplaced) {
+  TestFolder source;
   source.Write("Same/x.url", Shortcut("http://same/"));
   source.Write("Same/y.url", Shortcut("http://same/"));
   source.Write("Race/a.url", Shortcut("http://new/"));
   for (const TestDisk& disk : TestDisks::Get().all()) {
     SCOPED_TRACE(disk.kind);
     const fs::path dest = disk.root / "places";
-    for (int pass = 0; pass < 2; ++pass) {
-      CompressionRun run(source.path(), dest);
-      const std::string message = ErrorOf([&] { run.Run(); });
-      if (!disk.ignores_case) {
-        EXPECT_EQ(message, "");
-        continue;
-      }
-      EXPECT_NE(
-          message.find((dest / "Big/a.url").string() + "\": The copy of \"" +
-                       (source.path() / "Big/A.url").string()),
-          std::string::npos)
-          << message;
-      EXPECT_EQ(ReadBytes(dest / "Big/A.url"), Compact("http://upper/"));
-      fs::remove_all(dest / "Big");
-    }
+    EXPECT_EQ(Told(source.path(), dest), "Compressed 3 favorites.");
     if (disk.hard_links) {
       fs::remove(dest / "Same/y.url");
       fs::create_hard_link(dest / "Same/x.url", dest / "Same/y.url");
-      EXPECT_EQ(ErrorOf([&] {
-                  CompressionRun(source.path() / "Same", dest / "Same").Run();
-                }),
-                "");
+      EXPECT_EQ(Told(source.path() / "Same", dest / "Same"),
+                "Compressed 2 favorites.");
     }
     const fs::path copy = dest / "Race/a.url";
-    fs::create_directory(dest / "Race");
     std::ofstream(copy, std::ios::binary) << Compact("http://old/");
     faults::Scoped faults({.before_rename = [&] {
       std::ofstream(copy, std::ios::binary) << Shortcut("http://user/");
     }});
-    const std::string message = ErrorOf(
-        [&] { CompressionRun(source.path() / "Race", dest / "Race").Run(); });
-    EXPECT_NE(message.find(copy.string() + "\": It changed while"),
-              std::string::npos)
-        << message;
+    EXPECT_NE(Told(source.path() / "Race", dest / "Race")
+                  .find(copy.string() + "\": It changed while"),
+              std::string::npos);
     EXPECT_EQ(ReadBytes(copy), Shortcut("http://user/"));
     std::string others;
     Tree(dest / "Race", &others);
@@ -187,17 +343,17 @@ TEST(DiskTest, OneCopyPerPlaceAndOnlyWhatWasRead) {
 }
 
 // Two fresh disks number their files alike. A file is told apart by its
-// disk too, so a copy on one is never taken for a source on the other. And
-// an up-to-date copy needs no room: on a full disk the run still finishes.
-TEST(DiskTest, FilesOnTwoDisksAreTwoFilesAndAFullDiskTakesAnUpdate) {
+// disk too, so a copy on one is never taken for a source on the other. An
+// up-to-date copy needs no room: on a full disk the run still finishes, and
+// on a disk mounted read-only too, which is named when a copy must change.
+TEST(DiskTest, FilesOnTwoDisksAreTwoFilesAndFullOrReadOnlyDisksTakeUpdates) {
   if (::geteuid() != 0) GTEST_SKIP() << "mounting disks needs root";
   TestFolder root;
   const fs::path from = root.path() / "A", to = root.path() / "B";
   for (const fs::path& disk : {from, to}) {
     fs::create_directory(disk);
-    ASSERT_EQ(std::system(
-                  ("mount -t tmpfs -o size=1m tmpfs " + disk.string()).c_str()),
-              0);
+    ASSERT_TRUE(
+        TestDisks::Shell("mount -t tmpfs -o size=1m tmpfs " + disk.string()));
   }
   for (const std::string url : {"http://old/", "http://new/"}) {
     for (int i = 0; i < 20; ++i)
@@ -217,13 +373,16 @@ TEST(DiskTest, FilesOnTwoDisksAreTwoFilesAndAFullDiskTakesAnUpdate) {
     EXPECT_EQ(faults.seen().flushes, 2u);
   }
   EXPECT_EQ(ReadBytes(root.path() / "Elsewhere/x.url"), Compact("http://x/"));
-  // The destination's disk made full.
-  std::system(
-      ("dd if=/dev/zero bs=4k of=" + (to / "filler").string() + " 2>/dev/null")
-          .c_str());
-  EXPECT_EQ(ErrorOf([&] { CompressionRun(from, to).Run(); }), "");
+  // The destination's disk made full, then read-only.
+  TestDisks::Shell("dd if=/dev/zero bs=4k of=" + (to / "filler").string());
+  EXPECT_EQ(Told(from, to), "Compressed 21 favorites.");
+  TestDisks::Shell("mount -o remount,ro " + to.string());
+  EXPECT_EQ(Told(from, to), "Compressed 21 favorites.");
+  root.Write("A/s1.url", Shortcut("http://changed/"));
+  EXPECT_NE(Told(from, to).find("s1.url\": Its disk is mounted read-only"),
+            std::string::npos);
   for (const fs::path& disk : {from, to})
-    std::system(("umount " + disk.string()).c_str());
+    TestDisks::Shell("umount " + disk.string());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fstream>
 #include <iterator>
 #include <string>
 
@@ -105,6 +106,38 @@ TEST(FaultTest, AFailingDiskLosesNothingAndEveryRunIsFlushed) {
       EXPECT_NE(fs::read_symlink(fd, ec).string().rfind(dest.path(), 0), 0u);
     }
   }
+}
+
+// A read that ends before the size the file gave (a FUSE daemon cutting it
+// short while another program rewrites the file) is never made a file: not
+// a source's copy, and not what a replaced copy is put back with.
+TEST(FaultTest, AFileReadShortIsNeverWritten) {
+  TestFolder source, dest;
+  source.Write("a.url", Shortcut("https://www.example.com/"));
+  {
+    faults::Scoped faults({.reads_end_at = 20});
+    EXPECT_NE(ErrorOf([&] {
+                CompressionRun(source.path(), dest.path()).Run();
+              }).find("a.url\": It changed while Norvale was reading it"),
+              std::string::npos);
+  }
+  EXPECT_FALSE(fs::exists(dest.path() / "a.url"));
+  // Without a swap of two names, what was replaced is read back through
+  // what was held, and here rewritten and read short.
+  const fs::path copy = dest.Write("a.url", Compact("http://old/"));
+  const std::string user = Shortcut("http://user/");
+  std::string message;
+  {
+    faults::Scoped faults({.no_noreplace_rename = true, .before_rename = [&] {
+                             std::ofstream(copy, std::ios::binary) << user;
+                             faults::EndReadsAt(20);
+                           }});
+    message =
+        ErrorOf([&] { CompressionRun(source.path(), dest.path()).Run(); });
+  }
+  EXPECT_NE(message.find("could not be read back whole"), std::string::npos)
+      << message;
+  EXPECT_NE(ReadBytes(copy), user.substr(0, 20));
 }
 
 }  // namespace

@@ -179,6 +179,9 @@ TEST(CompressionRunTest, StopsAtTheFirstFailureKeepingWhatWasWritten) {
       {src, "", "destination", none},
       {src, root.path() / "Blocked", "\"" + in_the_way.u8string() + "\"",
        "1 of 3 shortcuts were written before this."},
+      // Run again, the copy written is up to date, and none is written.
+      {src, root.path() / "Blocked", "\"" + in_the_way.u8string() + "\"",
+       "No copy was written before this; 1 of 3 was up to date already."},
       {root.path() / "Compressed", root.path() / "Favorites",
        full.u8string() + "\": It holds more than a compact copy", none},
       {src, src, src_a.u8string() + "\": It is one of the source", none},
@@ -197,7 +200,7 @@ TEST(CompressionRunTest, StopsAtTheFirstFailureKeepingWhatWasWritten) {
       {twins, twins_out, one_copy,
        "1 of 2 shortcuts were written before this."},
       {twins, twins_out, one_copy,
-       "1 of 2 shortcuts were written before this."},
+       "No copy was written before this; 1 of 2 was up to date already."},
 #endif
   };
   // Relative paths are tried from a scratch working folder and home, so

@@ -23,7 +23,8 @@ struct Message {
 
 // Performs `run` and returns what to tell the user: the count under
 // "Finished"; how far it got when the user stopped it; or the failure and
-// how many copies were written before it. Never throws.
+// how many copies were written before it, and how many were found up to
+// date. Never throws.
 Message RunAndReport(CompressionRun& run);
 
 }  // namespace norvale

@@ -63,6 +63,11 @@ Error SystemError(std::string_view action, const std::filesystem::path& path,
   if (code.category() == std::system_category()) {
     return WindowsError(action, path, static_cast<DWORD>(code.value()));
   }
+#else
+  // The system's "Read-only file system" reads as if the file were.
+  if (code == std::errc::read_only_file_system) {
+    return Error(action, path, "Its disk is mounted read-only");
+  }
 #endif
   return Error(action, path, code.message());
 }

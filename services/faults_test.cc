@@ -1,11 +1,12 @@
-// Stands in front of the C library's read, pread, write, openat, renameat2,
-// renameat, linkat, fsync and syncfs, and of operator new, to show the faults a
-// test plans (test_faults.h). Definitions in the program come before the C
-// library's, so the services linked into it call these.
+// Stands in front of the C library's read, pread, write, fstatfs, openat,
+// renameat2, renameat, linkat, fsync and syncfs, and of operator new, to show
+// the faults a test plans (test_faults.h). Definitions in the program come
+// before the C library's, so the services linked into it call these.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "services/test_faults.h"
@@ -40,23 +42,30 @@ norvale::faults::Scoped::~Scoped() { active = false; }
 
 norvale::faults::Seen norvale::faults::Scoped::seen() const { return observed; }
 
-// Returns the count a read may give under the plan, or -1 with errno set
-// when it is not ready.
-static ssize_t Readable(size_t count) {
+void norvale::faults::EndReadsAt(size_t offset) { plan.reads_end_at = offset; }
+
+// Returns the count a read at `offset` may give under the plan, or -1 with
+// errno set when it is not ready.
+static ssize_t Readable(size_t count, off_t offset) {
   if (active && plan.read_not_ready > 0)
     return --plan.read_not_ready, errno = EAGAIN, -1;
   if (active && plan.read_at_most != 0)
     count = std::min(count, plan.read_at_most);
+  if (active && plan.reads_end_at != 0) {
+    const auto end = static_cast<off_t>(plan.reads_end_at);
+    count =
+        offset >= end ? 0 : std::min(count, static_cast<size_t>(end - offset));
+  }
   return static_cast<ssize_t>(count);
 }
 
 extern "C" ssize_t read(int fd, void* buffer, size_t count) {
-  const ssize_t may = Readable(count);
+  const ssize_t may = Readable(count, ::lseek(fd, 0, SEEK_CUR));
   return may < 0 ? may : NEXT(read)(fd, buffer, static_cast<size_t>(may));
 }
 
 extern "C" ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
-  const ssize_t may = Readable(count);
+  const ssize_t may = Readable(count, offset);
   return may < 0 ? may
                  : NEXT(pread)(fd, buffer, static_cast<size_t>(may), offset);
 }
@@ -117,9 +126,23 @@ extern "C" int linkat(int from_folder, const char* from, int to_folder,
 
 extern "C" int fsync(int fd) {
   struct stat st;
-  if (active && ::fstat(fd, &st) == 0)
-    ++(S_ISDIR(st.st_mode) ? observed.folder_fsyncs : observed.fsyncs);
+  char path[4096];
+  const std::string entry = "/proc/self/fd/" + std::to_string(fd);
+  if (active && ::fstat(fd, &st) == 0) {
+    if (!S_ISDIR(st.st_mode)) {
+      ++observed.fsyncs;
+    } else {
+      const ssize_t length = ::readlink(entry.c_str(), path, sizeof(path));
+      observed.folders_fsynced.emplace(path, length > 0 ? length : 0);
+    }
+  }
   return NEXT(fsync)(fd);
+}
+
+extern "C" int fstatfs(int fd, struct statfs* info) {
+  const int result = NEXT(fstatfs)(fd, info);
+  if (active && plan.numbers_made_up && result == 0) info->f_type = 0x4d44;
+  return result;
 }
 
 extern "C" int syncfs(int fd) {

@@ -1,7 +1,7 @@
 // Test helper: disks of the kinds people copy their shortcuts to, made for a
-// test program and removed when it ends: the local temporary folder, and
-// exFAT, FAT and NTFS images mounted through FUSE as Linux mounts them,
-// where this machine can (root, /dev/fuse, loop devices and the tools).
+// test program and removed when it ends. As root with FUSE: tmpfs, the local
+// disk reached through a bind mount, and exFAT, FAT and NTFS images mounted
+// through FUSE as Linux mounts them; otherwise the local disk alone.
 #ifndef NORVALE_SERVICES_TEST_DISKS_H_
 #define NORVALE_SERVICES_TEST_DISKS_H_
 
@@ -19,9 +19,12 @@ namespace norvale {
 struct TestDisk {
   std::string kind;
   std::filesystem::path root;  // An empty folder on the disk.
+  bool fuse = false;
   bool ignores_case = false;
   bool hard_links = true;
-  bool fuse = false;
+  bool links = true;     // Symbolic links.
+  bool modes = true;     // Permissions and owners kept per file.
+  bool any_name = true;  // Names beyond ASCII.
 };
 
 class TestDisks {
@@ -36,54 +39,75 @@ class TestDisks {
   // Why some kinds could not be made here; empty when all were.
   const std::string& missing() const { return missing_; }
 
+  static bool Shell(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+  }
+
  private:
   TestDisks() {
-    disks_.push_back({"local", local_.path() / "disk"});
-    std::filesystem::create_directory(disks_.back().root);
+    const std::string at = local_.path().string() + "/";
     if (::geteuid() != 0 || !std::filesystem::exists("/dev/fuse")) {
-      missing_ = "FUSE disks need root and /dev/fuse";
+      missing_ = "other disks than the local one need root and /dev/fuse";
+      Add({"local", local_.path() / "disk"}, "true");
       return;
     }
-    const std::string at = local_.path().string() + "/";
-    Mount("exFAT",
-          "mkfs.exfat " + at + "exFAT.img && mount.exfat-fuse " +
-              "$(losetup -f --show " + at + "exFAT.img) " + at + "exFAT",
-          true, false);
-    Mount("FAT",
-          "mkfs.vfat " + at + "FAT.img && fusefat -o rw+ " + at + "FAT.img " +
-              at + "FAT",
-          true, false);
-    Mount("NTFS",
-          "mkntfs -F -q -f " + at + "NTFS.img && ntfs-3g " + at + "NTFS.img " +
-              at + "NTFS",
-          false, true);
+    Add({"tmpfs", local_.path() / "tmpfs/disk"},
+        "mount -t tmpfs -o size=64m tmpfs " + at + "tmpfs");
+    Add({"bind", local_.path() / "bind/disk"},
+        "mkdir " + at + "bound && mount --bind " + at + "bound " + at + "bind");
+    Add({.kind = "exFAT",
+         .root = local_.path() / "exFAT/disk",
+         .fuse = true,
+         .ignores_case = true,
+         .hard_links = false,
+         .links = false,
+         .modes = false},
+        Image("exFAT", "mkfs.exfat") +
+            " && mount.exfat-fuse $(losetup -f "
+            "--show " +
+            at + "exFAT.img) " + at + "exFAT");
+    Add({.kind = "FAT",
+         .root = local_.path() / "FAT/disk",
+         .fuse = true,
+         .ignores_case = true,
+         .hard_links = false,
+         .links = false,
+         .modes = false,
+         .any_name = false},
+        Image("FAT", "mkfs.vfat") + " && fusefat -o rw+ " + at + "FAT.img " +
+            at + "FAT");
+    Add({.kind = "NTFS",
+         .root = local_.path() / "NTFS/disk",
+         .fuse = true,
+         .modes = false},
+        Image("NTFS", "mkntfs -F -q -f") + " && ntfs-3g " + at + "NTFS.img " +
+            at + "NTFS");
   }
 
   ~TestDisks() {
     for (const TestDisk& disk : disks_)
-      if (disk.fuse) Shell("umount " + disk.root.parent_path().string());
+      if (disk.kind != "local")
+        Shell("umount " + disk.root.parent_path().string());
     // The loop device the exFAT image was attached to.
     Shell("losetup -j " + (local_.path() / "exFAT.img").string() +
           " | cut -d: -f1 | xargs -r -n1 losetup -d");
   }
 
-  static bool Shell(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+  // Returns the command that makes a 64 MiB image for `kind` with `mkfs`.
+  std::string Image(const std::string& kind, const std::string& mkfs) const {
+    const std::string image = (local_.path() / kind).string() + ".img";
+    return "truncate -s 64M " + image + " && " + mkfs + " " + image;
   }
 
-  // Makes a 64 MiB image of `kind`, which `make_and_mount` formats and
-  // mounts on the folder of that name.
-  void Mount(const std::string& kind, const std::string& make_and_mount,
-             bool ignores_case, bool hard_links) {
-    const std::filesystem::path dir = local_.path() / kind;
-    std::filesystem::create_directory(dir);
-    if (!Shell("truncate -s 64M " + dir.string() + ".img && " +
-               make_and_mount)) {
-      missing_ += (missing_.empty() ? "" : ", ") + kind + " could not be made";
+  // Adds `disk` once `make` has made and mounted it on its root's parent.
+  void Add(const TestDisk& disk, const std::string& make) {
+    std::filesystem::create_directories(disk.root.parent_path());
+    if (!Shell(make) || !std::filesystem::create_directory(disk.root)) {
+      missing_ +=
+          (missing_.empty() ? "" : ", ") + disk.kind + " could not be made";
       return;
     }
-    disks_.push_back({kind, dir / "disk", ignores_case, hard_links, true});
-    std::filesystem::create_directory(disks_.back().root);
+    disks_.push_back(disk);
   }
 
   TestFolder local_;

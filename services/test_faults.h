@@ -8,12 +8,16 @@
 
 #include <cstddef>
 #include <functional>
+#include <set>
+#include <string>
 
 namespace norvale {
 namespace faults {
 
 struct Plan {
   size_t read_at_most = 0;     // When not 0, no read gives more bytes.
+  size_t reads_end_at = 0;     // When not 0, every file seems to end there,
+                               // as a FUSE daemon cutting a read short.
   int read_not_ready = 0;      // So many reads fail with EAGAIN first.
   int kill_in_write = 0;       // The nth write writes half its bytes, then the
                                // process is killed.
@@ -24,6 +28,8 @@ struct Plan {
   bool no_descriptor_link = false;   // Linking a descriptor itself is refused,
                                      // as for a user who is not root.
   int flush_error = 0;               // When not 0, syncfs fails with it.
+  bool numbers_made_up = false;      // Every disk says it is FAT, whose
+                                     // file numbers do not last.
   // Called once, just before the first rename of a file, as another
   // program changing it at that moment would.
   std::function<void()> before_rename = nullptr;
@@ -33,11 +39,15 @@ struct Plan {
 struct Seen {
   size_t flushes = 0;  // Of whole file systems (syncfs).
   size_t fsyncs = 0;   // Of single files.
-  size_t folder_fsyncs = 0;
+  std::set<std::string> folders_fsynced;
   size_t writes = 0;
   size_t renames = 0;             // And links.
   size_t largest_allocation = 0;  // By operator new, in bytes.
 };
+
+// Makes every file seem to end at `offset` from now on, as a plan's
+// before_rename may ask.
+void EndReadsAt(size_t offset);
 
 // Puts `plan` in force for the life of the object.
 class Scoped {
