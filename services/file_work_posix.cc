@@ -20,7 +20,8 @@ namespace fs = std::filesystem;
 FileId FileWork::State::Identify(int fd, const struct stat& st,
                                  const Disk& disk, const fs::path& path) {
   const auto device = static_cast<uint64_t>(st.st_dev);
-  if (disk.numbers_last) return {device, static_cast<uint64_t>(st.st_ino)};
+  if (disk.numbers_last)
+    return {device, static_cast<uint64_t>(st.st_ino), 0, {}};
   return {device, 0, 0,
           real_paths.Of(fd, disk.ignores_case == Ability::kNo, path)};
 }
@@ -122,7 +123,7 @@ std::optional<FileId> FileWork::IdentifySubfolder(const FileId& parent,
   const auto disk = state_->disks.all().find(device);
   if (disk != state_->disks.all().end()) {
     if (disk->second.numbers_last) {
-      return FileId{static_cast<uint64_t>(device), st.stx_ino};
+      return FileId{static_cast<uint64_t>(device), st.stx_ino, 0, {}};
     }
     // Below a folder whose real path is known, on the same mount, an
     // entry's real path is that path and its name as listed.
@@ -216,7 +217,9 @@ std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
   existing.place = {state.CopyFolderId(), state.StoredCopyName(name, path)};
   if (state.copy_disk->numbers_last) {
     existing.id = {static_cast<uint64_t>(st.st_dev),
-                   static_cast<uint64_t>(st.st_ino)};
+                   static_cast<uint64_t>(st.st_ino),
+                   0,
+                   {}};
     existing.id_is_place = st.st_nlink == 1;
   } else {
     // Where numbers do not last, the real path is the file's identity, and

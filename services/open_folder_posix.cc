@@ -1,7 +1,10 @@
 #include "services/open_folder_posix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include "services/descriptor_posix.h"
 
 namespace norvale {
 
@@ -11,6 +14,23 @@ std::string_view SplitFolder(const std::string& path, const char** name) {
   return slash == std::string::npos ? std::string_view(".")
          : slash == 0               ? std::string_view("/")
                                     : std::string_view(path).substr(0, slash);
+}
+
+void ForEachName(int folder, const std::string& path,
+                 const std::function<void(const char* name)>& each) {
+  Descriptor list(
+      folder >= 0 ? ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                  : ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  alignas(dirent64) char buffer[16 * 1024];
+  for (ssize_t got;
+       list.get() >= 0 &&
+       (got = ::getdents64(list.get(), buffer, sizeof(buffer))) > 0;) {
+    for (ssize_t at = 0; at < got;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      each(entry->d_name);
+    }
+  }
 }
 
 bool OpenFolder::For(const std::filesystem::path& path, const char** name) {

@@ -3,6 +3,7 @@
 #define NORVALE_SERVICES_OPEN_FOLDER_POSIX_H_
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,12 @@ namespace norvale {
 // Returns the text of `path` up to its last separator, and in `name` the
 // component after it, which points into `path`.
 std::string_view SplitFolder(const std::string& path, const char** name);
+
+// Calls `each` with the name of every entry of the folder open as `folder`
+// (or, when that is -1, at `path`), read through a descriptor of its own so
+// that `folder` stays where it is; lists nothing when it cannot be read.
+void ForEachName(int folder, const std::string& path,
+                 const std::function<void(const char* name)>& each);
 
 // Keeps the folder of the last file open, so that the next file in it is
 // reached by its name alone: the system then walks the folder's path once

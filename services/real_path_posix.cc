@@ -1,6 +1,5 @@
 #include "services/real_path_posix.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <locale.h>
@@ -17,6 +16,7 @@
 
 #include "services/descriptor_posix.h"
 #include "services/error.h"
+#include "services/open_folder_posix.h"
 
 namespace norvale {
 namespace {
@@ -158,19 +158,7 @@ const std::unordered_set<std::string>& RealPaths::Names(const std::string& real,
   if (!fresh && !again) return at->second;
   std::unordered_set<std::string>& names = at->second;
   names.clear();
-  Descriptor folder(
-      fd >= 0 ? ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-              : ::open(seen.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  alignas(dirent64) char buffer[16 * 1024];
-  for (ssize_t got;
-       folder.get() >= 0 &&
-       (got = ::getdents64(folder.get(), buffer, sizeof(buffer))) > 0;) {
-    for (ssize_t offset = 0; offset < got;) {
-      const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
-      offset += entry->d_reclen;
-      names.emplace(entry->d_name);
-    }
-  }
+  ForEachName(fd, seen, [&](const char* name) { names.emplace(name); });
   return names;
 }
 

@@ -1,6 +1,5 @@
 #include "services/temporary_files_posix.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include "services/descriptor_posix.h"
 #include "services/error.h"
 #include "services/ini_format.h"
+#include "services/open_folder_posix.h"
 
 namespace norvale {
 namespace {
@@ -72,20 +72,10 @@ std::string KeptName(std::string_view temporary) {
 }
 
 void RemoveLeftovers(int folder, const timespec& start) {
-  alignas(dirent64) char buffer[16 * 1024];
   std::vector<std::string> names;
-  // Listed through a descriptor of its own, so the folder's stays where it
-  // is.
-  Descriptor list(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  for (ssize_t got;
-       list.get() >= 0 &&
-       (got = ::getdents64(list.get(), buffer, sizeof(buffer))) > 0;) {
-    for (ssize_t at = 0; at < got;) {
-      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
-      at += entry->d_reclen;
-      if (IsTemporaryName(entry->d_name)) names.emplace_back(entry->d_name);
-    }
-  }
+  ForEachName(folder, "", [&](const char* name) {
+    if (IsTemporaryName(name)) names.emplace_back(name);
+  });
   for (const std::string& name : names) {
     Descriptor fd(::openat(folder, name.c_str(),
                            O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
