@@ -16,7 +16,7 @@ std::string_view SplitFolder(const std::string& path, const char** name) {
                                     : std::string_view(path).substr(0, slash);
 }
 
-void ForEachName(int folder, const std::string& path,
+bool ForEachName(int folder, const std::string& path,
                  const std::function<void(const char* name)>& each) {
   Descriptor list(
       folder >= 0 ? ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
@@ -31,6 +31,7 @@ void ForEachName(int folder, const std::string& path,
       each(entry->d_name);
     }
   }
+  return list.get() >= 0;
 }
 
 bool OpenFolder::For(const std::filesystem::path& path, const char** name) {

@@ -15,8 +15,8 @@ std::string_view SplitFolder(const std::string& path, const char** name);
 
 // Calls `each` with the name of every entry of the folder open as `folder`
 // (or, when that is -1, at `path`), read through a descriptor of its own so
-// that `folder` stays where it is; lists nothing when it cannot be read.
-void ForEachName(int folder, const std::string& path,
+// that `folder` stays where it is. Returns false when it cannot be opened.
+bool ForEachName(int folder, const std::string& path,
                  const std::function<void(const char* name)>& each);
 
 // Keeps the folder of the last file open, so that the next file in it is

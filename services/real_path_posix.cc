@@ -158,14 +158,19 @@ const std::unordered_set<std::string>& RealPaths::Names(const std::string& real,
   if (!fresh && !again) return at->second;
   std::unordered_set<std::string>& names = at->second;
   names.clear();
-  ForEachName(fd, seen, [&](const char* name) { names.emplace(name); });
+  if (!ForEachName(fd, seen, [&](const char* name) { names.emplace(name); })) {
+    unlisted_.insert(real);
+  }
   return names;
 }
 
 std::string RealPaths::Stored(const std::string& real, int fd,
                               const std::string& seen, const std::string& name,
                               const std::filesystem::path& path) {
-  if (Names(real, fd, seen, false).count(name) != 0) return name;
+  if (Names(real, fd, seen, false).count(name) != 0 ||
+      unlisted_.count(real) != 0) {
+    return name;
+  }
   // Made by another program since the folder was listed, or spelled
   // otherwise than the folder lists it.
   const std::unordered_set<std::string>& names = Names(real, fd, seen, true);

@@ -61,6 +61,9 @@ class RealPaths {
 
   std::unordered_map<int, Mount> mounts_;
   std::unordered_map<std::string, std::unordered_set<std::string>> names_;
+  // Folders that could not be listed (a folder the user may enter but not
+  // read): their names are taken as given.
+  std::unordered_set<std::string> unlisted_;
 };
 
 }  // namespace norvale
