@@ -41,23 +41,32 @@ bool ProgressReport::Due() {
 }
 
 bool ProgressReport::Searching(size_t looked_at, size_t found) {
-  if (!Due()) return true;
-  return Show({"Looking for shortcuts...\n" + std::to_string(found) +
-                   " found in " + std::to_string(looked_at) +
-                   " files and folders so far",
-               0, 0});
+  return !Due() || Show(SearchingView(looked_at, found));
 }
 
 bool ProgressReport::Compressing(size_t done, size_t total) {
-  if (!Due()) return true;
-  return Show({"Compressing favorites...\n" + std::to_string(done) + " of " +
-                   std::to_string(total),
-               Fitting(total, total), Fitting(done, total)});
+  return !Due() || Show(CompressingView(done, total));
 }
 
 void ProgressReport::Flushing() {
+  if (Due()) Show(FlushingView());
+}
+
+ProgressReport::View SearchingView(size_t looked_at, size_t found) {
+  return {"Looking for shortcuts...\n" + std::to_string(found) + " found in " +
+              std::to_string(looked_at) + " files and folders so far",
+          0, 0};
+}
+
+ProgressReport::View CompressingView(size_t done, size_t total) {
+  return {"Compressing favorites...\n" + std::to_string(done) + " of " +
+              std::to_string(total),
+          Fitting(total, total), Fitting(done, total)};
+}
+
+ProgressReport::View FlushingView() {
   // The copies are written by now; Cancel could change nothing.
-  if (Due()) Show({"Saving the copies to the disk...", 0, 0, false});
+  return {"Saving the copies to the disk...", 0, 0, false};
 }
 
 }  // namespace norvale

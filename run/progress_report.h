@@ -56,6 +56,14 @@ class ProgressReport : public RunObserver {
   bool shown_ = false;
 };
 
+// Returns what to show while the search has looked at `looked_at` files and
+// folders and found `found` shortcuts.
+ProgressReport::View SearchingView(size_t looked_at, size_t found);
+// Returns what to show once `done` of `total` shortcuts are written.
+ProgressReport::View CompressingView(size_t done, size_t total);
+// Returns what to show while the copies are flushed, which cannot stop.
+ProgressReport::View FlushingView();
+
 }  // namespace norvale
 
 #endif  // NORVALE_RUN_PROGRESS_REPORT_H_

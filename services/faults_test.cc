@@ -89,6 +89,7 @@ extern "C" int openat(int folder, const char* path, int flags, ...) {
   va_end(arguments);
   if (active && plan.no_unnamed_files && (flags & O_TMPFILE) == O_TMPFILE)
     return errno = EOPNOTSUPP, -1;
+  if (active && plan.before_open) plan.before_open(path);
   return NEXT(openat)(folder, path, flags, mode);
 }
 
@@ -146,6 +147,7 @@ extern "C" int fstatfs(int fd, struct statfs* info) {
 }
 
 extern "C" int syncfs(int fd) {
+  if (active && plan.before_flush) plan.before_flush();
   if (active) ++observed.flushes;
   if (active && plan.flush_error != 0) return errno = plan.flush_error, -1;
   return NEXT(syncfs)(fd);

@@ -33,6 +33,11 @@ struct Plan {
   // Called once, just before the first rename of a file, as another
   // program changing it at that moment would.
   std::function<void()> before_rename = nullptr;
+  // Called before a file `name` is opened by openat, and before a whole
+  // disk is flushed; a test may hold the call there, as a disk that stops
+  // answering would.
+  std::function<void(const char* name)> before_open = nullptr;
+  std::function<void()> before_flush = nullptr;
 };
 
 // What was seen while a plan was in force.

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QCompleter>
 #include <QDropEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileSystemModel>
 #include <QLabel>
@@ -11,9 +12,10 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
 
-#include "run/compression_run.h"
+#include "run/background_run.h"
 #include "run/folder_field.h"
 #include "run/run_report.h"
 #include "services/shell_folders.h"
@@ -200,10 +202,12 @@ void frmNorvale::placeControls() {
   setFixedSize(client.width, client.height);
 }
 
-void frmNorvale::Form_Load() {
+void frmNorvale::Form_Load(const norvale::CommandLine &command) {
   const norvale::DefaultFolders folders = norvale::FindDefaultFolders();
-  setFieldPath(txtSource, folders.source);
-  setFieldPath(txtDest, folders.destination);
+  setFieldPath(txtSource,
+               command.source.empty() ? folders.source : command.source);
+  setFieldPath(txtDest, command.destination.empty() ? folders.destination
+                                                    : command.destination);
 }
 
 void frmNorvale::setFieldPath(QLineEdit *field,
@@ -222,15 +226,30 @@ std::filesystem::path frmNorvale::fieldPath(const QLineEdit *field) const {
 }
 
 void frmNorvale::cmdGo_Click() {
-  // The progress dialog lets the event loop run; one run at a time.
+  // The window goes on drawing while the run works; one run at a time.
   if (m_running) return;
   m_running = true;
   norvale::Message message;
   {
-    RunProgress progress(this, progressAfter);
-    norvale::CompressionRun run(fieldPath(txtSource), fieldPath(txtDest),
-                                &progress);
-    message = norvale::RunAndReport(run);
+    QEventLoop loop;
+    norvale::BackgroundRun *running = nullptr;
+    RunProgress progress(this, [&running] { running->Cancel(); });
+    norvale::BackgroundRun run(
+        fieldPath(txtSource), fieldPath(txtDest),
+        [&loop] {
+          QMetaObject::invokeMethod(&loop, &QEventLoop::quit,
+                                    Qt::QueuedConnection);
+        },
+        progressAfter);
+    running = &run;
+    // The progress is drawn at most every 50 ms, whatever the run does.
+    QTimer draw;
+    connect(&draw, &QTimer::timeout, [&] {
+      if (const auto view = run.Now()) progress.show(*view);
+    });
+    draw.start(50);
+    if (!run.ended()) loop.exec();
+    message = run.outcome();
   }  // The progress dialog closes before the outcome is shown.
   m_running = false;
   QMessageBox box(message.icon == norvale::Message::Icon::kError

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "terminal/command_line.h"
 #include "window/layout.h"
 
 class QFileSystemModel;
@@ -23,9 +24,10 @@ class frmNorvale : public QWidget {
   explicit frmNorvale(QWidget *parent = nullptr);
 
   // Fills txtSource with the Favorites folder and txtDest with
-  // "Compressed Favorites" on the desktop; throws norvale::Error when
-  // either folder cannot be found.
-  void Form_Load();
+  // "Compressed Favorites" on the desktop, then with the folders `command`
+  // gives in their place; throws norvale::Error when either default folder
+  // cannot be found.
+  void Form_Load(const norvale::CommandLine &command = {});
 
   // Returns the folder a run would take from txtSource or txtDest: the
   // exact path Form_Load or a drop put there while the text is unchanged,

@@ -5,11 +5,14 @@
 
 #include <QtTest>
 #include <QtWidgets>
+#include <atomic>
 #include <filesystem>
+#include <future>
 #include <string>
 
+#include "services/test_faults.h"
 #include "services/test_folder.h"
-#include "window/run_progress.h"
+#include "terminal/command_line.h"
 
 namespace fs = std::filesystem;
 
@@ -113,6 +116,11 @@ class FrmNorvaleTest : public QObject {
       }
       QTRY_VERIFY2(offered(), qPrintable(typed));
     }
+    // The folder chosen keeps the "~" the user typed.
+    QTest::keyClick(popup, Qt::Key_Down);
+    QTest::keyClick(popup, Qt::Key_Return);
+    QVERIFY2(window.txtSource->text().startsWith("~/Fav"),
+             qPrintable(window.txtSource->text()));
     // A web address, dragged with its text as a browser does, names no
     // folder.
     const fs::path folder = root.path() / "Dropped\xff";
@@ -134,13 +142,11 @@ class FrmNorvaleTest : public QObject {
     }
   }
 
-  // The defaults come from the home folder. One whose name is not valid UTF-8
-  // cannot be shown as it is; the run must still get its exact bytes, until
-  // the user edits the field. While a run goes on its progress dialog holds
-  // the window: modal, so no second run can start; the window does not
-  // close; Cancel stops the run. A failure is reported, naming the path, and
-  // leaves the window taking input; how each outcome is worded is the run's
-  // report's business.
+  // The defaults come from the home folder, or from the command line. One
+  // whose name is not valid UTF-8 cannot be shown as it is; the run must
+  // still get its exact bytes, until the user edits the field. A failure is
+  // reported, naming the path, and leaves the window taking input; how each
+  // outcome is worded is the run's report's business.
   void pressesRunOnTheFieldsAndReport() {
     norvale::TestFolder root;
     const fs::path home = root.path() / "h\xff";
@@ -149,6 +155,9 @@ class FrmNorvaleTest : public QObject {
     root.Write("h\xff/Favorites/a.url", norvale::Compact("a"));
     root.Write("h\xff/Favorites/News/b.url", norvale::Compact("a"));
     frmNorvale window;
+    // Started as "Norvale A B", the folders given take the defaults' place.
+    window.Form_Load(norvale::ParseCommandLine({"/A", "/B"}));
+    QCOMPARE(window.txtSource->text() + window.txtDest->text(), "/A/B");
     window.Form_Load();
     const QString shown = QFile::decodeName(home.c_str());
     QCOMPARE(window.txtSource->text(), shown + "/Favorites");
@@ -174,49 +183,102 @@ class FrmNorvaleTest : public QObject {
     QTest::mouseClick(window.cmdGo, Qt::LeftButton);
     QVERIFY(fs::exists(home / "Desktop/Compressed Favorites/News/b.url"));
 
-    window.progressAfter = std::chrono::milliseconds(0);
-    bool closed = true;
-    QTimer press;
-    QObject::connect(&press, &QTimer::timeout, [&] {
-      auto *dialog =
-          qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
-      if (!dialog) return;
-      press.stop();
-      closed = window.close();
-      dialog->findChild<QPushButton *>()->click();
-    });
-    press.start(0);
-    QTest::mouseClick(window.cmdGo, Qt::LeftButton);
-    QVERIFY(!closed && window.isVisible());
-
     QTest::keyClicks(window.txtSource, "/Missing");
     const QString typed = shown + "/Favorites/Missing";
     QCOMPARE(window.fieldPath(window.txtSource),
              fs::path(QFile::encodeName(typed).toStdString()));
     window.cmdGo->click();
-    const QString text = seen.value(2).value(2);
+    const QString text = seen.value(1).value(2);
     QVERIFY2(text.contains(typed), qPrintable(text));
     QCOMPARE(seen,
-             (QList<QStringList>{
-                 box(QMessageBox::Information, "Finished",
-                     "Compressed 2 favorites."),
-                 box(QMessageBox::Information, "Norvale",
-                     "Cancelled while looking for shortcuts. No shortcut was "
-                     "written."),
-                 box(QMessageBox::Critical, "Norvale", text)}));
+             (QList<QStringList>{box(QMessageBox::Information, "Finished",
+                                     "Compressed 2 favorites."),
+                                 box(QMessageBox::Critical, "Norvale", text)}));
     QVERIFY(window.isVisible());
+  }
 
-    // Once the copies are being flushed the run cannot stop: Cancel, Escape
-    // and closing must not hide the dialog as if it had.
-    RunProgress progress(nullptr, std::chrono::milliseconds(0),
-                         std::chrono::milliseconds(0));
-    QVERIFY(progress.Compressing(1, 2));
-    QProgressDialog *dialog = progress.dialog();
-    progress.Flushing();
-    QVERIFY(!dialog->findChild<QPushButton *>()->isEnabled());
-    QTest::keyClick(dialog, Qt::Key_Escape);
-    dialog->close();
-    QVERIFY(dialog->isVisible() && !dialog->wasCanceled());
+  // The run works on a thread of its own: while a call of it waits on a
+  // disk that does not answer, the window goes on drawing its progress, in
+  // a modal dialog, and takes Cancel at once, saying the run stops once the
+  // disk answers; the window does not close. Once the copies are being
+  // flushed, neither Cancel, nor Escape, nor closing hides the progress or
+  // stops the run.
+  void runsOnAThreadOfItsOwn() {
+    norvale::TestFolder root;
+    for (const char *name : {"a.url", "hold.url", "z.url"})
+      root.Write(std::string("Src/") + name, norvale::Compact("a"));
+    frmNorvale window;
+    window.setFieldPath(window.txtSource, root.path() / "Src");
+    window.setFieldPath(window.txtDest, root.path() / "Out");
+    window.progressAfter = std::chrono::milliseconds(0);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    for (const bool flushing : {false, true}) {
+      std::promise<void> release;
+      std::shared_future<void> released = release.get_future().share();
+      std::atomic<bool> held{false};
+      const auto hold = [&] {
+        if (!held.exchange(true)) released.wait();
+      };
+      norvale::faults::Plan plan;
+      if (flushing) {
+        plan.before_flush = hold;
+      } else {
+        plan.before_open = [&](const char *name) {
+          if (std::string(name) == "hold.url") hold();
+        };
+      }
+      norvale::faults::Scoped faults(plan);
+      QStringList seen;
+      QTimer::singleShot(0, [&] {
+        QProgressDialog *dialog = nullptr;
+        QTRY_VERIFY((dialog = qobject_cast<QProgressDialog *>(
+                         QApplication::activeModalWidget())) &&
+                    held);
+        QPushButton *cancel = dialog->findChild<QPushButton *>();
+        seen << dialog->labelText() << QString::number(cancel->isEnabled())
+             << QString::number(window.close());
+        // Shown again when the progress is next drawn, a dialog hidden for a
+        // moment is seen only at once.
+        QString shown;
+        cancel->click();
+        shown += QString::number(dialog->isVisible());
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        shown += QString::number(dialog->isVisible());
+        dialog->close();
+        shown += QString::number(dialog->isVisible());
+        QTest::qWait(120);
+        seen << dialog->labelText() << shown;
+        release.set_value();
+      });
+      QTimer answer;
+      QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(
+                QApplication::activeModalWidget())) {
+          seen << box->text();
+          box->done(QMessageBox::Ok);
+        }
+      });
+      answer.start(10);
+      window.cmdGo_Click();
+      // Captions, whether Cancel is offered, whether the window closed, and
+      // whether the dialog stayed up through Cancel, Escape and its close box.
+      const QStringList expected =
+          flushing ? QStringList{"Saving the copies to the disk...",
+                                 "0",
+                                 "0",
+                                 "Saving the copies to the disk...",
+                                 "111",
+                                 "Compressed 3 favorites."}
+                   : QStringList{"Compressing favorites...\n1 of 3",
+                                 "1",
+                                 "0",
+                                 "Stopping once the disk answers...",
+                                 "111",
+                                 "Cancelled. 2 of 3 shortcuts were written."};
+      QCOMPARE(seen, expected);
+      std::filesystem::remove_all(root.path() / "Out");
+    }
   }
 };
 

@@ -37,17 +37,13 @@ int main(int argc, char *argv[]) {
 
   frmNorvale window;
   try {
-    window.Form_Load();
+    window.Form_Load(command);
   } catch (const std::exception &error) {
     // Without its folders the window has nothing to offer; say why and end.
     QMessageBox::critical(nullptr, QStringLiteral("Norvale"),
                           QString::fromLocal8Bit(error.what()));
     return 1;
   }
-  if (!command.source.empty())
-    window.setFieldPath(window.txtSource, command.source);
-  if (!command.destination.empty())
-    window.setFieldPath(window.txtDest, command.destination);
   window.show();
   return app.exec();
 }

@@ -1,25 +1,29 @@
 #include "window/run_progress.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QPushButton>
 #include <QShortcut>
 #include <QString>
+#include <utility>
 
 namespace {
 
-// A progress dialog that can be kept from being cancelled: while the copies
-// are flushed, neither Cancel, nor Escape, nor the close box may hide it
-// as if the run had stopped.
+// A progress dialog that stays up until the run has ended: Cancel, Escape
+// and the close box ask the run to stop, which may take until a disk
+// answers, and while the copies are flushed they do nothing at all.
 class ProgressDialog : public QProgressDialog {
  public:
-  explicit ProgressDialog(QWidget *parent) : QProgressDialog(parent) {
-    setCancelButton(m_cancel = new QPushButton(tr("Cancel"), this));
+  ProgressDialog(QWidget *parent, std::function<void()> cancel)
+      : QProgressDialog(parent), m_cancel(std::move(cancel)) {
+    setCancelButton(m_button = new QPushButton(tr("Cancel"), this));
+    // The dialog would hide itself as if the run had stopped.
+    disconnect(this, &QProgressDialog::canceled, this, nullptr);
+    connect(this, &QProgressDialog::canceled, this, [this] { stop(); });
   }
 
   void setCancellable(bool cancellable) {
     m_cancellable = cancellable;
-    m_cancel->setEnabled(cancellable);
+    m_button->setEnabled(cancellable);
     // Escape is the dialog's own shortcut for Cancel.
     for (QShortcut *shortcut : findChildren<QShortcut *>())
       shortcut->setEnabled(cancellable);
@@ -27,31 +31,31 @@ class ProgressDialog : public QProgressDialog {
 
  protected:
   void closeEvent(QCloseEvent *event) override {
-    if (m_cancellable)
-      QProgressDialog::closeEvent(event);
-    else
-      event->ignore();
+    event->ignore();
+    stop();
   }
-  void reject() override {
-    if (m_cancellable) QProgressDialog::reject();
-  }
+  void reject() override { stop(); }
 
  private:
-  QPushButton *m_cancel;
+  void stop() {
+    if (m_cancellable) m_cancel();
+  }
+
+  std::function<void()> m_cancel;
+  QPushButton *m_button;
   bool m_cancellable = true;
 };
 
 }  // namespace
 
-RunProgress::RunProgress(QWidget *parent, std::chrono::milliseconds showAfter,
-                         std::chrono::milliseconds showEvery)
-    : norvale::ProgressReport(showAfter, showEvery), m_parent(parent) {}
+RunProgress::RunProgress(QWidget *parent, std::function<void()> cancel)
+    : m_parent(parent), m_cancel(std::move(cancel)) {}
 
 RunProgress::~RunProgress() { delete m_dialog; }
 
-bool RunProgress::Show(const View &view) {
+void RunProgress::show(const norvale::ProgressReport::View &view) {
   if (!m_dialog) {
-    m_dialog = new ProgressDialog(m_parent);
+    m_dialog = new ProgressDialog(m_parent, m_cancel);
     m_dialog->setWindowTitle(QStringLiteral("Norvale"));
     m_dialog->setWindowModality(Qt::ApplicationModal);
     m_dialog->setAutoClose(false);
@@ -65,6 +69,4 @@ bool RunProgress::Show(const View &view) {
   m_dialog->setRange(0, view.maximum);
   m_dialog->setValue(view.value);
   if (!m_dialog->isVisible()) m_dialog->show();
-  QApplication::processEvents();
-  return !m_dialog->wasCanceled();
 }

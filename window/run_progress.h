@@ -4,30 +4,31 @@
 
 #include <QPointer>
 #include <QProgressDialog>
-#include <chrono>
+#include <functional>
 
 #include "run/progress_report.h"
 
 class QWidget;
 
-// Draws what the run's progress report shows in a modal dialog with Cancel,
-// letting the event loop run each time it does.
-class RunProgress : public norvale::ProgressReport {
+// Draws what a run on its own thread shows, in a modal dialog with Cancel;
+// the run goes on meanwhile, so drawing never waits for it.
+class RunProgress {
  public:
-  explicit RunProgress(
-      QWidget *parent,
-      std::chrono::milliseconds showAfter = std::chrono::milliseconds(500),
-      std::chrono::milliseconds showEvery = std::chrono::milliseconds(50));
-  ~RunProgress() override;
+  // `cancel` is called when the user asks the run to stop.
+  RunProgress(QWidget *parent, std::function<void()> cancel);
+  ~RunProgress();
+  RunProgress(const RunProgress &) = delete;
+  RunProgress &operator=(const RunProgress &) = delete;
+
+  // Shows `view`, opening the dialog the first time.
+  void show(const norvale::ProgressReport::View &view);
 
   // Returns the dialog once it has been shown, else null.
   QProgressDialog *dialog() const { return m_dialog; }
 
- protected:
-  bool Show(const View &view) override;
-
  private:
   QWidget *m_parent;
+  std::function<void()> m_cancel;
   QPointer<QProgressDialog> m_dialog;
 };
 
