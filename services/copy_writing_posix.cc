@@ -190,6 +190,33 @@ Error ChangedMeanwhile(const fs::path& path) {
                "it is");
 }
 
+// Where a disk cannot give a file a name atomically (exFAT and FAT through
+// FUSE), a copy this small goes to its disk in one write call, which the
+// disk takes whole or not at all: a run killed after the create leaves an
+// empty file, which the next run replaces, as it would the claim of a name.
+// One file made rather than two halves what fusefat, which takes about
+// 20 ms for every file it makes, spends on a copy.
+constexpr size_t kOneWrite = 4096;
+
+// Creates `name` (the last component of `path`) in `folder` holding `bytes`
+// with `mode` less the umask. Returns false when the name is taken; throws
+// Error naming `path`, leaving nothing behind, on any other failure.
+bool WriteInOneCall(int folder, const Disk& disk, const char* name,
+                    const fs::path& path, std::string_view bytes, mode_t mode) {
+  const int raw =
+      ::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (raw < 0) {
+    if (errno == EEXIST) return false;
+    throw NameRefused(path);
+  }
+  Descriptor fd(raw);
+  if (!WriteAll(fd.get(), bytes) || (disk.fuse && ::fsync(fd.get()) != 0) ||
+      fd.Close() != 0) {
+    FailRemoving(folder, name, path);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool FileWork::WriteNewFile(const fs::path& path, std::string_view bytes,
@@ -228,6 +255,12 @@ bool FileWork::WriteNewFile(const fs::path& path, std::string_view bytes,
       return true;
     }
     disk.unnamed_files = Ability::kNo;
+  }
+  if (disk.noreplace_rename == Ability::kNo &&
+      disk.hard_links == Ability::kNo && bytes.size() <= kOneWrite) {
+    if (!WriteInOneCall(folder, disk, name, path, bytes, mode)) return false;
+    state.Written(name);
+    return true;
   }
   const std::string temporary = WriteTemporary(folder, disk, path, bytes, mode);
   if (!GiveName(folder, disk, temporary, name, path, mode)) return false;

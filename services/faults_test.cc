@@ -75,7 +75,8 @@ extern "C" ssize_t write(int fd, const void* buffer, size_t count) {
   if (active && plan.disk_full_at_write > 0 && --plan.disk_full_at_write == 0)
     return errno = ENOSPC, -1;
   if (active && plan.kill_in_write > 0 && --plan.kill_in_write == 0) {
-    NEXT(write)(fd, buffer, count / 2);
+    if (count > 4096 || ::lseek(fd, 0, SEEK_CUR) != 0)
+      NEXT(write)(fd, buffer, count / 2);
     ::kill(::getpid(), SIGKILL);
   }
   return NEXT(write)(fd, buffer, count);
