@@ -1,13 +1,14 @@
 // Times Norvale's compression run against `cp -r` of the same shortcut tree,
 // and reports its peak memory and system calls per shortcut; then times the
 // run again onto its up-to-date copy (the update run) and counts what that
-// wrote. The trees are made here, shaped like a real Favorites folder.
+// wrote. Then where users see it: the window's run, from the key press to
+// "Finished", against `Norvale --run` and `cp -r`; and the first and update
+// runs onto exFAT, FAT and NTFS through FUSE against `cp -r` and a flush of
+// every file. The trees are made here, shaped like a real Favorites folder.
 //
 // usage: norvale_bench [--dir DIR] [--counts 1000,10000,100000] [--reps N]
+//                      [--window 100000] [--disks 2000]
 //        norvale_bench --once SOURCE DESTINATION
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,53 +25,20 @@
 #include <utility>
 #include <vector>
 
+#include "bench/child.h"
+#include "bench/fuse_disks.h"
+#include "bench/window_timing.h"
 #include "run/compression_run.h"
 #include "services/error.h"
 
-extern char** environ;
-
 namespace {
 
+using norvale_bench::ChildFailed;
+using norvale_bench::Measure;
+using norvale_bench::Median;
+using norvale_bench::RunChild;
+
 namespace fs = std::filesystem;
-
-struct Measure {
-  double seconds = 0;
-  long peak_kib = 0;
-};
-
-// A child that failed; the trees made so far are removed before the
-// benchmark ends.
-struct ChildFailed : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-// Runs `argv` as a child process; returns its wall time and peak memory.
-Measure RunChild(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const std::string& a : argv)
-    args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid;
-  if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) !=
-      0) {
-    throw ChildFailed("cannot start " + argv[0]);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  const auto stop = std::chrono::steady_clock::now();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    throw ChildFailed(argv[0] + " failed");
-  }
-  return {std::chrono::duration<double>(stop - start).count(), usage.ru_maxrss};
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 // Returns the total number of system calls `strace -c` counts for `argv`.
 long CountSyscalls(const std::vector<std::string>& argv, const fs::path& work) {
@@ -159,22 +127,24 @@ std::string WideShortcut(long n, unsigned query) {
 
 // Writes `count` shortcuts below `root`, shaped like a real Favorites
 // folder: 40 to a folder, folders up to three deep, most of them full
-// shortcuts, one in five in UTF-16LE, and one name in six not ASCII.
-void MakeTree(const fs::path& root, long count) {
+// shortcuts, one in five in UTF-16LE, and, unless `ascii`, one name in six
+// not ASCII.
+void MakeTree(const fs::path& root, long count, bool ascii = false) {
   std::mt19937 random(4201);
   std::vector<std::pair<fs::path, int>> folders = {{root, 0}};
   fs::create_directories(root);
   for (long made = 0; made < count;) {
     auto [folder, depth] = folders[random() % folders.size()];
     if (depth < 3 && random() % 2 == 0) {
-      folder /= (folders.size() % 4 == 0 ? "Caf\xC3\xA9s " : "Folder ") +
-                std::to_string(folders.size());
+      folder /=
+          (folders.size() % 4 == 0 && !ascii ? "Caf\xC3\xA9s " : "Folder ") +
+          std::to_string(folders.size());
       fs::create_directory(folder);
       folders.emplace_back(folder, ++depth);
     }
     for (int i = 0; i < 40 && made < count; ++i, ++made) {
       const std::string name =
-          (made % 6 == 0
+          (made % 6 == 0 && !ascii
                ? "\xD0\x9D\xD0\xBE\xD0\xB2\xD0\xBE\xD1\x81\xD1\x82\xD0\xB8 "
                : "Site ") +
           std::to_string(made) + ".url";
@@ -194,6 +164,57 @@ std::vector<long> ParseCounts(const std::string& text) {
   return counts;
 }
 
+// Prints the window's run of `count` shortcuts in RAM, from the key press
+// to "Finished", against the same run without a window and cp -r.
+void TimeWindow(const fs::path& work, long count, int reps) {
+  const fs::path source = work / "window-tree", out = work / "out",
+                 copy = work / "copy";
+  MakeTree(source, count);
+  std::vector<double> window, terminal, cp;
+  for (int rep = 0; rep < reps; ++rep) {
+    window.push_back(
+        norvale_bench::TimeWindowRun(NORVALE_EXE, source, out / "window"));
+    terminal.push_back(RunChild({NORVALE_EXE, "--run", source.string(),
+                                 (out / "terminal").string()})
+                           .seconds);
+    cp.push_back(
+        RunChild({"cp", "-r", source.string(), copy.string()}).seconds);
+    fs::remove_all(out);
+    fs::remove_all(copy);
+  }
+  fs::remove_all(source);
+  const double w = Median(window), t = Median(terminal), c = Median(cp);
+  std::printf(
+      "\nthe window, %ld shortcuts in RAM, from the key press to \"Finished\"\n"
+      "%12s %12s %12s %10s %14s\n%12.1f %12.1f %12.1f %10.2f %14.1f\n",
+      count, "window ms", "--run ms", "cp -r ms", "window/cp", "window-run ms",
+      w * 1e3, t * 1e3, c * 1e3, w / c, (w - t) * 1e3);
+}
+
+// Prints Norvale's first and update runs of `count` shortcuts onto the FUSE
+// disks, against cp -r and a flush of every file.
+void TimeDisks(const std::string& self, const fs::path& work, long count,
+               int reps) {
+  const fs::path source = work / "disk-tree";
+  // Names FAT can store; fusefat refuses others, to cp too.
+  MakeTree(source, count, /*ascii=*/true);
+  std::string missing;
+  const std::vector<norvale_bench::DiskTimes> disks =
+      norvale_bench::TimeFuseDisks(self, source, work, reps, &missing);
+  fs::remove_all(source);
+  std::printf(
+      "\n%ld shortcuts onto disks through FUSE (images in RAM)\n"
+      "%8s %10s %10s %14s %7s %14s\n",
+      count, "disk", "first s", "update s", "cp+flush s", "ratio",
+      "update/first");
+  for (const auto& disk : disks) {
+    std::printf("%8s %10.2f %10.2f %14.2f %7.2f %14.2f\n", disk.kind.c_str(),
+                disk.first, disk.update, disk.cp_flush,
+                disk.first / disk.cp_flush, disk.update / disk.first);
+  }
+  if (!missing.empty()) std::printf("skipped: %s\n", missing.c_str());
+}
+
 }  // namespace
 
 int Bench(int argc, char** argv) {
@@ -203,6 +224,7 @@ int Bench(int argc, char** argv) {
   fs::path dir = "/dev/shm";
   std::vector<long> counts = {1000, 10000, 100000};
   int reps = 5;
+  long window_count = 100000, disk_count = 2000;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string flag = argv[i], value = argv[i + 1];
     if (flag == "--dir")
@@ -211,6 +233,10 @@ int Bench(int argc, char** argv) {
       counts = ParseCounts(value);
     else if (flag == "--reps")
       reps = std::stoi(value);
+    else if (flag == "--window")
+      window_count = std::stol(value);
+    else if (flag == "--disks")
+      disk_count = std::stol(value);
     else {
       std::cerr << "unknown flag " << flag << "\n";
       return 2;
@@ -271,6 +297,8 @@ int Bench(int argc, char** argv) {
                 counts[i - 1], medians[i] / medians[i - 1],
                 static_cast<double>(counts[i]) / counts[i - 1]);
   }
+  if (window_count > 0) TimeWindow(work, window_count, reps);
+  if (disk_count > 0) TimeDisks(self, work, disk_count, std::min(reps, 3));
   return 0;
 }
 
