@@ -12,7 +12,7 @@
 #endif
 
 #include "run/run_report.h"
-#include "services/file_io.h"
+#include "services/file_work.h"
 #include "services/folder_io.h"
 #include "services/test_folder.h"
 
@@ -269,13 +269,14 @@ TEST(CompressionRunTest, CopiesNamesWindowsWouldReadAsDevices) {
   std::error_code ec;
   for (const wchar_t* folder : {L"\\Src", L"\\Src\\Dots.", L"\\Src\\Blank "})
     MakeFolder(top + folder, ec);
+  FileWork work;
   for (const std::wstring& name : names)
-    WriteNewFile(top + L"\\Src\\" + name, Full("http://a/"));
+    work.WriteNewFile(top + L"\\Src\\" + name, Full("http://a/"));
   EXPECT_EQ(CompressionRun(root.path() / "Src", root.path() / "Out").Run(), 5u);
   for (const wchar_t* tree : {L"\\Out\\", L"\\Src\\"}) {
     for (const std::wstring& name : names) {
       if (tree[1] == L'O') {
-        EXPECT_EQ(ReadWholeFile(top + tree + name), Compact("http://a/"));
+        EXPECT_EQ(work.ReadWholeFile(top + tree + name), Compact("http://a/"));
       }
       ::DeleteFileW((top + tree + name).c_str());  // Before TestFolder can.
     }
