@@ -33,8 +33,9 @@ std::optional<FileId> FileWork::State::Identify(HANDLE handle,
     case Numbering::kPaths:
       break;
   }
-  // A full path names its volume already, and Wine gives a disk mounted
-  // inside a drive a serial of its own but not its root.
+  // A full path names its volume already; the serial is left out, as Wine
+  // gives a disk mounted below a drive's root a serial of its own for all
+  // but the folder it is mounted on.
   return FileId{0, 0, 0, RealPath(handle, path)};
 }
 

@@ -1,6 +1,4 @@
-// Open files on Windows: a handle closed on every path out, opening while
-// other programs hold a file for a moment, reading and writing an open file
-// whole, and what a failed call on a file means.
+// Open files on Windows, and what a failed call on one means.
 #ifndef NORVALE_SERVICES_HANDLE_WIN_H_
 #define NORVALE_SERVICES_HANDLE_WIN_H_
 

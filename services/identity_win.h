@@ -1,6 +1,4 @@
-// How files are told apart on Windows: the numbers an open file gives, what
-// each volume's numbers are worth, and real paths where they are worth
-// nothing.
+// How Windows volumes tell files apart: by number, or by real path.
 #ifndef NORVALE_SERVICES_IDENTITY_WIN_H_
 #define NORVALE_SERVICES_IDENTITY_WIN_H_
 

@@ -1,5 +1,4 @@
-// Norvale's temporary files on Windows: their names, and removing those a
-// run killed before this one left behind.
+// Norvale's temporary files on Windows, and removing a killed run's.
 #ifndef NORVALE_SERVICES_TEMPORARY_FILES_WIN_H_
 #define NORVALE_SERVICES_TEMPORARY_FILES_WIN_H_
 
