@@ -4,15 +4,18 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "services/system_calls_win.h"
 #endif
 
 #include "run/run_report.h"
-#include "services/file_io.h"
+#include "services/file_work.h"
 #include "services/folder_io.h"
 #include "services/test_folder.h"
 
@@ -121,10 +124,12 @@ TEST(CompressionRunTest, CopiesDeepTrees) {
   std::string deep;
   for (int i = 0; i < 40; ++i) deep += "folder" + std::to_string(i) + "/";
   TestFolder source, dest;
-  source.Write(deep + "deep.url", Full("http://deep/"));
-  EXPECT_EQ(CompressionRun(source.path(), dest.path()).Run(), 1u);
-  EXPECT_EQ(ReadBytes(dest.path() / deep / "deep.url"),
-            Compact("http://deep/"));
+  // Then again, replacing the copy.
+  for (const std::string url : {"http://deep/", "http://deeper/"}) {
+    source.Write(deep + "deep.url", Full(url));
+    EXPECT_EQ(CompressionRun(source.path(), dest.path()).Run(), 1u);
+    EXPECT_EQ(ReadBytes(dest.path() / deep / "deep.url"), Compact(url));
+  }
 }
 
 // Every failure names its path and how many were written before it; nothing
@@ -192,6 +197,8 @@ TEST(CompressionRunTest, StopsAtTheFirstFailureKeepingWhatWasWritten) {
       {src, "Out", "The destination must be a full path, not \"Out\"", none},
 #ifdef _WIN32
       {src, "C:Out", "must be a full path", none},
+      // Typed with a separator at its end, which messages do not repeat.
+      {src, fs::u8path(other + "\\"), other + "\\a.url\"", none},
       {src, "\\Out", "must be a full path", none},
 #else
       {src, "~user/Out", "must be a full path", none},
@@ -245,18 +252,21 @@ TEST(CompressionRunTest, NeverWritesOneCopyTwice) {
   if (tree == nullptr) GTEST_SKIP() << "needs a folder Windows cannot make";
   const fs::path source = fs::u8path(tree) / "Src";
   TestFolder dest;
-  // Run again, each copy meets an existing file; still only one is written.
-  for (int pass = 0; pass < 2; ++pass) {
-    CompressionRun run(source, dest.path());
-    const std::string message = ErrorOf([&] { run.Run(); });
-    // Sorted, A.url comes first.
-    EXPECT_NE(
-        message.find((dest.path() / "a.url").u8string() + "\": The copy of \"" +
-                     (source / "A.url").u8string()),
-        std::string::npos)
-        << message;
-    EXPECT_EQ(run.done(), 1u);
-    EXPECT_EQ(Tree(dest.path()), (Files{{"A.url", Compact("http://b/")}}));
+  // Into a folder that exists, and into one the run makes, where copies are
+  // written without looking first. Run again, each copy meets an existing
+  // file; still only one is written.
+  for (const fs::path& out : {dest.path(), dest.path() / "Made"}) {
+    for (int pass = 0; pass < 2; ++pass) {
+      CompressionRun run(source, out);
+      const std::string message = ErrorOf([&] { run.Run(); });
+      // Sorted, A.url comes first.
+      EXPECT_NE(message.find((out / "a.url").u8string() + "\": The copy of \"" +
+                             (source / "A.url").u8string()),
+                std::string::npos)
+          << message;
+      EXPECT_EQ(run.done(), 1u);
+      EXPECT_EQ(Tree(out), (Files{{"A.url", Compact("http://b/")}}));
+    }
   }
 }
 
@@ -272,18 +282,84 @@ TEST(CompressionRunTest, CopiesNamesWindowsWouldReadAsDevices) {
   std::error_code ec;
   for (const wchar_t* folder : {L"\\Src", L"\\Src\\Dots.", L"\\Src\\Blank "})
     MakeFolder(top + folder, ec);
+  FileWork work;
   for (const std::wstring& name : names)
-    WriteNewFile(top + L"\\Src\\" + name, Full("http://a/"));
+    work.WriteNewFile(top + L"\\Src\\" + name, Full("http://a/"));
   EXPECT_EQ(CompressionRun(root.path() / "Src", root.path() / "Out").Run(), 5u);
   for (const wchar_t* tree : {L"\\Out\\", L"\\Src\\"}) {
     for (const std::wstring& name : names) {
       if (tree[1] == L'O') {
-        EXPECT_EQ(ReadWholeFile(top + tree + name), Compact("http://a/"));
+        EXPECT_EQ(work.ReadWholeFile(top + tree + name), Compact("http://a/"));
       }
       ::DeleteFileW((top + tree + name).c_str());  // Before TestFolder can.
     }
     for (const wchar_t* folder : {L"Dots.", L"Blank "})
       ::RemoveDirectoryW((top + tree + folder).c_str());
+  }
+}
+
+// How a volume answers: as Wine does, as NTFS does, as ReFS does (two files
+// share a 64-bit number), with numbers 0, or as FAT does (numbers that
+// change, and no FILE_SUPPORTS_OPEN_BY_FILE_ID).
+enum class Volume { kWine, kNtfs, kRefs, kZero, kFat } g_volume;
+
+uint64_t NumberOn(uint64_t number) {
+  static uint64_t changes = 0;
+  return g_volume == Volume::kRefs ? 7
+         : g_volume == Volume::kZero
+             ? 0
+             : number + (g_volume == Volume::kFat) * (++changes << 32);
+}
+
+// Whatever numbers a volume gives, a run tells every file from the others:
+// an update run replaces what changed; the destination inside the source,
+// typed otherwise, is never searched; a source reached through the
+// destination typed otherwise is never written, not even an empty one.
+TEST(CompressionRunTest, TellsFilesApartOnEveryVolume) {
+  SystemCalls& calls = Calls();
+  calls.get_volume_info = [](HANDLE, wchar_t* name, DWORD size, DWORD* flags) {
+    *flags = g_volume == Volume::kFat ? 0 : FILE_SUPPORTS_OPEN_BY_FILE_ID;
+    ::lstrcpynW(name, g_volume == Volume::kRefs ? L"ReFS" : L"NTFS", size);
+    return TRUE;
+  };
+  calls.get_file_number = [](HANDLE file, uint64_t* number) {
+    const BOOL got = SystemCalls().get_file_number(file, number);
+    *number = NumberOn(*number);
+    return got;
+  };
+  // The 128-bit number: the 64-bit one, and on ReFS the file's own above.
+  calls.get_file_info = [](HANDLE file, FILE_INFO_BY_HANDLE_CLASS what,
+                           void* info, DWORD size) {
+    const BOOL got = SystemCalls().get_file_info(file, what, info, size);
+    BYTE* bytes = static_cast<FileIdInfo*>(info)->FileId;
+    uint64_t id[2];
+    if (what == kFileIdInfo && std::memcpy(id, bytes, 16)) {
+      id[1] = g_volume == Volume::kRefs ? id[0] : 0;
+      id[0] = NumberOn(id[0]);
+      std::memcpy(bytes, id, 16);
+    }
+    return got;
+  };
+  for (const Volume volume : {Volume::kNtfs, Volume::kRefs, Volume::kZero,
+                              Volume::kFat, Volume::kWine}) {
+    g_volume = volume;
+    if (volume == Volume::kWine) calls = SystemCalls();
+    TestFolder root;
+    const fs::path src = root.path() / "Src", out = root.path() / "Out";
+    for (const char* name : {"0.url", "F/a.url", "b.url", "c.url"})
+      root.Write(fs::path("Src") / name, *name == '0' ? "" : Full(name));
+    EXPECT_EQ(CompressionRun(src, out).Run(), 4u);
+    root.Write("Src/c.url", Full("http://c2/"));
+    EXPECT_EQ(ErrorOf([&] { CompressionRun(src, out).Run(); }), "");
+    EXPECT_EQ(ReadBytes(out / "c.url"), Compact("http://c2/"));
+    for (int pass = 0; pass < 2; ++pass)
+      EXPECT_EQ(CompressionRun(src, root.path() / "src/Out").Run(), 4u);
+    const std::string message =
+        ErrorOf([&] { CompressionRun(src, root.path() / "SRC").Run(); });
+    EXPECT_NE(message.find("0.url\": It is one of the source"),
+              std::string::npos)
+        << static_cast<int>(volume) << message;
+    EXPECT_EQ(ReadBytes(src / "0.url"), "");
   }
 }
 #endif  // _WIN32

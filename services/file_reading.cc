@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "services/error.h"
-#include "services/file_io.h"
+#include "services/file_work.h"
 
 namespace norvale {
 namespace {

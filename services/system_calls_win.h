@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace norvale {
 
 // Windows 8's 128-bit file identity, asked for by number so that Norvale
@@ -18,31 +20,62 @@ struct FileIdInfo {
 // Each member calls the Windows function of its name, with the arguments
 // Norvale varies; the defaults are the system's own.
 struct SystemCalls {
-  HANDLE (*create_file)
+  HANDLE(*create_file)
   (const wchar_t* path, DWORD access, DWORD share, DWORD disposition,
    DWORD flags) = [](const wchar_t* path, DWORD access, DWORD share,
                      DWORD disposition, DWORD flags) {
     return ::CreateFileW(path, access, share, nullptr, disposition, flags,
                          nullptr);
   };
-  BOOL (*create_directory)
-  (const wchar_t* path) =
-      [](const wchar_t* path) { return ::CreateDirectoryW(path, nullptr); };
-  BOOL (*get_file_info)
+  BOOL(*create_directory)
+  (const wchar_t* path) = [](const wchar_t* path) {
+    return ::CreateDirectoryW(path, nullptr);
+  };
+  BOOL(*get_file_info)
   (HANDLE file, FILE_INFO_BY_HANDLE_CLASS what, void* info, DWORD size) =
       [](HANDLE file, FILE_INFO_BY_HANDLE_CLASS what, void* info, DWORD size) {
         return ::GetFileInformationByHandleEx(file, what, info, size);
       };
-  BOOL (*get_file_index)
+  BOOL(*get_file_index)
   (HANDLE file, BY_HANDLE_FILE_INFORMATION* info) =
       [](HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
         return ::GetFileInformationByHandle(file, info);
       };
-  BOOL (*set_file_info)
+  BOOL(*set_file_info)
   (HANDLE file, FILE_INFO_BY_HANDLE_CLASS what, void* info, DWORD size) =
       [](HANDLE file, FILE_INFO_BY_HANDLE_CLASS what, void* info, DWORD size) {
         return ::SetFileInformationByHandle(file, what, info, size);
       };
+  // ReadFile at the offset `at` gives.
+  BOOL(*read_file)
+  (HANDLE file, void* into, DWORD size, DWORD* got, OVERLAPPED* at) =
+      [](HANDLE file, void* into, DWORD size, DWORD* got, OVERLAPPED* at) {
+        return ::ReadFile(file, into, size, got, at);
+      };
+  // GetVolumeInformationByHandleW's file system name and flags.
+  BOOL(*get_volume_info)
+  (HANDLE file, wchar_t* file_system, DWORD size, DWORD* flags) =
+      [](HANDLE file, wchar_t* file_system, DWORD size, DWORD* flags) {
+        return ::GetVolumeInformationByHandleW(
+            file, nullptr, 0, nullptr, nullptr, flags, file_system, size);
+      };
+  // NtQueryInformationFile's FileInternalInformation: the 64-bit file
+  // number, without the volume serial that the other calls ask the volume
+  // for (a round trip to another process under Wine).
+  BOOL(*get_file_number)
+  (HANDLE file, uint64_t* number) = [](HANDLE file, uint64_t* number) {
+    using Query = LONG(WINAPI*)(HANDLE, void*, void*, ULONG, ULONG);
+    static const auto query =
+        reinterpret_cast<Query>(reinterpret_cast<void*>(::GetProcAddress(
+            ::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+    struct {
+      void* status;
+      ULONG_PTR information;
+    } io;
+    return query != nullptr && query(file, &io, number, sizeof(*number), 6) == 0
+               ? TRUE
+               : FALSE;
+  };
 };
 
 // Returns the calls the file and folder primitives make.

@@ -1,0 +1,273 @@
+// The file work of a run on Windows: identifying files, and reading sources
+// and the copies found where copies go.
+#include "services/file_work_win.h"
+
+#include "services/error.h"
+#include "services/handle_win.h"
+#include "services/long_path_win.h"
+#include "services/system_calls_win.h"
+
+namespace norvale {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Opens `path` to identify it: no access is asked for, so even a file open
+// elsewhere can be identified, and backup semantics open folders too.
+HANDLE OpenToIdentify(const fs::path& path, DWORD flags = 0) {
+  return Calls().create_file(LongPath(path).c_str(), 0, kShareAll,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags);
+}
+
+}  // namespace
+
+std::optional<FileId> FileWork::State::Identify(HANDLE handle,
+                                                const fs::path& path) {
+  RawId raw;
+  if (!ReadRawId(handle, &raw)) return std::nullopt;
+  switch (volumes.Of(handle, raw)) {
+    case Numbering::kNumbers:
+      return FileId{raw.serial, raw.low, 0, {}};
+    case Numbering::kWideNumbers:
+      return FileId{raw.serial, raw.low, raw.high, {}};
+    case Numbering::kPaths:
+      break;
+  }
+  // A full path names its volume already; the serial is left out, as Wine
+  // gives a disk mounted below a drive's root a serial of its own for all
+  // but the folder it is mounted on.
+  return FileId{0, 0, 0, RealPath(handle, path)};
+}
+
+FileId FileWork::State::IdentifyIn(HANDLE handle, const KnownFolder& folder,
+                                   const fs::path& path) {
+  // A file has its folder's volume, and asking a file for its volume's
+  // serial costs Wine a round trip to another process, which an update run
+  // would pay for every copy; where 64-bit numbers last, the file's number
+  // alone is asked for.
+  const uint64_t device = folder.id->device;
+  if (folder.numbering == Numbering::kPaths) {
+    return {0, 0, 0, RealPath(handle, path)};
+  }
+  uint64_t number = 0;
+  if (folder.numbering == Numbering::kNumbers &&
+      Calls().get_file_number(handle, &number)) {
+    return {device, number, 0, {}};
+  }
+  RawId raw;
+  if (!ReadRawId(handle, &raw)) throw FileError(kWriteAction, path);
+  if (folder.numbering == Numbering::kNumbers) {
+    return {raw.serial, raw.low, 0, {}};
+  }
+  return {raw.serial, raw.low, raw.high, {}};
+}
+
+bool FileWork::State::Know(KnownFolder& known, const fs::path& path,
+                           std::wstring_view* name) {
+  const std::wstring& text = path.native();
+  const size_t last = text.find_last_of(L"\\/");
+  *name = last == text.npos ? std::wstring_view(text)
+                            : std::wstring_view(text).substr(last + 1);
+  const std::wstring_view folder(text.data(), last == text.npos ? 0 : last);
+  if (folder == known.text && known.id) return true;
+  known.text.assign(folder);
+  known.id.reset();
+  const fs::path folder_path = path.parent_path();
+  Handle handle(OpenToIdentify(folder_path));
+  if (!handle.valid()) return false;
+  known.id = Identify(handle.get(), folder_path);
+  if (!known.id) return false;
+  known.numbering = known.id->path.empty() ? volumes.Known(known.id->device)
+                                           : Numbering::kPaths;
+  return true;
+}
+
+std::wstring FileWork::State::PlaceName(const KnownFolder& folder,
+                                        std::wstring_view name,
+                                        const std::wstring* real) {
+  if (folder.numbering == Numbering::kPaths) {
+    if (real == nullptr) return std::wstring(name);
+    return real->substr(real->find_last_of(L'\\') + 1);
+  }
+  // Windows compares names without regard to case, as CharUpper folds
+  // them.
+  std::wstring folded(name);
+  if (!folded.empty()) {
+    ::CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
+  }
+  return folded;
+}
+
+FileWork::FileWork() : state_(std::make_unique<State>()) {
+  ::GetSystemTimeAsFileTime(&state_->start);
+  state_->made = &made_;
+}
+
+FileWork::~FileWork() = default;
+
+void FileWork::MeetDestination(const fs::path& /*destination*/,
+                               const fs::path& /*source*/) {
+  // A Windows volume says how it names and numbers files through any handle
+  // on it, so nothing is made here to find out; each volume is judged when
+  // first met.
+}
+
+std::optional<FileId> FileWork::IdentifyFile(const fs::path& path) {
+  State& state = *state_;
+  // Most files asked about follow one another in a folder, and one that is
+  // no link (nor other reparse point) is on its folder's volume: it is
+  // identified as that volume tells files apart, without asking the volume
+  // again for every file.
+  std::wstring_view name;
+  if (state.Know(state.place_folder, path, &name)) {
+    Handle itself(OpenToIdentify(path, FILE_FLAG_OPEN_REPARSE_POINT));
+    if (!itself.valid()) return std::nullopt;
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (Calls().get_file_info(itself.get(), FileAttributeTagInfo, &tag,
+                              sizeof(tag)) &&
+        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+      return state.IdentifyIn(itself.get(), state.place_folder, path);
+    }
+  }
+  Handle handle(OpenToIdentify(path));
+  if (!handle.valid()) return std::nullopt;
+  return state.Identify(handle.get(), path);
+}
+
+std::optional<FileId> FileWork::IdentifySubfolder(const FileId& parent,
+                                                  const fs::path& path) {
+  // The walk lists only folders that are no links or mount points, so a
+  // subfolder's real path is its parent's and its name as listed.
+  if (!parent.path.empty()) {
+    return FileId{0, 0, 0, parent.path + L'\\' + path.filename().native()};
+  }
+  Handle handle(OpenToIdentify(path));
+  if (!handle.valid()) return std::nullopt;
+  uint64_t number = 0;
+  if (state_->volumes.Known(parent.device) == Numbering::kNumbers &&
+      Calls().get_file_number(handle.get(), &number)) {
+    return FileId{parent.device, number, 0, {}};
+  }
+  return state_->Identify(handle.get(), path);
+}
+
+void FileWork::NoteSourceFolder(const FileId& folder) {
+  state_->source_folders.insert(folder);
+}
+
+std::optional<CopyPlace> FileWork::PlaceOf(const fs::path& path) {
+  State& state = *state_;
+  std::wstring_view name;
+  if (!state.Know(state.place_folder, path, &name)) return std::nullopt;
+  std::optional<std::wstring> real;
+  if (state.place_folder.numbering == Numbering::kPaths) {
+    Handle handle(OpenToIdentify(path, FILE_FLAG_OPEN_REPARSE_POINT));
+    if (handle.valid()) real = RealPath(handle.get(), path);
+  }
+  return CopyPlace{
+      *state.place_folder.id,
+      state.PlaceName(state.place_folder, name, real ? &*real : nullptr)};
+}
+
+std::string FileWork::ReadWholeFile(const fs::path& path,
+                                    Permissions* permissions) {
+  // A copy takes its folder's access rules, as a file made there does.
+  if (permissions != nullptr) *permissions = 0;
+  Handle handle(Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING,
+                     FILE_FLAG_SEQUENTIAL_SCAN));
+  if (!handle.valid()) throw FileError("Could not open", path);
+  // Pipes, consoles and other devices could block or never end.
+  if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
+    throw Error("Could not read", path, "It is not a regular file");
+  }
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(handle.get(), &size)) {
+    throw FileError("Could not read", path);
+  }
+  return ReadOpenFile(handle.get(), static_cast<uint64_t>(size.QuadPart), path);
+}
+
+std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
+  State& state = *state_;
+  // The name itself is opened, not what a link leads to, so what is decided
+  // on here is what is read; backup semantics open a folder too, to say so.
+  Handle handle(Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING,
+                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS |
+                         FILE_FLAG_SEQUENTIAL_SCAN));
+  if (!handle.valid()) {
+    const Failure failure = LastFailure();
+    if (failure.code == ERROR_FILE_NOT_FOUND) return std::nullopt;
+    throw FileError(kWriteAction, path, failure);
+  }
+  // Asked for by class: the whole BY_HANDLE_FILE_INFORMATION costs Wine a
+  // look at the volume, which an update run would pay for every copy.
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  FILE_STANDARD_INFO standard;
+  if (!Calls().get_file_info(handle.get(), FileAttributeTagInfo, &tag,
+                             sizeof(tag)) ||
+      !Calls().get_file_info(handle.get(), FileStandardInfo, &standard,
+                             sizeof(standard))) {
+    throw FileError(kWriteAction, path);
+  }
+  const DWORD attributes = tag.FileAttributes;
+  // Only symbolic links and junctions are links. Files that OneDrive keeps,
+  // deduplicated and compressed files are reparse points of other kinds,
+  // and files like any other.
+  const bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (reparse && (tag.ReparseTag == IO_REPARSE_TAG_SYMLINK ||
+                  tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT)) {
+    throw Error(kWriteAction, path, "It is a link, so it is left as it is");
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    throw Error(kWriteAction, path, "A folder of that name is in the way");
+  }
+  if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
+    throw Error(kWriteAction, path,
+                "It is not a regular file, so it is left as it is");
+  }
+  const auto size = static_cast<uint64_t>(standard.EndOfFile.QuadPart);
+  if (size > kLargestShortcut) {
+    throw Error(kWriteAction, path,
+                "It holds more than a compact copy, so it is left as it is");
+  }
+  std::wstring_view name;
+  if (!state.Know(state.copy_folder, path, &name)) {
+    throw FileError(kWriteAction, path);
+  }
+  ExistingCopy existing;
+  existing.id = state.IdentifyIn(handle.get(), state.copy_folder, path);
+  // A real path is a place; a number is one where the file has one name.
+  const std::wstring* real =
+      existing.id.path.empty() ? nullptr : &existing.id.path;
+  existing.id_is_place = real != nullptr || standard.NumberOfLinks == 1;
+  existing.place = {*state.copy_folder.id,
+                    state.PlaceName(state.copy_folder, name, real)};
+  if (!reparse) {
+    existing.content = ReadOpenFile(handle.get(), size, path);
+    return existing;
+  }
+  // Such a file's content comes through the driver that owns its tag,
+  // which the name opened as itself bypasses: open it again the usual way,
+  // and read it only when that is the very file decided on.
+  Handle content(Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING,
+                      FILE_FLAG_SEQUENTIAL_SCAN));
+  if (!content.valid()) throw FileError("Could not open", path);
+  if (state.IdentifyIn(content.get(), state.copy_folder, path) != existing.id) {
+    throw Error(kWriteAction, path,
+                "It changed while it was read, so it is left as it is");
+  }
+  existing.content = ReadOpenFile(content.get(), size, path);
+  return existing;
+}
+
+void FileWork::CloseFolders() {
+  // Every file is opened by its full path here; no folder is kept open.
+}
+
+void FileWork::Flush() {
+  // Flushing a whole volume needs an administrator, and flushing every copy
+  // on its own made runs many times slower on a real disk; Windows users
+  // eject a removable disk before pulling it, which flushes it.
+}
+
+}  // namespace norvale

@@ -1,0 +1,70 @@
+// What a run's file work keeps on Windows, shared by the files that do it.
+#ifndef NORVALE_SERVICES_FILE_WORK_WIN_H_
+#define NORVALE_SERVICES_FILE_WORK_WIN_H_
+
+#include <windows.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "services/file_id.h"
+#include "services/file_work.h"
+#include "services/identity_win.h"
+
+namespace norvale {
+
+// A folder whose identity was taken last, kept for the files in it that
+// come next: a run's files come sorted, so most follow one another in the
+// same folder.
+struct KnownFolder {
+  std::wstring text;
+  std::optional<FileId> id;
+  Numbering numbering = Numbering::kPaths;
+};
+
+struct FileWork::State {
+  // Norvale's temporary files older than this are leftovers.
+  FILETIME start = {};
+  Volumes volumes;
+  // The folders the run made (FileWork's own), and those it searched for
+  // sources; neither ever holds a leftover to remove.
+  const std::unordered_set<std::wstring>* made = nullptr;
+  std::unordered_set<FileId, FileIdHash> source_folders;
+  std::unordered_set<std::wstring> folders_cleared;
+  // The folder of the last copy read or written, and the one PlaceOf was
+  // last asked about.
+  KnownFolder copy_folder;
+  KnownFolder place_folder;
+
+  // Returns the identity of the file or folder open as `handle`, as its
+  // volume tells files apart; `path` names it in any Error. Returns
+  // nothing when the system tells nothing of it.
+  std::optional<FileId> Identify(HANDLE handle,
+                                 const std::filesystem::path& path);
+
+  // Returns the identity of the file open as `handle`, named by itself (not
+  // through a link) in `folder`, the same as Identify gives, but without
+  // asking the volume again for what the folder told. Throws Error naming
+  // `path` when the system tells nothing of it.
+  FileId IdentifyIn(HANDLE handle, const KnownFolder& folder,
+                    const std::filesystem::path& path);
+
+  // Makes `known` the folder of the file `path`, taking its identity when
+  // it is another than before, and puts the last component of `path` in
+  // `name`. Returns false when the folder cannot be reached.
+  bool Know(KnownFolder& known, const std::filesystem::path& path,
+            std::wstring_view* name);
+
+  // Returns the name the place of a copy named `name` has in `folder`: the
+  // stored spelling `real` gives, where real paths tell files apart, else
+  // `name` folded as Windows compares names.
+  std::wstring PlaceName(const KnownFolder& folder, std::wstring_view name,
+                         const std::wstring* real);
+};
+
+}  // namespace norvale
+
+#endif  // NORVALE_SERVICES_FILE_WORK_WIN_H_

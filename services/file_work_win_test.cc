@@ -1,0 +1,235 @@
+// Tests of the Windows file work where Windows answers otherwise than Wine:
+// the fixture's SystemCalls give Windows' answers, as each test says.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <optional>
+
+#include "services/file_tools.h"
+#include "services/file_work.h"
+#include "services/system_calls_win.h"
+#include "services/test_folder.h"
+
+extern "C" ULONG WINAPI RtlNtStatusToDosError(LONG status);
+
+namespace norvale {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kOld = "[InternetShortcut]\r\nURL=http://old/\r\n";
+const std::string kNew = "[InternetShortcut]\r\nURL=http://new/\r\n";
+// What goes wrong: another program rewrites the file once a temporary file
+// is made, reads end after 5 bytes, another program holds the file (or the
+// copy that is to be replaced), is deleting it, or the disk is write
+// protected.
+enum Fault { kNone, kRewrite, kCut, kHeld, kHeldCopy, kDeleting, kProtected };
+Fault g_fault;
+
+// Every file's reparse tag, how many more opens and renames fail as held,
+// whether remaking a folder is denied, the attributes a temporary file was
+// created with, and the copy that another program rewrites.
+DWORD g_tag, g_held_opens, g_held_renames, g_temporary_attributes;
+bool g_root;
+fs::path g_copy;
+
+class FileWorkWinTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_tag = g_held_opens = g_held_renames = g_temporary_attributes = 0;
+    g_root = false;
+    g_fault = kNone;
+    Calls().create_file = [](const wchar_t* path, DWORD access, DWORD share,
+                             DWORD disposition, DWORD flags) {
+      if (disposition == CREATE_NEW) g_temporary_attributes = flags;
+      if (disposition == CREATE_NEW && g_fault == kRewrite)
+        std::ofstream(g_copy) << "changed";
+      if ((g_fault == kDeleting && (access & GENERIC_READ)) ||
+          (g_fault == kProtected && disposition == CREATE_NEW)) {
+        ::SetLastError(RtlNtStatusToDosError(
+            g_fault == kDeleting ? 0xC0000056 : 0xC00000A2));
+        return INVALID_HANDLE_VALUE;
+      }
+      if ((access & GENERIC_READ) && g_held_opens > 0 && g_held_opens--) {
+        ::SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+      }
+      // A cloud file's content comes only through OneDrive's driver, which
+      // the name opened as itself bypasses.
+      if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) &&
+          (g_tag & 0xFFFF0FFF) == IO_REPARSE_TAG_CLOUD) {
+        access = FILE_READ_ATTRIBUTES;
+      }
+      return SystemCalls().create_file(path, access, share, disposition, flags);
+    };
+    Calls().create_directory = [](const wchar_t* path) {
+      ::SetLastError(ERROR_ACCESS_DENIED);
+      return g_root ? FALSE : SystemCalls().create_directory(path);
+    };
+    Calls().read_file = [](HANDLE file, void* into, DWORD size, DWORD* got,
+                           OVERLAPPED* at) {
+      if (g_fault == kCut) size = at->Offset < 5 ? 5 - at->Offset : 0;
+      return SystemCalls().read_file(file, into, size, got, at);
+    };
+    Calls().get_file_info = [](HANDLE file, FILE_INFO_BY_HANDLE_CLASS what,
+                               void* info, DWORD size) {
+      const BOOL got = SystemCalls().get_file_info(file, what, info, size);
+      auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info);
+      if (what == FileAttributeTagInfo && g_tag != 0) {
+        tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        tag->ReparseTag = g_tag;
+      }
+      return got;
+    };
+    // Windows takes a full path to rename to only in the system's own form;
+    // Wine takes others too.
+    Calls().set_file_info = [](HANDLE file, FILE_INFO_BY_HANDLE_CLASS what,
+                               void* info, DWORD size) {
+      if (what == FileRenameInfo &&
+          std::wcsncmp(static_cast<FILE_RENAME_INFO*>(info)->FileName,
+                       L"\\??\\", 4) != 0) {
+        ::SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+      }
+      if (what == FileRenameInfo && g_held_renames > 0 && g_held_renames--) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+      }
+      return SystemCalls().set_file_info(file, what, info, size);
+    };
+  }
+  void TearDown() override { Calls() = SystemCalls(); }
+
+  // Writes http://new/ at `target` and returns the error, or "".
+  static std::string WriteNew(const fs::path& target) {
+    FileWork work;
+    return ErrorOf([&] {
+      FileTools::Instance().WriteIniValue(target, "InternetShortcut", "URL",
+                                          IniText::Bytes("http://new/"),
+                                          PathList(), work);
+    });
+  }
+
+  TestFolder root;
+};
+
+// OneDrive's Desktop: once synced, every copy is a reparse point tagged as a
+// cloud file, also when fully downloaded; so are deduplicated and compressed
+// files. Only symbolic links and junctions are links. Defender, the search
+// indexer and OneDrive open each new file for a moment: an open or rename
+// meanwhile fails, waited out for about a second, then reported. A USB
+// stick's root, which Windows says it cannot make again (Wine: that it
+// exists), is a folder to write into; only a file is in the way.
+TEST_F(FileWorkWinTest, TakesFilesAndFoldersAsWindowsHasThem) {
+  for (const DWORD tag :
+       {IO_REPARSE_TAG_CLOUD_3, IO_REPARSE_TAG_WOF, IO_REPARSE_TAG_DEDUP,
+        IO_REPARSE_TAG_SYMLINK, IO_REPARSE_TAG_MOUNT_POINT}) {
+    const bool link =
+        tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT;
+    g_tag = tag;
+    const fs::path target = root.Write(std::to_string(tag) + ".url", kOld);
+    EXPECT_EQ(WriteNew(target).find("It is a link") != std::string::npos, link);
+    EXPECT_EQ(ReadBytes(target), link ? kOld : kNew) << tag;
+  }
+  g_tag = 0;
+  const fs::path held = root.Write("a.url", kOld), lost = root.path() / "b";
+  g_held_opens = g_held_renames = 3;
+  EXPECT_EQ(WriteNew(held), "");
+  g_held_renames = 1000;
+  EXPECT_NE(WriteNew(lost).find(lost.u8string()), std::string::npos);
+  EXPECT_EQ(ReadBytes(held) + ReadBytes(lost), kNew + "<missing>");
+  g_held_renames = 0;
+  g_root = true;
+  FileTools& files = FileTools::Instance();
+  FileWork work;
+  EXPECT_EQ(ErrorOf([&] { files.CreateFolder(root.path(), work); }), "");
+  EXPECT_NE(
+      ErrorOf([&] { files.CreateFolder(held, work); }).find("file of that"),
+      std::string::npos);
+}
+
+// A killed run's temporary files are removed by the next run that writes to
+// their folder: only files of Norvale's name, holding what Norvale could
+// have written, from before the run, and not in a folder searched for
+// sources. A leading dot hides nothing on Windows: a temporary file is
+// hidden, the copy not.
+TEST_F(FileWorkWinTest, RemovesOnlyItsOwnLeftovers) {
+  const struct {
+    const char* name;
+    std::string content;
+    bool before_run, source_folder, removed;
+  } cases[] = {
+      {".norvale-1-1.tmp", "", true, false, true},
+      {".norvale-1-2.tmp", "[InternetShortcut]\r\nUR", true, false, true},
+      {".norvale-1-3.tmp", "a user's notes", true, false, false},
+      {".norvale-1-4.tmp", "", false, false, false},
+      {".norvale-1-5.tmpx", "", true, false, false},
+      {".norvale-x-6.tmp", "", true, false, false},
+      {".norvale-1-7.tmp", "", true, true, false},
+  };
+  for (const auto& c : cases) {
+    const fs::path folder = root.path() / c.name;
+    std::optional<FileWork> work;
+    if (!c.before_run) work.emplace();
+    root.Write(folder / c.name, c.content);
+    if (c.before_run) ::Sleep(20), work.emplace();
+    if (c.source_folder) work->NoteSourceFolder(*work->IdentifyFile(folder));
+    EXPECT_EQ(work->WriteNewFile(folder / "a.url", kNew), true);
+    EXPECT_EQ(fs::exists(folder / c.name), !c.removed) << c.name;
+  }
+  EXPECT_NE(g_temporary_attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_EQ(
+      ::GetFileAttributesW((root.path() / cases[0].name / "a.url").c_str()) &
+          FILE_ATTRIBUTE_HIDDEN,
+      0u);
+}
+
+// Each failure says what happened: a copy or source that another program
+// rewrote, holds open or is deleting, a read cut short, a write-protected
+// disk, a network share that cannot be found.
+TEST_F(FileWorkWinTest, SaysWhatHappened) {
+  g_copy = root.Write("a.url", kOld);
+  FileWork work;
+  FileTools& files = FileTools::Instance();
+  const struct {
+    Fault fault;
+    char action;  // Reads, writes, or makes a folder on a share.
+    std::string said;
+  } cases[] = {
+      {kRewrite, 'w', "It changed while Norvale was replacing"},
+      {kCut, 'r', "It changed while Norvale was reading"},
+      {kHeld, 'r', "\": Another program is using it"},
+      {kHeldCopy, 'w', "\": Another program is using it"},
+      {kDeleting, 'r', "Another program is deleting"},
+      {kProtected, 'w', "Its disk is read-only"},
+      {kNone, 's', "folder \"\\\\srv\\badshare\": "},
+  };
+  for (const auto& c : cases) {
+    root.Write("a.url", kOld);
+    g_fault = c.fault;
+    // Another program holds the file, letting no one in, or letting others
+    // read and write it but not replace it.
+    const bool holds = c.fault == kHeld || c.fault == kHeldCopy;
+    const HANDLE held =
+        !holds ? INVALID_HANDLE_VALUE
+               : ::CreateFileW(
+                     g_copy.c_str(), GENERIC_READ,
+                     c.fault == kHeld ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, OPEN_EXISTING, 0, nullptr);
+    const std::string message =
+        c.action == 'w' ? WriteNew(g_copy) : ErrorOf([&] {
+          if (c.action == 'r') {
+            files.ReadIniValue(g_copy, "InternetShortcut", "URL", "", 0, work);
+          } else {
+            files.CreateFolder("\\\\srv\\badshare\\Copies", work);
+          }
+        });
+    ::CloseHandle(held);
+    EXPECT_NE(message.find(c.said), std::string::npos) << message;
+    EXPECT_EQ(ReadBytes(g_copy), c.fault == kRewrite ? "changed" : kOld);
+  }
+}
+
+}  // namespace
+}  // namespace norvale
