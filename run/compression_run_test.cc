@@ -14,6 +14,7 @@
 #include "services/system_calls_win.h"
 #endif
 
+#include "run/folder_field.h"
 #include "run/run_report.h"
 #include "services/file_work.h"
 #include "services/folder_io.h"
@@ -49,6 +50,12 @@ const std::string kOddSource = Full("http://\xE9/");
 const std::string kOddCopy = Compact("http://\xE9/");
 #endif
 
+// As Windows writes a shortcut whose address its code page cannot hold.
+const std::string kWindowsWide =
+    "[InternetShortcut]\r\nIDList=\r\nURL=http://?"
+    "?/\r\n"
+    "[InternetShortcut.W]\r\nURL=http://+A6gDsQ-/\r\n";
+
 // With and without a separator typed at the end of either folder, "/" typed
 // between missing folders of the destination (a separator on Windows too),
 // and a "~" for the home folder. A second run replaces the first's copies,
@@ -62,6 +69,7 @@ TEST(CompressionRunTest, MirrorsTheTreeWithOnlyTheAddress) {
       {"Other/b.url", "[InternetShortcut]\r\nIconFile=x\r\n"},
       {kOddName, kOddSource},
       {"notes.txt", "not a shortcut"},
+      {"wide.url", kWindowsWide},
   };
   for (const auto& [name, bytes] : sources)
     root.Write(fs::u8path("Src/" + name), bytes);
@@ -71,6 +79,10 @@ TEST(CompressionRunTest, MirrorsTheTreeWithOnlyTheAddress) {
       {"News/Daily/c.url", Compact("http://c/")},
       {"Other/b.url", Compact("about:blank")},
       {kOddName, kOddCopy},
+      // The address itself, for readers of either section.
+      {"wide.url",
+       "[InternetShortcut]\r\nURL=http://\xCE\xA8\xCE\xB1/\r\n"
+       "[InternetShortcut.W]\r\nURL=http://+A6gDsQ-/\r\n"},
   };
   const std::string base = root.path().u8string() + kSep;
   // Each spelling of the source, with the home folder "~" stands for.
@@ -92,7 +104,7 @@ TEST(CompressionRunTest, MirrorsTheTreeWithOnlyTheAddress) {
     for (const std::string& end : {std::string(), kSep}) {
       const fs::path out = fs::u8path(source + "/../Out/Fav" + end);
       for (int pass = 0; pass < 2; ++pass) {
-        EXPECT_EQ(CompressionRun(fs::u8path(source), out).Run(), 5u) << source;
+        EXPECT_EQ(CompressionRun(fs::u8path(source), out).Run(), 6u) << source;
         EXPECT_EQ(Tree(root.path() / "Out/Fav"), expected) << source << end;
       }
       fs::remove_all(root.path() / "Out");
@@ -113,10 +125,38 @@ TEST(CompressionRunTest, MirrorsTheTreeWithOnlyTheAddress) {
 #endif
   for (const fs::path& dest : insides) {
     for (int pass = 0; pass < 2; ++pass)
-      EXPECT_EQ(CompressionRun(root.path() / "Src", dest).Run(), 5u) << dest;
+      EXPECT_EQ(CompressionRun(root.path() / "Src", dest).Run(), 6u) << dest;
     EXPECT_EQ(Tree(inside), expected);
     fs::remove_all(inside);
   }
+}
+
+// Folders as people paste them: the quotes around them dropped (Explorer's
+// "Copy as path", a shell's quoting); on Windows trailing dots and blanks
+// trimmed as Windows trims a path it is given, so that no folder is made
+// that Explorer cannot open. Names inside the tree are never trimmed.
+TEST(CompressionRunTest, TakesFoldersAsPeoplePasteThem) {
+  const std::pair<const char*, const char*> cases[] = {
+#ifdef _WIN32
+      {"\"C:\\My Favs\"", "C:\\My Favs"},
+      {" 'C:\\a' \r\n", "C:\\a"},
+      {"C:\\Copies ", "C:\\Copies"},
+      {"\"C:\\Copies. . \"", "C:\\Copies"},
+      {"C:\\a.\\b..\\c", "C:\\a\\b..\\c"},
+      {"C:\\Copies \\", "C:\\Copies \\"},
+      {"\\\\srv\\share.", "\\\\srv\\share"},
+#else
+      {"\"/home/me/My Favs\"", "/home/me/My Favs"},
+      {" '/a' \n", "/a"},
+      {"/Copies. ", "/Copies. "},
+#endif
+  };
+  for (const auto& [typed, folder] : cases)
+    EXPECT_EQ(FolderFromField(fs::u8path(typed), "source"), fs::u8path(folder));
+  EXPECT_NE(ErrorOf([] {
+              FolderFromField("\"Out\"", "source");
+            }).find("must be a full path, not \"Out\""),
+            std::string::npos);
 }
 
 TEST(CompressionRunTest, CopiesDeepTrees) {

@@ -32,8 +32,63 @@ fs::path DroppedFolder(const fs::path& dropped) {
   return FileTools::Instance().FolderPart(dropped);
 }
 
-fs::path FolderFromField(const fs::path& typed, std::string_view field) {
+namespace {
+
+using Native = fs::path::string_type;
+
+#ifdef _WIN32
+constexpr wchar_t kBlanks[] = L" \t\r\n";
+#else
+constexpr char kBlanks[] = " \t\r\n";
+#endif
+
+// Returns `text` without the quotes around it, blanks outside them
+// included, as a path copied with its quotes ("Copy as path" in Explorer,
+// a shell's quoting) is pasted; any other text as it is.
+Native Unquoted(const Native& text) {
+  const size_t first = text.find_first_not_of(kBlanks);
+  const size_t last = text.find_last_not_of(kBlanks);
+  if (first == Native::npos || last - first < 1) return text;
+  const auto quote = text[first];
+  if (quote != text[last] || (quote != '"' && quote != '\'')) return text;
+  return text.substr(first + 1, last - first - 1);
+}
+
+#ifdef _WIN32
+// Returns `text` trimmed as Windows trims a path it is given: a name that
+// ends in a single dot loses it, and a path that does not end in a
+// separator loses its trailing dots and blanks. Norvale hands Windows every
+// path as it is, so a typed "C:\Copies " would otherwise make a folder
+// that Explorer can neither open nor delete.
+Native Trimmed(Native text) {
+  const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  if (!text.empty() && !separator(text.back())) {
+    while (!text.empty() && (text.back() == L'.' || text.back() == L' ')) {
+      text.pop_back();
+    }
+  }
+  for (size_t end = 0; end < text.size(); ++end) {
+    if (!separator(text[end]) || end < 2 || text[end - 1] != L'.') continue;
+    // "." and ".." are names of their own, "a.." keeps its dots, and "C:."
+    // is the current folder of a drive.
+    if (text[end - 2] != L'.' && text[end - 2] != L':' &&
+        !separator(text[end - 2])) {
+      text.erase(--end, 1);
+    }
+  }
+  return text;
+}
+#endif
+
+}  // namespace
+
+fs::path FolderFromField(const fs::path& pasted, std::string_view field) {
   const std::string name(field);
+#ifdef _WIN32
+  const fs::path typed(Trimmed(Unquoted(pasted.native())));
+#else
+  const fs::path typed(Unquoted(pasted.native()));
+#endif
   if (typed.empty()) {
     throw Error("Could not start", "", "No " + name + " folder is given");
   }

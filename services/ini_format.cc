@@ -1,7 +1,10 @@
 #include "services/ini_format.h"
 
 #include <cstdint>
+#include <string>
 #include <type_traits>
+
+#include "services/utf7.h"
 
 namespace norvale {
 namespace {
@@ -191,7 +194,16 @@ IniText ParseIniValue(std::string_view file, std::string_view section,
   } else if (StartsWith(file, "\xEF\xBB\xBF")) {
     decoded = DecodeUtf8(file.substr(3));
   } else {
+    // As Windows reads a shortcut: the value it could not write in its code
+    // page is in "<section>.W", in UTF-7, and wins when it is that.
     std::string_view value;
+    const std::string wide_section = std::string(section) + ".W";
+    if (FindValue(file, wide_section, key, &value)) {
+      if (auto units = DecodeUtf7(value)) {
+        IniText wide = IniText::WideSection(std::move(*units));
+        if (IsWritableIniValue(wide)) return wide;
+      }
+    }
     if (!FindValue(file, section, key, &value)) return fallback;
     return IniText::Bytes(value);
   }
@@ -247,12 +259,32 @@ std::string Encode(const std::u16string& text, bool wide) {
   return out;
 }
 
+// Returns the bytes of a file holding `value` in `form`, whatever its
+// characters: one byte a unit, UTF-16LE, or Windows' two sections.
+std::string ComposeInForm(std::string_view section, std::string_view key,
+                          const IniText& value, IniText::Form form) {
+  if (form != IniText::Form::kWideSection) {
+    return Encode(ComposeText(section, key, value),
+                  form == IniText::Form::kUnicode);
+  }
+  // The value as UTF-8 for readers of the file's bytes, and as Windows
+  // keeps it for its own, quoted alike where reading would trim it.
+  const bool quoted = NeedsQuotes(value.units());
+  const std::string quote = quoted ? "\"" : "";
+  std::string file = "[" + std::string(section) + "]\r\n" + std::string(key) +
+                     "=" + quote + value.ToUtf8() + quote + "\r\n[" +
+                     std::string(section) + ".W]\r\n" + std::string(key) + "=" +
+                     quote + EncodeUtf7(value.units()) + quote + "\r\n";
+  return file;
+}
+
 }  // namespace
 
 std::string ComposeIniFile(std::string_view section, std::string_view key,
                            const IniText& value) {
-  return Encode(ComposeText(section, key, value),
-                value.form() == IniText::Form::kUnicode && !value.IsAscii());
+  // An ASCII value is the same in every form, and written as its bytes.
+  return ComposeInForm(section, key, value,
+                       value.IsAscii() ? IniText::Form::kBytes : value.form());
 }
 
 bool IsCompactIniFile(std::string_view file, std::string_view section,
@@ -261,26 +293,24 @@ bool IsCompactIniFile(std::string_view file, std::string_view section,
   // the same bytes; a missing key reads as an empty value, whose composed
   // file has the key, so it never does.
   const IniText value = ParseIniValue(file, section, key, IniText());
-  const std::u16string text = ComposeText(section, key, value);
-  const bool wide = value.form() == IniText::Form::kUnicode;
-  return Encode(text, wide) == file;
+  return ComposeInForm(section, key, value, value.form()) == file;
 }
 
 namespace {
 
 // Returns true when the units of `text` run through "[section]", CR LF,
-// "key=value", CR LF, as far as they go, and no further.
+// "key=value", CR LF, and again once for Windows' ".W" section, as far as
+// they go, and no further.
 template <typename C>
-bool FollowsOneValueShape(Text<C> text) {
-  // Each step: the unit that ends it, or 0 where one unit must be that one;
-  // the units a name or value may not hold.
-  enum Step { kOpen, kSection, kCr1, kLf1, kKey, kValue, kLf2, kEnd };
+bool FollowsCompactShape(Text<C> text) {
+  enum Step { kOpen, kSection, kCr1, kLf1, kKey, kValue, kLf2 };
   Step step = kOpen;
+  int sections = 0;
   for (const C c : text) {
     const bool line_end = c == '\r' || c == '\n';
     switch (step) {
       case kOpen:
-        if (c != '[') return false;
+        if (c != '[' || ++sections > 2) return false;
         step = kSection;
         break;
       case kSection:
@@ -305,10 +335,8 @@ bool FollowsOneValueShape(Text<C> text) {
         break;
       case kLf2:
         if (c != '\n') return false;
-        step = kEnd;
+        step = kOpen;
         break;
-      case kEnd:
-        return false;
     }
   }
   return true;
@@ -321,9 +349,9 @@ bool IsCompactIniStart(std::string_view file) {
   // or half of a UTF-16 unit.
   if (file == "\xFF") return true;
   if (StartsWith(file, "\xFF\xFE")) {
-    return FollowsOneValueShape(Units(DecodeUtf16(file.substr(2), false)));
+    return FollowsCompactShape(Units(DecodeUtf16(file.substr(2), false)));
   }
-  return FollowsOneValueShape(file);
+  return FollowsCompactShape(file);
 }
 
 }  // namespace norvale

@@ -14,7 +14,9 @@ namespace norvale {
 // "]" of its line, or at the line's end) of the INI file whose bytes are
 // `file`, or `fallback` when that section or that key is missing. A file that
 // begins with a byte-order mark (UTF-16LE, UTF-16BE, UTF-8) gives a Unicode
-// text; any other file gives its bytes as they are. Never fails.
+// text; any other file gives its bytes as they are, unless, as Windows
+// writes a value its code page cannot hold, the key is in section
+// `section` + ".W" too, in UTF-7, which then gives the value. Never fails.
 IniText ParseIniValue(std::string_view file, std::string_view section,
                       std::string_view key, const IniText& fallback);
 
@@ -25,13 +27,15 @@ bool IsWritableIniValue(const IniText& value);
 // Returns the bytes of an INI file holding exactly `section` with `key` set
 // to `value`, CR LF line ends, quoted where reading it back would otherwise
 // change the value. A bytes value, or an ASCII one, is written as its bytes;
-// any other Unicode value as UTF-16LE with its byte-order mark. Requires
+// any other Unicode value in its own form: UTF-16LE with its byte-order
+// mark, or, for one read from a ".W" section, the value in UTF-8 and again
+// in UTF-7 in section `section` + ".W", as Windows keeps it. Requires
 // IsWritableIniValue(value) and ASCII `section` and `key`.
 std::string ComposeIniFile(std::string_view section, std::string_view key,
                            const IniText& value);
 
 // Returns true when `file` is exactly what ComposeIniFile writes for
-// `section`, `key` and some value, in the one-byte or the UTF-16LE form.
+// `section`, `key` and some value, in any of its forms.
 bool IsCompactIniFile(std::string_view file, std::string_view section,
                       std::string_view key);
 

@@ -83,17 +83,37 @@ TEST(IniFormatTest, ReadsByTheRulesAndWritesWhatReadsBack) {
       {Utf16(u"[InternetShortcut]\r\nURL=\" \u00e9 \"\r\n", false),
        " \xC3\xA9 "},
       {Utf16(u"[InternetShortcut]\r\nURL=a\xD800\r\n", false), "a\xEF\xBF\xBD"},
+      // As Windows writes an address its code page cannot hold: "?" in the
+      // key, the address itself in UTF-7 in the ".W" section.
+      {s + "IDList=\r\nURL=http://?aN?"
+           "?/\r\n[InternetShortcut.W]\r\n"
+           "URL=http://+A6gDsSEVIScltg-/\r\n",
+       "http://\xCE\xA8\xCE\xB1\xE2\x84\x95\xE2\x84\xA7\xE2\x96\xB6/"},
+      {"[InternetShortcut.W]\r\nURL=+-a+AOk-\r\n" + s + "URL=x\r\n",
+       "+a\xC3\xA9"},
+      // Not UTF-7, or not one line: the key in the section itself.
+      {s + "URL=x\r\n[InternetShortcut.W]\r\nURL=+AOkA\r\n", "x"},
+      {s + "URL=x\r\n[InternetShortcut.W]\r\nURL=\xC3\xA9\r\n", "x"},
+      {s + "URL=x\r\n[InternetShortcut.W]\r\nURL=a+AA0ACg-b\r\n", "x"},
+      {s + "URL=x\r\n[InternetShortcut.W]\r\nIDList=\r\n", "x"},
   };
   for (const auto& [file, expected] : cases) {
     const IniText value = Read(file);
     EXPECT_EQ(value.ToUtf8(), expected) << file;
-    // Its own form is one of the two.
+    // Its own form is one of these; a copy in each reads back, as exactly
+    // what Norvale writes.
     for (const IniText& form :
-         {IniText::Unicode(value.units()), IniText::Bytes(expected)}) {
+         {IniText::Unicode(value.units()), IniText::Bytes(expected),
+          IniText::WideSection(value.units())}) {
       const std::string copy = ComposeIniFile(kSection, kKey, form);
       EXPECT_EQ(Read(copy), form) << file;
+      EXPECT_TRUE(IsCompactIniFile(copy, kSection, kKey)) << copy;
+      const bool wide = !form.IsAscii() && form.form() != IniText::Form::kBytes;
       EXPECT_EQ(copy.rfind("\xFF\xFE", 0) == 0,
-                form.form() == IniText::Form::kUnicode && !form.IsAscii())
+                wide && form.form() == IniText::Form::kUnicode)
+          << file;
+      EXPECT_EQ(copy.find("[InternetShortcut.W]") != std::string::npos,
+                wide && form.form() == IniText::Form::kWideSection)
           << file;
     }
   }

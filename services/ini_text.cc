@@ -20,6 +20,12 @@ IniText IniText::Unicode(std::u16string units) {
   return text;
 }
 
+IniText IniText::WideSection(std::u16string units) {
+  IniText text = Unicode(std::move(units));
+  text.form_ = Form::kWideSection;
+  return text;
+}
+
 bool IniText::IsAscii() const {
   return std::all_of(units_.begin(), units_.end(),
                      [](char16_t u) { return u < 0x80; });

@@ -12,7 +12,10 @@ class IniText {
  public:
   // kBytes: the file had no byte-order mark; each unit is one byte of it,
   // taken as it is. kUnicode: the file had a mark; units are UTF-16.
-  enum class Form { kBytes, kUnicode };
+  // kWideSection: a file without a mark that, as Windows writes one whose
+  // value its code page cannot hold, holds the value again in UTF-7 under
+  // the section's name with ".W"; units are UTF-16.
+  enum class Form { kBytes, kUnicode, kWideSection };
 
   IniText() = default;
 
@@ -20,6 +23,8 @@ class IniText {
   static IniText Bytes(std::string_view bytes);
   // Returns the text of these UTF-16 units, as read from a file with a mark.
   static IniText Unicode(std::u16string units);
+  // Returns the text of these UTF-16 units, as read from a ".W" section.
+  static IniText WideSection(std::u16string units);
 
   Form form() const { return form_; }
   const std::u16string& units() const { return units_; }

@@ -2,11 +2,13 @@
 // or a person at a terminal would run it: with no display, reading its exit
 // status and what it prints.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -22,20 +24,23 @@ namespace {
 namespace fs = std::filesystem;
 using Action = CommandLine::Action;
 
-// What the program printed and how it ended.
+// What the program printed and how it ended: its exit status, or the
+// signal that ended it.
 struct Outcome {
-  int status = -1;
+  int status = -1, signal = 0;
   std::string out, err;
 };
 
 // Runs Norvale in `folder` with `arguments` and no display to open a window
-// on; its standard output is a terminal when `terminal`, else a pipe, and its
-// standard error a file. `watch` is given the output so far, and the
-// process, as it comes.
+// on, `preload` preloaded when given; its standard output is a terminal when
+// `terminal`, else a pipe, and its standard error a file. `watch` is given
+// the output so far, and the process, as it comes and every few
+// milliseconds meanwhile.
 Outcome Start(
     const fs::path& folder, std::vector<std::string> arguments,
     bool terminal = false,
-    const std::function<void(const std::string&, pid_t)>& watch = nullptr) {
+    const std::function<void(const std::string&, pid_t)>& watch = nullptr,
+    const char* preload = nullptr) {
   std::vector<char*> argv{const_cast<char*>(NORVALE_PROGRAM)};
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
@@ -48,6 +53,11 @@ Outcome Start(
   if (pid == 0) {  // the test is one thread, so the child may do as it likes
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
       ::unsetenv(name);
+    if (preload != nullptr) {
+      ::setenv("LD_PRELOAD", preload, 1);
+      // Under the address sanitizer, whose library would come first.
+      ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    }
     if (::chdir(folder.c_str()) == 0 && ::dup2(out[1], 1) == 1 &&
         ::dup2(::fileno(err), 2) == 2)
       ::execv(argv[0], argv.data());
@@ -57,14 +67,20 @@ Outcome Start(
   Outcome outcome;
   char buffer[4096];
   // Until the end: a terminal whose program has ended says EIO.
-  for (ssize_t got; (got = ::read(out[0], buffer, sizeof(buffer))) > 0;) {
-    outcome.out.append(buffer, static_cast<size_t>(got));
+  for (;;) {
+    pollfd ready = {out[0], POLLIN, 0};
+    if (::poll(&ready, 1, 5) > 0) {
+      const ssize_t got = ::read(out[0], buffer, sizeof(buffer));
+      if (got <= 0) break;
+      outcome.out.append(buffer, static_cast<size_t>(got));
+    }
     if (watch) watch(outcome.out, pid);
   }
   ::close(out[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
   outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   std::rewind(err);
   for (int c; (c = std::fgetc(err)) != EOF;) outcome.err.push_back(char(c));
   std::fclose(err);
@@ -120,6 +136,10 @@ TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
        "",
        "Norvale: unrecognized option '--bogus'\n" + UsageText()},
       {{"A", "B", "C"}, 2, "", "Norvale: too many folders\n" + UsageText()},
+      {{"-reverse", "Src"},
+       2,
+       "",
+       "Norvale: unrecognized option '-reverse'\n" + UsageText()},
   };
   for (const auto& c : cases) {
     const Outcome outcome = Start(root.path(), c.arguments);
@@ -128,39 +148,68 @@ TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
     EXPECT_EQ(outcome.err, c.err);
   }
 
-  // On a terminal the progress rewrites one line; Ctrl+C in the middle of a
-  // large tree stops at the next shortcut, keeps what was written, says how
-  // many, and ends with 130.
+  // On a terminal the progress rewrites one line. Ctrl+C in the middle of a
+  // large tree, on a terminal or with the output to a pipe, stops at the
+  // next shortcut, keeps what was written, says how many, and ends with
+  // 130.
   const size_t total = 10000;
   for (size_t i = 0; i < total; ++i) {
     root.Write(
         "Big/" + std::to_string(i / 100) + "/" + std::to_string(i) + ".url",
         Compact("http://a/"));
   }
-  bool interrupted = false;
-  const Outcome outcome =
-      Start(root.path(), {"--run", "Big", "BigOut"}, true,
-            [&](const std::string& out, pid_t pid) {
-              if (!interrupted &&
-                  out.find("\rCompressing favorites... ") != std::string::npos)
-                interrupted = ::kill(pid, SIGINT) == 0;
-            });
-  EXPECT_EQ(outcome.status, 130) << outcome.out << outcome.err;
-  EXPECT_NE(outcome.out.find("\rLooking for shortcuts... "), std::string::npos);
-  // The progress line is rubbed out before the outcome, which a terminal
-  // ends with "\r\n".
-  const size_t last = outcome.out.rfind('\r', outcome.out.size() - 3);
-  size_t done = 0, of = 0;
-  ASSERT_EQ(std::sscanf(outcome.out.c_str() + last + 1,
-                        "Cancelled. %zu of %zu shortcuts were written.\r\n",
-                        &done, &of),
-            2)
-      << outcome.out.substr(last);
-  EXPECT_EQ(of, total);
-  EXPECT_GT(done, 0u);
-  EXPECT_LT(done, total);
-  EXPECT_EQ(Tree(root.path() / "BigOut").size(), done);
-  EXPECT_EQ(outcome.err, "");
+  for (const bool terminal : {true, false}) {
+    SCOPED_TRACE(terminal ? "terminal" : "pipe");
+    bool interrupted = false;
+    const fs::path written = root.path() / "BigOut/0/0.url";
+    const Outcome outcome = Start(
+        root.path(), {"--run", "Big", "BigOut"}, terminal,
+        [&](const std::string& out, pid_t pid) {
+          if (!interrupted &&
+              (out.find("\rCompressing favorites... ") != std::string::npos ||
+               (!terminal && fs::exists(written))))
+            interrupted = ::kill(pid, SIGINT) == 0;
+        });
+    EXPECT_EQ(outcome.status, 130) << outcome.out << outcome.err;
+    EXPECT_EQ(
+        outcome.out.find("\rLooking for shortcuts... ") != std::string::npos,
+        terminal);
+    // The progress line is rubbed out before the outcome, which a terminal
+    // ends with "\r\n".
+    const size_t last =
+        terminal ? outcome.out.rfind('\r', outcome.out.size() - 3) + 1 : 0;
+    size_t done = 0, of = 0;
+    ASSERT_EQ(std::sscanf(outcome.out.c_str() + last,
+                          "Cancelled. %zu of %zu shortcuts were written.",
+                          &done, &of),
+              2)
+        << outcome.out.substr(last);
+    EXPECT_EQ(of, total);
+    EXPECT_GT(done, 0u);
+    EXPECT_LT(done, total);
+    EXPECT_EQ(Tree(root.path() / "BigOut").size(), done);
+    EXPECT_EQ(outcome.err, "");
+    fs::remove_all(root.path() / "BigOut");
+  }
+
+  // A run stuck flushing a slow disk cannot stop at a shortcut; a second
+  // Ctrl+C ends it at once.
+  int interrupts = 0;
+  const auto start = std::chrono::steady_clock::now();
+  const Outcome stuck = Start(
+      root.path(), {"--run", "Src", "SlowOut"}, true,
+      [&](const std::string& out, pid_t pid) {
+        if (out.find("\rSaving the copies to the disk...") !=
+                std::string::npos &&
+            interrupts < 2) {
+          ::kill(pid, SIGINT);
+          ++interrupts;
+          ::usleep(100'000);
+        }
+      },
+      NORVALE_SLOW_FLUSH);
+  EXPECT_EQ(stuck.signal, SIGINT) << stuck.out << stuck.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
 }  // namespace
