@@ -32,7 +32,8 @@ struct Outcome {
 };
 
 // Runs Norvale in `folder` with `arguments` and no display to open a window
-// on, `preload` preloaded when given; its standard output is a terminal when
+// on, on a disk that is `slow` ("flush" or "write") when given; its standard
+// output is a terminal when
 // `terminal`, else a pipe, and its standard error a file. `watch` is given
 // the output so far, and the process, as it comes and every few
 // milliseconds meanwhile.
@@ -40,7 +41,7 @@ Outcome Start(
     const fs::path& folder, std::vector<std::string> arguments,
     bool terminal = false,
     const std::function<void(const std::string&, pid_t)>& watch = nullptr,
-    const char* preload = nullptr) {
+    const char* slow = nullptr) {
   std::vector<char*> argv{const_cast<char*>(NORVALE_PROGRAM)};
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
@@ -53,8 +54,9 @@ Outcome Start(
   if (pid == 0) {  // the test is one thread, so the child may do as it likes
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
       ::unsetenv(name);
-    if (preload != nullptr) {
-      ::setenv("LD_PRELOAD", preload, 1);
+    if (slow != nullptr) {
+      ::setenv("LD_PRELOAD", NORVALE_SLOW_DISK, 1);
+      ::setenv("NORVALE_SLOW", slow, 1);
       // Under the address sanitizer, whose library would come first.
       ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
     }
@@ -207,7 +209,7 @@ TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
           ::usleep(100'000);
         }
       },
-      NORVALE_SLOW_FLUSH);
+      "flush");
   EXPECT_EQ(stuck.signal, SIGINT) << stuck.out << stuck.err;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
