@@ -442,6 +442,14 @@ LRESULT frmNorvale::HandleMessage(HWND hwnd, UINT message, WPARAM wparam,
         return 0;
       }
       break;
+    case WM_SETCURSOR:
+      // The window still takes input while a run works, before its progress
+      // shows; the cursor tells that work goes on meanwhile.
+      if (running_ && LOWORD(lparam) == HTCLIENT) {
+        ::SetCursor(::LoadCursorW(nullptr, IDC_APPSTARTING));
+        return TRUE;
+      }
+      break;
     case WM_CLOSE:
       // A run in progress is stopped with Cancel, not by closing under it.
       if (running_) return 0;
