@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "run/compression_run.h"
+#include "run/background_run.h"
 #include "run/folder_field.h"
 #include "run/run_report.h"
 #include "services/error.h"
@@ -24,6 +24,10 @@ constexpr int kFirstControlId = 100;
 // The window cannot be resized; it only looks like a dialog.
 constexpr DWORD kWindowStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+// Posted by a run's thread once the run has ended, to wake the window's.
+constexpr UINT kRunEnded = WM_APP;
+// Draws a run's progress, every 50 ms whatever the run does.
+constexpr UINT_PTR kDrawTimer = 1;
 
 }  // namespace
 
@@ -311,19 +315,42 @@ void frmNorvale::SetFieldPath(HWND field, const std::filesystem::path& path) {
 }
 
 void frmNorvale::cmdGo_Click() {
-  // The progress window lets messages through; one run at a time.
+  // The window goes on drawing while the run works; one run at a time.
   if (running_) return;
   running_ = true;
-  const HCURSOR old_cursor = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
   norvale::Message message;
+  bool quit = false;
+  int exit_code = 0;
   {
-    RunProgressWin progress(hwnd_);
-    norvale::CompressionRun run(FieldPath(txtSource), FieldPath(txtDest),
-                                &progress);
-    message = norvale::RunAndReport(run);
+    const HWND form = hwnd_;
+    norvale::BackgroundRun run(
+        FieldPath(txtSource), FieldPath(txtDest),
+        [form] { ::PostMessageW(form, kRunEnded, 0, 0); }, progress_after);
+    RunProgressWin progress(hwnd_, [&run] { run.Cancel(); });
+    run_ = &run;
+    progress_ = &progress;
+    ::SetTimer(hwnd_, kDrawTimer, 50, nullptr);
+    // Woken by the run's message, or by the timer should posting it fail.
+    MSG waiting;
+    while (!run.ended()) {
+      if (::GetMessageW(&waiting, nullptr, 0, 0) <= 0) {
+        // The program is asked to end: stop the run, and leave the request
+        // for the main loop.
+        quit = true;
+        exit_code = static_cast<int>(waiting.wParam);
+        run.Cancel();
+        continue;
+      }
+      Dispatch(waiting,
+               progress.window() != nullptr ? progress.window() : hwnd_);
+    }
+    ::KillTimer(hwnd_, kDrawTimer);
+    run_ = nullptr;
+    progress_ = nullptr;
+    message = run.outcome();
   }  // The progress window closes before the outcome is shown.
-  ::SetCursor(old_cursor);
   running_ = false;
+  if (quit) ::PostQuitMessage(exit_code);
   message_box_(hwnd_, WideFromUtf8(message.text), WideFromUtf8(message.title),
                MB_OK | (message.icon == norvale::Message::Icon::kError
                             ? MB_ICONERROR
@@ -353,13 +380,16 @@ void frmNorvale::Show(int show_command) {
 
 int frmNorvale::RunMessageLoop() {
   MSG message;
-  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-    // The dialog manager moves the focus with Tab and Shift+Tab.
-    if (hwnd_ != nullptr && ::IsDialogMessageW(hwnd_, &message)) continue;
-    ::TranslateMessage(&message);
-    ::DispatchMessageW(&message);
-  }
+  while (::GetMessageW(&message, nullptr, 0, 0) > 0) Dispatch(message, hwnd_);
   return static_cast<int>(message.wParam);
+}
+
+void frmNorvale::Dispatch(MSG& message, HWND dialog) {
+  // The dialog manager moves the focus with Tab and Shift+Tab, and turns
+  // Escape into the progress window's Cancel.
+  if (dialog != nullptr && ::IsDialogMessageW(dialog, &message)) return;
+  ::TranslateMessage(&message);
+  ::DispatchMessageW(&message);
 }
 
 LRESULT CALLBACK frmNorvale::WindowProc(HWND hwnd, UINT message, WPARAM wparam,
@@ -406,6 +436,20 @@ LRESULT frmNorvale::HandleMessage(HWND hwnd, UINT message, WPARAM wparam,
       PlaceControls(HIWORD(wparam));
       return 0;
     }
+    case WM_TIMER:
+      if (wparam == kDrawTimer && run_ != nullptr) {
+        if (const auto view = run_->Now()) progress_->Show(*view);
+        return 0;
+      }
+      break;
+    case WM_SETCURSOR:
+      // The window still takes input while a run works, before its progress
+      // shows; the cursor tells that work goes on meanwhile.
+      if (running_ && LOWORD(lparam) == HTCLIENT) {
+        ::SetCursor(::LoadCursorW(nullptr, IDC_APPSTARTING));
+        return TRUE;
+      }
+      break;
     case WM_CLOSE:
       // A run in progress is stopped with Cancel, not by closing under it.
       if (running_) return 0;

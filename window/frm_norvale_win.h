@@ -6,12 +6,18 @@
 #include <windows.h>
 
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
 
 #include "window/layout.h"
+
+namespace norvale {
+class BackgroundRun;
+}
+class RunProgressWin;
 
 // Returns `utf8` as UTF-16, for the system's wide functions.
 std::wstring WideFromUtf8(std::string_view utf8);
@@ -50,9 +56,10 @@ class frmNorvale {
   // when either folder cannot be found.
   void Form_Load();
 
-  // Runs one compression from txtSource to txtDest, with a progress window
-  // if it takes long, and reports how it went in a message box; never
-  // throws: a failure is shown and the window stays open.
+  // Runs one compression from txtSource to txtDest on a thread of its own,
+  // handling the window's messages until it ends, with a progress window if
+  // it takes long, and reports how it went in a message box; never throws:
+  // a failure is shown and the window stays open.
   void cmdGo_Click();
 
   // Shows the window in the middle of its monitor, with the focus in
@@ -93,6 +100,9 @@ class frmNorvale {
   HWND txtDest = nullptr;
   HWND cmdGo = nullptr;
 
+  // How long a run goes before its progress is shown; tests shorten it.
+  std::chrono::milliseconds progress_after{500};
+
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam,
                                      LPARAM lparam);
@@ -106,6 +116,9 @@ class frmNorvale {
   void PlaceControls(UINT dpi);
   // Returns `box`, in device-independent pixels, in pixels at dpi_.
   norvale::layout::Rect ToDevice(const norvale::layout::Rect& box) const;
+  // Hands `message` to the dialog manager of `dialog` for Tab, Enter and
+  // Escape, else to its window.
+  static void Dispatch(MSG& message, HWND dialog);
 
   HINSTANCE instance_;
   MessageBoxFunction message_box_;
@@ -117,6 +130,9 @@ class frmNorvale {
   // The control that had the focus when the window was last deactivated.
   HWND last_focus_ = nullptr;
   bool running_ = false;
+  // While a run goes on: the run, and the progress window that draws it.
+  const norvale::BackgroundRun* run_ = nullptr;
+  RunProgressWin* progress_ = nullptr;
   bool com_ = false;
 };
 

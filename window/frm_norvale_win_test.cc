@@ -7,12 +7,18 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "services/shell_tools.h"
+#include "services/system_calls_win.h"
 #include "services/test_folder.h"
 #include "window/run_progress_win.h"
 
@@ -24,6 +30,26 @@ constexpr char kShortcut[] = "[InternetShortcut]\r\nURL=http://a/\r\n";
 
 // A message box the window asked for: owner, title, text and type.
 using Shown = std::tuple<HWND, std::wstring, std::wstring, UINT>;
+
+// The first open of a name ending in hold.url waits until the test lets it
+// go, as on a disk that stops answering; at most 5 s, so that a run on the
+// window's own thread gets through and fails the test rather than hangs it.
+std::shared_future<void> g_released;
+std::atomic<bool> g_held;
+HANDLE HoldingCreateFile(const wchar_t* path, DWORD access, DWORD share,
+                         DWORD disposition, DWORD flags) {
+  const std::wstring_view name(path);
+  if (name.size() >= 8 && name.substr(name.size() - 8) == L"hold.url" &&
+      !g_held.exchange(true)) {
+    g_released.wait_for(std::chrono::seconds(5));
+  }
+  return norvale::SystemCalls().create_file(path, access, share, disposition,
+                                            flags);
+}
+
+// What a timer on the test's thread does each time it fires.
+std::function<void()> g_tick;
+void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) { g_tick(); }
 
 std::wstring TextOf(HWND hwnd) {
   wchar_t text[1024] = {};
@@ -191,39 +217,124 @@ TEST_F(FrmNorvaleWinTest, FieldsSayWhatTheyAreAndHelpTyping) {
   }
 }
 
-// A long run shows the window and holds its owner until the run ends, and
-// each way the user can stop it, posted as the user would give it, stops it.
-// It draws with a font of its own: the main window deletes its font when it
-// moves to a monitor of other dots per inch.
-TEST(RunProgressWinTest, HoldsTheWindowUntilTheRunEndsOrIsCancelled) {
-  const std::tuple<const char*, UINT, WPARAM, bool> stops[] = {
-      {"Cancel pressed", BM_CLICK, 0, true},
-      {"Escape", WM_KEYDOWN, VK_ESCAPE, true},
-      {"close box", WM_CLOSE, 0, false},
+// Each way the user asks a run to stop, as the system gives it: a message
+// and its wparam, to the Cancel button, which has the focus, or to the
+// progress window.
+struct Stop {
+  const char* how;
+  UINT message;
+  WPARAM wparam;
+  bool to_button;
+};
+constexpr Stop kStops[] = {
+    {"Cancel pressed", BM_CLICK, 0, true},
+    {"Escape", WM_KEYDOWN, VK_ESCAPE, true},
+    {"close box", WM_CLOSE, 0, false},
+};
+
+// The run works on a thread of its own: while a call of it waits on a disk
+// that does not answer, the window's thread draws the progress, in a window
+// that holds its owner, and takes each way of stopping at once, saying the
+// run stops once the disk answers. The main window does not close, and the
+// progress stays up until the run has ended.
+TEST_F(FrmNorvaleWinTest, RunsOnAThreadOfItsOwn) {
+  norvale::TestFolder root;
+  for (const char* name : {"a.url", "hold.url", "z.url"})
+    root.Write(std::string("Src/") + name, kShortcut);
+  norvale::Calls().create_file = &HoldingCreateFile;
+  form.progress_after = std::chrono::milliseconds(0);
+  const HWND main = form.hwnd();
+  const Stop* stop = nullptr;
+  std::promise<void> release;
+  std::vector<std::wstring> seen;
+  HWND progress = nullptr;
+  DWORD asked_at = 0;
+  // The caption, and whether `enabled` takes input and `visible` shows.
+  const auto look = [&](HWND enabled, HWND visible) {
+    const HWND label = ::FindWindowExW(progress, nullptr, L"Static", nullptr);
+    seen.insert(seen.end(),
+                {TextOf(label), std::to_wstring(::IsWindowEnabled(enabled)),
+                 std::to_wstring(::IsWindowVisible(visible))});
   };
-  for (const auto& [how, message, wparam, to_button] : stops) {
-    SCOPED_TRACE(how);
-    frmNorvale form(::GetModuleHandleW(nullptr));
-    form.Show(SW_SHOWNORMAL);
-    {
-      RunProgressWin progress(form.hwnd(), std::chrono::milliseconds(0),
-                              std::chrono::milliseconds(0));
-      EXPECT_TRUE(progress.Searching(5, 5));
-      ASSERT_NE(progress.window(), nullptr);
-      EXPECT_TRUE(::IsWindowVisible(progress.window()));
-      EXPECT_FALSE(::IsWindowEnabled(form.hwnd()));
-      RECT place = {0, 0, 600, 400};
-      ::SendMessageW(form.hwnd(), WM_DPICHANGED, MAKEWPARAM(144, 144),
-                     reinterpret_cast<LPARAM>(&place));
-      EXPECT_EQ(::GetObjectType(reinterpret_cast<HGDIOBJ>(::SendMessageW(
-                    progress.cancel_button(), WM_GETFONT, 0, 0))),
-                static_cast<DWORD>(OBJ_FONT));
-      ::PostMessageW(to_button ? progress.cancel_button() : progress.window(),
-                     message, wparam, 0);
-      EXPECT_FALSE(progress.Compressing(2, 3));
-      EXPECT_TRUE(::IsWindow(progress.window()));
+  g_tick = [&] {
+    if (asked_at == 0) {
+      progress = ::FindWindowW(L"NorvaleProgress", nullptr);
+      if (progress == nullptr || !g_held) return;
+      ::SendMessageW(main, WM_CLOSE, 0, 0);
+      look(main, main);
+      ::PostMessageW(
+          stop->to_button ? ::GetDlgItem(progress, IDCANCEL) : progress,
+          stop->message, stop->wparam, 0);
+      asked_at = ::GetTickCount();
+    } else if (::GetTickCount() - asked_at >= 120 && seen.size() == 3) {
+      // Drawn again meanwhile; Cancel is offered no more.
+      look(::GetDlgItem(progress, IDCANCEL), progress);
+      release.set_value();
     }
-    EXPECT_TRUE(::IsWindowEnabled(form.hwnd()));
+  };
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 10, &Tick);
+  for (const Stop& each : kStops) {
+    SCOPED_TRACE(each.how);
+    stop = &each;
+    release = std::promise<void>();
+    g_released = release.get_future().share();
+    g_held = false;
+    seen.clear();
+    asked_at = 0;
+    EXPECT_EQ(Press(root.path() / "Src", root.path() / "Out"),
+              std::vector{Shown(main, L"Norvale",
+                                L"Cancelled. 2 of 3 shortcuts were written.",
+                                MB_OK | MB_ICONINFORMATION)});
+    EXPECT_EQ(seen, (std::vector<std::wstring>{
+                        L"Compressing favorites...\n1 of 3", L"0", L"1",
+                        L"Stopping once the disk answers...", L"0", L"1"}));
+    EXPECT_FALSE(::IsWindow(progress));
+    EXPECT_TRUE(::IsWindowEnabled(main));
+    fs::remove_all(root.path() / "Out");
+  }
+  ::KillTimer(nullptr, timer);
+  norvale::Calls().create_file = norvale::SystemCalls().create_file;
+}
+
+// Each way of stopping asks the run to stop, unless the copies are being
+// flushed, and none takes the window away, which holds its owner until the
+// run has ended. It draws with a font of its own: the main window deletes
+// its font when it moves to a monitor of other dots per inch.
+TEST(RunProgressWinTest, AsksTheRunToStopAndStaysUntilItEnds) {
+  for (const Stop& stop : kStops) {
+    for (const bool flushing : {false, true}) {
+      SCOPED_TRACE(std::string(stop.how) + (flushing ? " while flushing" : ""));
+      frmNorvale form(::GetModuleHandleW(nullptr));
+      form.Show(SW_SHOWNORMAL);
+      int asked = 0;
+      {
+        RunProgressWin progress(form.hwnd(), [&asked] { ++asked; });
+        progress.Show(flushing ? norvale::FlushingView()
+                               : norvale::CompressingView(2, 3));
+        ASSERT_NE(progress.window(), nullptr);
+        EXPECT_TRUE(::IsWindowVisible(progress.window()));
+        EXPECT_FALSE(::IsWindowEnabled(form.hwnd()));
+        EXPECT_EQ(::IsWindowEnabled(progress.cancel_button()), !flushing);
+        RECT place = {0, 0, 600, 400};
+        ::SendMessageW(form.hwnd(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+                       reinterpret_cast<LPARAM>(&place));
+        EXPECT_EQ(::GetObjectType(reinterpret_cast<HGDIOBJ>(::SendMessageW(
+                      progress.cancel_button(), WM_GETFONT, 0, 0))),
+                  static_cast<DWORD>(OBJ_FONT));
+        MSG given = {
+            stop.to_button ? progress.cancel_button() : progress.window(),
+            stop.message,
+            stop.wparam,
+            0,
+            0,
+            {0, 0}};
+        if (!::IsDialogMessageW(progress.window(), &given))
+          ::DispatchMessageW(&given);
+        EXPECT_EQ(asked, flushing ? 0 : 1);
+        EXPECT_TRUE(::IsWindowVisible(progress.window()));
+      }
+      EXPECT_TRUE(::IsWindowEnabled(form.hwnd()));
+    }
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <utility>
+
 #include "window/frm_norvale_win.h"
 
 namespace {
@@ -10,9 +12,8 @@ constexpr wchar_t kWindowClass[] = L"NorvaleProgress";
 
 }  // namespace
 
-RunProgressWin::RunProgressWin(HWND owner, std::chrono::milliseconds show_after,
-                               std::chrono::milliseconds show_every)
-    : norvale::ProgressReport(show_after, show_every), owner_(owner) {}
+RunProgressWin::RunProgressWin(HWND owner, std::function<void()> cancel)
+    : owner_(owner), cancel_run_(std::move(cancel)) {}
 
 RunProgressWin::~RunProgressWin() {
   if (window_ != nullptr) {
@@ -44,7 +45,7 @@ void RunProgressWin::Create() {
   // A font of its own, as the owner deletes its font when it moves to a
   // monitor of other dots per inch; sizes in its line height, so the window
   // suits the owner's resolution.
-  font_ = CreateDialogFont(DpiOf(owner_));
+  if (font_ == nullptr) font_ = CreateDialogFont(DpiOf(owner_));
   const HFONT font =
       font_ != nullptr ? font_
                        : static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
@@ -101,40 +102,34 @@ void RunProgressWin::Create() {
   ::SetFocus(cancel_);
 }
 
-bool RunProgressWin::Show(const View& view) {
+void RunProgressWin::Show(const norvale::ProgressReport::View& view) {
   if (window_ == nullptr) Create();
-  if (window_ != nullptr) {
-    // While the copies are flushed, nothing can stop the run.
-    ::EnableWindow(cancel_, view.cancellable);
-    ::SetWindowTextW(label_, WideFromUtf8(view.label).c_str());
-    const bool marquee = view.maximum == 0;
-    if (marquee != marquee_) {
-      const LONG_PTR style = ::GetWindowLongPtrW(bar_, GWL_STYLE);
-      ::SetWindowLongPtrW(bar_, GWL_STYLE,
-                          marquee ? style | PBS_MARQUEE : style & ~PBS_MARQUEE);
-      ::SendMessageW(bar_, PBM_SETMARQUEE, marquee, 30);
-      marquee_ = marquee;
-    }
-    if (!marquee) {
-      ::SendMessageW(bar_, PBM_SETRANGE32, 0, view.maximum);
-      ::SendMessageW(bar_, PBM_SETPOS, view.value, 0);
-    }
+  if (window_ == nullptr) return;
+  // While the copies are flushed, nothing can stop the run.
+  cancellable_ = view.cancellable;
+  ::EnableWindow(cancel_, view.cancellable);
+  // Set only when it changes, as the label flickers each time it is set.
+  const std::wstring label = WideFromUtf8(view.label);
+  if (label != label_text_) {
+    ::SetWindowTextW(label_, label.c_str());
+    label_text_ = label;
   }
-  MSG message;
-  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      // The program is asked to end: stop the run, and leave the request
-      // for the main loop.
-      ::PostQuitMessage(static_cast<int>(message.wParam));
-      cancelled_ = true;
-      break;
-    }
-    // Escape and Enter on Cancel go through the dialog manager.
-    if (window_ != nullptr && ::IsDialogMessageW(window_, &message)) continue;
-    ::TranslateMessage(&message);
-    ::DispatchMessageW(&message);
+  const bool marquee = view.maximum == 0;
+  if (marquee != marquee_) {
+    const LONG_PTR style = ::GetWindowLongPtrW(bar_, GWL_STYLE);
+    ::SetWindowLongPtrW(bar_, GWL_STYLE,
+                        marquee ? style | PBS_MARQUEE : style & ~PBS_MARQUEE);
+    ::SendMessageW(bar_, PBM_SETMARQUEE, marquee, 30);
+    marquee_ = marquee;
   }
-  return !cancelled_;
+  if (!marquee) {
+    ::SendMessageW(bar_, PBM_SETRANGE32, 0, view.maximum);
+    ::SendMessageW(bar_, PBM_SETPOS, view.value, 0);
+  }
+}
+
+void RunProgressWin::Stop() {
+  if (cancellable_) cancel_run_();
 }
 
 LRESULT CALLBACK RunProgressWin::WindowProc(HWND hwnd, UINT message,
@@ -142,11 +137,12 @@ LRESULT CALLBACK RunProgressWin::WindowProc(HWND hwnd, UINT message,
   auto* progress = reinterpret_cast<RunProgressWin*>(
       ::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (progress != nullptr) {
-    // Cancel, Escape and the close box all stop the run; the window itself
-    // goes when the run is over.
+    // Cancel, Escape and the close box all ask the run to stop; the window
+    // itself goes when the run is over, which a disk that does not answer
+    // can keep waiting for.
     if ((message == WM_COMMAND && LOWORD(wparam) == IDCANCEL) ||
         message == WM_CLOSE) {
-      progress->cancelled_ = true;
+      progress->Stop();
       return 0;
     }
   }

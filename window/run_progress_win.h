@@ -5,47 +5,50 @@
 
 #include <windows.h>
 
-#include <chrono>
+#include <functional>
 #include <string>
 
 #include "run/progress_report.h"
 
-// Draws what the run's progress report shows in a window with Cancel,
-// handling the messages waiting each time it does. While it shows, its
-// owner takes no input.
-class RunProgressWin : public norvale::ProgressReport {
+// Draws what a run on its own thread shows, in a window with Cancel; the run
+// goes on meanwhile, so drawing never waits for it. While the window shows,
+// its owner takes no input. Cancel, Escape and the close box ask the run to
+// stop and leave the window up: it goes only with this object, once the run
+// has ended.
+class RunProgressWin {
  public:
-  explicit RunProgressWin(
-      HWND owner,
-      std::chrono::milliseconds show_after = std::chrono::milliseconds(500),
-      std::chrono::milliseconds show_every = std::chrono::milliseconds(50));
-  ~RunProgressWin() override;
+  // `cancel` is called when the user asks the run to stop.
+  RunProgressWin(HWND owner, std::function<void()> cancel);
+  ~RunProgressWin();
   RunProgressWin(const RunProgressWin&) = delete;
   RunProgressWin& operator=(const RunProgressWin&) = delete;
+
+  // Shows `view`, opening the window the first time; if the system refuses
+  // to create it, the run goes on without one.
+  void Show(const norvale::ProgressReport::View& view);
 
   // Returns the progress window once it has been shown, else null.
   HWND window() const { return window_; }
   // Returns its Cancel button once shown, else null.
   HWND cancel_button() const { return cancel_; }
 
- protected:
-  // Shows the window if needed, then handles the messages waiting; returns
-  // false once the user has pressed Cancel.
-  bool Show(const View& view) override;
-
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam,
                                      LPARAM lparam);
   void Create();
+  // Asks the run to stop, unless nothing can stop it any more.
+  void Stop();
 
   HWND owner_;
+  std::function<void()> cancel_run_;
   HWND window_ = nullptr;
   HWND label_ = nullptr;
   HWND bar_ = nullptr;
   HWND cancel_ = nullptr;
   HFONT font_ = nullptr;  // Its own; deleted with the window.
+  std::wstring label_text_;
   bool marquee_ = false;
-  bool cancelled_ = false;
+  bool cancellable_ = true;
 };
 
 #endif  // NORVALE_WINDOW_RUN_PROGRESS_WIN_H_
