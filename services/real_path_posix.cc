@@ -220,7 +220,10 @@ std::string RealPaths::Of(int fd, bool exact_names,
     throw ErrnoError(kAction, path);
   }
   std::string real = seen, base_real = "/", base_seen = "/";
-  if (const Mount* mount = MountOf(fd)) {
+  const Mount* mount = MountOf(fd);
+  // The path the system gives lies below the mount it was opened through;
+  // a file deleted meanwhile, or a root changed, gives another.
+  if (mount != nullptr && IsBelow(seen, mount->point)) {
     const std::string below =
         mount->point == "/" ? seen : seen.substr(mount->point.size());
     real = mount->root == "/" ? (below.empty() ? "/" : below)
