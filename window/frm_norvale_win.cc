@@ -32,11 +32,8 @@ constexpr UINT_PTR kDrawTimer = 1;
 }  // namespace
 
 UINT DpiOf(HWND hwnd) {
-  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
   static const auto get_dpi_for_window =
-      reinterpret_cast<GetDpiForWindowFunction>(
-          reinterpret_cast<void*>(::GetProcAddress(
-              ::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+      User32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
   if (get_dpi_for_window != nullptr) {
     const UINT dpi = get_dpi_for_window(hwnd);
     if (dpi != 0) return dpi;
@@ -48,8 +45,18 @@ UINT DpiOf(HWND hwnd) {
 }
 
 HFONT CreateDialogFont(UINT dpi) {
+  // The font as the system sizes it for that monitor, where it can; older
+  // systems size it only for the screen's dots per inch at start.
+  static const auto parameters_for_dpi =
+      User32Function<BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT)>(
+          "SystemParametersInfoForDpi");
   NONCLIENTMETRICSW metrics = {};
   metrics.cbSize = sizeof(metrics);
+  if (parameters_for_dpi != nullptr &&
+      parameters_for_dpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0,
+                         dpi)) {
+    return ::CreateFontIndirectW(&metrics.lfMessageFont);
+  }
   if (!::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics),
                                &metrics, 0)) {
     return static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
@@ -63,6 +70,13 @@ HFONT CreateDialogFont(UINT dpi) {
   font.lfHeight = ::MulDiv(font.lfHeight, static_cast<int>(dpi),
                            screen_dpi > 0 ? screen_dpi : 96);
   return ::CreateFontIndirectW(&font);
+}
+
+int MetricForDpi(int index, UINT dpi) {
+  static const auto metrics_for_dpi =
+      User32Function<int(WINAPI*)(int, UINT)>("GetSystemMetricsForDpi");
+  return metrics_for_dpi != nullptr ? metrics_for_dpi(index, dpi)
+                                    : ::GetSystemMetrics(index);
 }
 
 namespace {
@@ -235,8 +249,9 @@ bool frmNorvale::CaptionFits(const layout::Control& control,
   TEXTMETRICW metrics = {};
   ::GetTextMetricsW(dc, &metrics);
   const std::wstring text = WideFromUtf8(control.text);
-  const int edge_x = ::GetSystemMetrics(SM_CXEDGE);
-  const int edge_y = ::GetSystemMetrics(SM_CYEDGE);
+  // Edges as drawn on the window's monitor.
+  const int edge_x = MetricForDpi(SM_CXEDGE, dpi_);
+  const int edge_y = MetricForDpi(SM_CYEDGE, dpi_);
   bool fits = false;
   switch (control.kind) {
     case layout::Kind::kLabel: {

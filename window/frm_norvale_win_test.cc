@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <future>
 #include <string>
@@ -299,7 +300,9 @@ TEST_F(FrmNorvaleWinTest, RunsOnAThreadOfItsOwn) {
 // Each way of stopping asks the run to stop, unless the copies are being
 // flushed, and none takes the window away, which holds its owner until the
 // run has ended. It draws with a font of its own: the main window deletes
-// its font when it moves to a monitor of other dots per inch.
+// its font when it moves to a monitor of other dots per inch. Moved to one
+// itself, it takes the system's rectangle and lays itself out inside it in
+// a font for that monitor.
 TEST(RunProgressWinTest, AsksTheRunToStopAndStaysUntilItEnds) {
   for (const Stop& stop : kStops) {
     for (const bool flushing : {false, true}) {
@@ -321,6 +324,26 @@ TEST(RunProgressWinTest, AsksTheRunToStopAndStaysUntilItEnds) {
         EXPECT_EQ(::GetObjectType(reinterpret_cast<HGDIOBJ>(::SendMessageW(
                       progress.cancel_button(), WM_GETFONT, 0, 0))),
                   static_cast<DWORD>(OBJ_FONT));
+        const HWND label =
+            ::FindWindowExW(progress.window(), nullptr, L"Static", nullptr);
+        const auto font_height = [label] {
+          LOGFONTW font = {};
+          ::GetObjectW(reinterpret_cast<HGDIOBJ>(
+                           ::SendMessageW(label, WM_GETFONT, 0, 0)),
+                       sizeof(font), &font);
+          return std::abs(font.lfHeight);
+        };
+        const LONG small = font_height();
+        RECT was, now;
+        ::GetWindowRect(progress.window(), &was);
+        place = {20, 30, 20 + (was.right - was.left) * 3 / 2,
+                 30 + (was.bottom - was.top) * 3 / 2};
+        ::SendMessageW(progress.window(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+                       reinterpret_cast<LPARAM>(&place));
+        ::GetWindowRect(progress.window(), &now);
+        EXPECT_TRUE(::EqualRect(&now, &place));
+        EXPECT_GE(font_height(), small * 3 / 2);
+        EXPECT_TRUE(ShowsWhole(label, norvale::layout::Kind::kLabel));
         MSG given = {
             stop.to_button ? progress.cancel_button() : progress.window(),
             stop.message,

@@ -14,7 +14,8 @@
 // goes on meanwhile, so drawing never waits for it. While the window shows,
 // its owner takes no input. Cancel, Escape and the close box ask the run to
 // stop and leave the window up: it goes only with this object, once the run
-// has ended.
+// has ended. It is laid out for the dots per inch of its monitor, and again
+// for another's when moved to it.
 class RunProgressWin {
  public:
   // `cancel` is called when the user asks the run to stop.
@@ -36,6 +37,10 @@ class RunProgressWin {
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam,
                                      LPARAM lparam);
   void Create();
+  // Makes the font for `dpi` and lays the controls out in lines of it, in a
+  // client area `width` wide, or as wide as suits the font when 0; returns
+  // the client area they take.
+  SIZE Layout(UINT dpi, int width);
   // Asks the run to stop, unless nothing can stop it any more.
   void Stop();
 
