@@ -94,8 +94,13 @@ fs::path FolderFromField(const fs::path& pasted, std::string_view field) {
   }
 #ifdef _WIN32
   // A drive and a root both: "C:foo" and "\foo" depend on the current
-  // folder of a drive, as "foo" does on the current folder.
-  const bool full = typed.has_root_name() && typed.has_root_directory();
+  // folder of a drive, as "foo" does on the current folder. A network share
+  // ("\\server\share") is full too, whatever the library makes of it.
+  const std::wstring& text = typed.native();
+  const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  const bool full = (text.size() > 2 && separator(text[0]) &&
+                     separator(text[1]) && !separator(text[2])) ||
+                    (typed.has_root_name() && typed.has_root_directory());
   const fs::path& folder = typed;
 #else
   fs::path folder = typed;
