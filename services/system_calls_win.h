@@ -46,12 +46,12 @@ struct SystemCalls {
       [](HANDLE file, FILE_INFO_BY_HANDLE_CLASS what, void* info, DWORD size) {
         return ::SetFileInformationByHandle(file, what, info, size);
       };
-  // ReadFile at the offset `at` gives.
+  // ReadFile, from where the last read ended.
   BOOL(*read_file)
-  (HANDLE file, void* into, DWORD size, DWORD* got, OVERLAPPED* at) =
-      [](HANDLE file, void* into, DWORD size, DWORD* got, OVERLAPPED* at) {
-        return ::ReadFile(file, into, size, got, at);
-      };
+  (HANDLE file, void* into, DWORD size,
+   DWORD* got) = [](HANDLE file, void* into, DWORD size, DWORD* got) {
+    return ::ReadFile(file, into, size, got, nullptr);
+  };
   // GetVolumeInformationByHandleW's file system name and flags.
   BOOL(*get_volume_info)
   (HANDLE file, wchar_t* file_system, DWORD size, DWORD* flags) =
