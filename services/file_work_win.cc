@@ -3,6 +3,7 @@
 #include "services/file_work_win.h"
 
 #include "services/error.h"
+#include "services/file_kind_win.h"
 #include "services/folder_io.h"
 #include "services/handle_win.h"
 #include "services/long_path_win.h"
@@ -232,20 +233,29 @@ std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
     throw FileError(kWriteAction, path);
   }
   const DWORD attributes = tag.FileAttributes;
-  // Only symbolic links and junctions are links. Files that OneDrive keeps,
-  // deduplicated and compressed files are reparse points of other kinds,
-  // and files like any other.
   const bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  if (reparse && (tag.ReparseTag == IO_REPARSE_TAG_SYMLINK ||
-                  tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT)) {
+  if (IsLink(attributes, tag.ReparseTag)) {
     throw Error(kWriteAction, path, "It is a link, so it is left as it is");
   }
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     throw Error(kWriteAction, path, "A folder of that name is in the way");
   }
-  if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
+  if (IsSpecialFile(attributes, tag.ReparseTag) ||
+      ::GetFileType(handle.get()) != FILE_TYPE_DISK) {
     throw Error(kWriteAction, path,
                 "It is not a regular file, so it is left as it is");
+  }
+  // A copy whose content is online only is not read: that would download
+  // it, every one of them on each run, or fail offline. Unread, nothing
+  // proves it Norvale's own or up to date, so it is neither replaced nor
+  // counted as up to date; the run stops, naming it as it names anything
+  // else it may not replace, and says how to have it kept on this
+  // computer. Opened as itself, as here, it is not fetched.
+  if (IsOnlineOnly(attributes)) {
+    throw Error(kWriteAction, path,
+                "It is online only, and reading it would download it, so it "
+                "is left as it is; choose \"Always keep on this device\" for "
+                "its folder to have it updated");
   }
   const auto size = static_cast<uint64_t>(standard.EndOfFile.QuadPart);
   if (size > kLargestShortcut) {
