@@ -97,9 +97,10 @@ class FileWork {
   // Creates `path`, which must not exist yet, holding `bytes`, readable as
   // `permissions` allow (less the user's umask, always by the user; 0 for
   // the system's default). The name only ever shows the whole content (or,
-  // on disks without atomic names, for a moment an empty file): the bytes
-  // are written under no name, or under a temporary one that no search
-  // lists, and then given `path` by a call that refuses a taken name.
+  // on Windows and on disks without atomic names, for a moment an empty
+  // file): the bytes are written under no name, or under a temporary one
+  // that no search lists, and then given `path` by a call that refuses a
+  // taken name, or a small copy is written to its new name in one call.
   // Returns false, leaving nothing behind, when anything (even a dangling
   // link) already stands at `path`. Throws Error on any other failure,
   // leaving nothing behind either.

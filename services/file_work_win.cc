@@ -3,6 +3,8 @@
 #include "services/file_work_win.h"
 
 #include "services/error.h"
+#include "services/file_kind_win.h"
+#include "services/folder_io.h"
 #include "services/handle_win.h"
 #include "services/long_path_win.h"
 #include "services/system_calls_win.h"
@@ -17,6 +19,19 @@ namespace fs = std::filesystem;
 HANDLE OpenToIdentify(const fs::path& path, DWORD flags = 0) {
   return Calls().create_file(LongPath(path).c_str(), 0, kShareAll,
                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags);
+}
+
+// Returns true when the folder `known` of the file `path` lists an entry
+// spelled `name`, listing the folder the first time it is asked.
+bool Lists(KnownFolder& known, const fs::path& path, std::wstring_view name) {
+  if (!known.names) {
+    known.names.emplace();
+    std::error_code ec;
+    for (FolderEntry& entry : ListFolder(path.parent_path(), ec)) {
+      known.names->insert(std::move(entry.name));
+    }
+  }
+  return known.names->count(std::wstring(name)) != 0;
 }
 
 }  // namespace
@@ -39,14 +54,21 @@ std::optional<FileId> FileWork::State::Identify(HANDLE handle,
   return FileId{0, 0, 0, RealPath(handle, path)};
 }
 
-FileId FileWork::State::IdentifyIn(HANDLE handle, const KnownFolder& folder,
-                                   const fs::path& path) {
+FileId FileWork::State::IdentifyIn(HANDLE handle, KnownFolder& folder,
+                                   const fs::path& path,
+                                   std::wstring_view name) {
   // A file has its folder's volume, and asking a file for its volume's
   // serial costs Wine a round trip to another process, which an update run
   // would pay for every copy; where 64-bit numbers last, the file's number
   // alone is asked for.
   const uint64_t device = folder.id->device;
   if (folder.numbering == Numbering::kPaths) {
+    // An entry the folder lists as spelled is what that name opens, so its
+    // real path is the folder's and the name: one listing per folder
+    // stands in for asking for each file's, a round trip to Wine's server.
+    if (!name.empty() && Lists(folder, path, name)) {
+      return {0, 0, 0, folder.id->path + L'\\' + std::wstring(name)};
+    }
     return {0, 0, 0, RealPath(handle, path)};
   }
   uint64_t number = 0;
@@ -72,6 +94,7 @@ bool FileWork::State::Know(KnownFolder& known, const fs::path& path,
   if (folder == known.text && known.id) return true;
   known.text.assign(folder);
   known.id.reset();
+  known.names.reset();
   const fs::path folder_path = path.parent_path();
   Handle handle(OpenToIdentify(folder_path));
   if (!handle.valid()) return false;
@@ -210,20 +233,29 @@ std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
     throw FileError(kWriteAction, path);
   }
   const DWORD attributes = tag.FileAttributes;
-  // Only symbolic links and junctions are links. Files that OneDrive keeps,
-  // deduplicated and compressed files are reparse points of other kinds,
-  // and files like any other.
   const bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  if (reparse && (tag.ReparseTag == IO_REPARSE_TAG_SYMLINK ||
-                  tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT)) {
+  if (IsLink(attributes, tag.ReparseTag)) {
     throw Error(kWriteAction, path, "It is a link, so it is left as it is");
   }
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     throw Error(kWriteAction, path, "A folder of that name is in the way");
   }
-  if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
+  if (IsSpecialFile(attributes, tag.ReparseTag) ||
+      ::GetFileType(handle.get()) != FILE_TYPE_DISK) {
     throw Error(kWriteAction, path,
                 "It is not a regular file, so it is left as it is");
+  }
+  // A copy whose content is online only is not read: that would download
+  // it, every one of them on each run, or fail offline. Unread, nothing
+  // proves it Norvale's own or up to date, so it is neither replaced nor
+  // counted as up to date; the run stops, naming it as it names anything
+  // else it may not replace, and says how to have it kept on this
+  // computer. Opened as itself, as here, it is not fetched.
+  if (IsOnlineOnly(attributes)) {
+    throw Error(kWriteAction, path,
+                "It is online only, and reading it would download it, so it "
+                "is left as it is; choose \"Always keep on this device\" for "
+                "its folder to have it updated");
   }
   const auto size = static_cast<uint64_t>(standard.EndOfFile.QuadPart);
   if (size > kLargestShortcut) {
@@ -235,7 +267,7 @@ std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
     throw FileError(kWriteAction, path);
   }
   ExistingCopy existing;
-  existing.id = state.IdentifyIn(handle.get(), state.copy_folder, path);
+  existing.id = state.IdentifyIn(handle.get(), state.copy_folder, path, name);
   // A real path is a place; a number is one where the file has one name.
   const std::wstring* real =
       existing.id.path.empty() ? nullptr : &existing.id.path;

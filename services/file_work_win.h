@@ -23,6 +23,9 @@ struct KnownFolder {
   std::wstring text;
   std::optional<FileId> id;
   Numbering numbering = Numbering::kPaths;
+  // Where files are told apart by real path: the folder's entries, spelled
+  // as it stores them, listed once when first needed.
+  std::optional<std::unordered_set<std::wstring>> names;
 };
 
 struct FileWork::State {
@@ -47,10 +50,13 @@ struct FileWork::State {
 
   // Returns the identity of the file open as `handle`, named by itself (not
   // through a link) in `folder`, the same as Identify gives, but without
-  // asking the volume again for what the folder told. Throws Error naming
-  // `path` when the system tells nothing of it.
-  FileId IdentifyIn(HANDLE handle, const KnownFolder& folder,
-                    const std::filesystem::path& path);
+  // asking the volume again for what the folder told; given `name`, the
+  // last component of `path`, a name the folder lists as spelled is taken
+  // for that entry without asking the system for its real path. Throws
+  // Error naming `path` when the system tells nothing of it.
+  FileId IdentifyIn(HANDLE handle, KnownFolder& folder,
+                    const std::filesystem::path& path,
+                    std::wstring_view name = {});
 
   // Makes `known` the folder of the file `path`, taking its identity when
   // it is another than before, and puts the last component of `path` in

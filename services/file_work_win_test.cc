@@ -2,12 +2,15 @@
 // the fixture's SystemCalls give Windows' answers, as each test says.
 #include <gtest/gtest.h>
 #include <windows.h>
+#undef ReplaceFile  // Norvale's, not the Windows header's ReplaceFileW.
 
 #include <cstring>
 #include <optional>
 
+#include "services/file_kind_win.h"
 #include "services/file_tools.h"
 #include "services/file_work.h"
+#include "services/folder_io.h"
 #include "services/system_calls_win.h"
 #include "services/test_folder.h"
 
@@ -27,17 +30,28 @@ const std::string kNew = "[InternetShortcut]\r\nURL=http://new/\r\n";
 enum Fault { kNone, kRewrite, kCut, kHeld, kHeldCopy, kDeleting, kProtected };
 Fault g_fault;
 
-// Every file's reparse tag, how many more opens and renames fail as held,
-// whether remaking a folder is denied, the attributes a temporary file was
-// created with, and the copy that another program rewrites.
-DWORD g_tag, g_held_opens, g_held_renames, g_temporary_attributes;
+// Every file's reparse tag (also as listed) and attributes added, how many
+// more opens and renames fail as held, whether remaking a folder is denied,
+// the attributes a temporary file was created with, how many reads were
+// made, and the copy that another program rewrites.
+DWORD g_tag, g_attributes, g_held_opens, g_held_renames, g_temporary_attributes,
+    g_reads;
 bool g_root;
 fs::path g_copy;
+
+// Lists the entry `data` with every file's reparse tag.
+void Tag(WIN32_FIND_DATAW* data) {
+  if (g_tag != 0 && data->cFileName[0] != L'.') {
+    data->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    data->dwReserved0 = g_tag;
+  }
+}
 
 class FileWorkWinTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_tag = g_held_opens = g_held_renames = g_temporary_attributes = 0;
+    g_tag = g_attributes = g_held_opens = g_held_renames =
+        g_temporary_attributes = g_reads = 0;
     g_root = false;
     g_fault = kNone;
     Calls().create_file = [](const wchar_t* path, DWORD access, DWORD share,
@@ -55,6 +69,13 @@ class FileWorkWinTest : public ::testing::Test {
         ::SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
       }
+      // Windows cannot follow links that WSL or an NFS server made.
+      if ((g_tag == kTagWslLink || g_tag == IO_REPARSE_TAG_NFS) &&
+          !(flags & FILE_FLAG_OPEN_REPARSE_POINT) &&
+          std::wcsstr(path, L".url")) {
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+        return INVALID_HANDLE_VALUE;
+      }
       // A cloud file's content comes only through OneDrive's driver, which
       // the name opened as itself bypasses.
       if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) &&
@@ -67,20 +88,33 @@ class FileWorkWinTest : public ::testing::Test {
       ::SetLastError(ERROR_ACCESS_DENIED);
       return g_root ? FALSE : SystemCalls().create_directory(path);
     };
-    Calls().read_file = [](HANDLE file, void* into, DWORD size, DWORD* got,
-                           OVERLAPPED* at) {
-      if (g_fault == kCut) size = at->Offset < 5 ? 5 - at->Offset : 0;
-      return SystemCalls().read_file(file, into, size, got, at);
+    Calls().read_file = [](HANDLE file, void* into, DWORD size, DWORD* got) {
+      ++g_reads;
+      LARGE_INTEGER at = {};
+      ::SetFilePointerEx(file, at, &at, FILE_CURRENT);
+      if (g_fault == kCut) size = at.QuadPart < 5 ? 5 - at.LowPart : 0;
+      return SystemCalls().read_file(file, into, size, got);
     };
     Calls().get_file_info = [](HANDLE file, FILE_INFO_BY_HANDLE_CLASS what,
                                void* info, DWORD size) {
       const BOOL got = SystemCalls().get_file_info(file, what, info, size);
       auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info);
+      if (what == FileAttributeTagInfo) tag->FileAttributes |= g_attributes;
       if (what == FileAttributeTagInfo && g_tag != 0) {
         tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
         tag->ReparseTag = g_tag;
       }
       return got;
+    };
+    Calls().find_first = [](const wchar_t* pattern, WIN32_FIND_DATAW* data) {
+      const HANDLE find = SystemCalls().find_first(pattern, data);
+      Tag(data);
+      return find;
+    };
+    Calls().find_next = [](HANDLE find, WIN32_FIND_DATAW* data) {
+      const BOOL found = SystemCalls().find_next(find, data);
+      Tag(data);
+      return found;
     };
     // Windows takes a full path to rename to only in the system's own form;
     // Wine takes others too.
@@ -116,29 +150,55 @@ class FileWorkWinTest : public ::testing::Test {
 
 // OneDrive's Desktop: once synced, every copy is a reparse point tagged as a
 // cloud file, also when fully downloaded; so are deduplicated and compressed
-// files. Only symbolic links and junctions are links. Defender, the search
-// indexer and OneDrive open each new file for a moment: an open or rename
-// meanwhile fails, waited out for about a second, then reported. A USB
-// stick's root, which Windows says it cannot make again (Wine: that it
-// exists), is a folder to write into; only a file is in the way.
+// files. Symbolic links, junctions, and links that WSL or an NFS client made
+// are links, and WSL's pipes no files: a copy is neither read nor written
+// there, nor where it is online only, which reading would download. No
+// search lists them as shortcuts. Defender, the search indexer and OneDrive
+// open each new file for a moment: an open or rename meanwhile fails,
+// waited out for about a second, then reported. A USB stick's root, which
+// Windows says it cannot make again (Wine: that it exists), is a folder to
+// write into; only a file is in the way.
 TEST_F(FileWorkWinTest, TakesFilesAndFoldersAsWindowsHasThem) {
-  for (const DWORD tag :
-       {IO_REPARSE_TAG_CLOUD_3, IO_REPARSE_TAG_WOF, IO_REPARSE_TAG_DEDUP,
-        IO_REPARSE_TAG_SYMLINK, IO_REPARSE_TAG_MOUNT_POINT}) {
-    const bool link =
-        tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT;
-    g_tag = tag;
-    const fs::path target = root.Write(std::to_string(tag) + ".url", kOld);
-    EXPECT_EQ(WriteNew(target).find("It is a link") != std::string::npos, link);
-    EXPECT_EQ(ReadBytes(target), link ? kOld : kNew) << tag;
+  const char *kLink = "It is a link", *kOnline = "It is online only";
+  const struct {
+    DWORD tag, attributes;
+    const char* said;  // Why it is left as it is; null when replaced.
+    FileKind listed;
+  } cases[] = {
+      {IO_REPARSE_TAG_CLOUD_3, 0, nullptr, FileKind::kFile},
+      {IO_REPARSE_TAG_WOF, 0, nullptr, FileKind::kFile},
+      {IO_REPARSE_TAG_DEDUP, 0, nullptr, FileKind::kFile},
+      {IO_REPARSE_TAG_SYMLINK, 0, kLink, FileKind::kFile},
+      {IO_REPARSE_TAG_MOUNT_POINT, 0, kLink, FileKind::kNone},
+      {kTagWslLink, 0, kLink, FileKind::kOther},
+      {IO_REPARSE_TAG_NFS, 0, kLink, FileKind::kOther},
+      {kTagWslFifo, 0, "not a regular file", FileKind::kOther},
+      {IO_REPARSE_TAG_CLOUD_3, kRecallOnDataAccess, kOnline, FileKind::kFile},
+      {IO_REPARSE_TAG_CLOUD_3, kRecallOnOpen, kOnline, FileKind::kFile},
+      {0, FILE_ATTRIBUTE_OFFLINE, kOnline, FileKind::kFile},
+  };
+  for (const auto& c : cases) {
+    g_tag = c.tag;
+    g_attributes = c.attributes;
+    g_reads = 0;
+    const std::string name = std::to_string(&c - cases);
+    const fs::path target = root.Write(name + "/a.url", kOld);
+    std::error_code ec;
+    if (c.listed != FileKind::kNone) {
+      EXPECT_EQ(ListFolder(target.parent_path(), ec)[0].kind, c.listed) << name;
+    }
+    const std::string said = WriteNew(target);
+    EXPECT_NE(said.find(c.said ? c.said : ""), std::string::npos) << said;
+    EXPECT_EQ(ReadBytes(target), c.said ? kOld : kNew) << said;
+    EXPECT_EQ(g_reads > 0, !c.said) << name;
   }
-  g_tag = 0;
-  const fs::path held = root.Write("a.url", kOld), lost = root.path() / "b";
+  g_tag = g_attributes = 0;
+  const fs::path held = root.Write("a.url", kOld), lost = root.Write("b", kOld);
   g_held_opens = g_held_renames = 3;
   EXPECT_EQ(WriteNew(held), "");
   g_held_renames = 1000;
   EXPECT_NE(WriteNew(lost).find(lost.u8string()), std::string::npos);
-  EXPECT_EQ(ReadBytes(held) + ReadBytes(lost), kNew + "<missing>");
+  EXPECT_EQ(ReadBytes(held) + ReadBytes(lost), kNew + kOld);
   g_held_renames = 0;
   g_root = true;
   FileTools& files = FileTools::Instance();
@@ -178,11 +238,10 @@ TEST_F(FileWorkWinTest, RemovesOnlyItsOwnLeftovers) {
     EXPECT_EQ(work->WriteNewFile(folder / "a.url", kNew), true);
     EXPECT_EQ(fs::exists(folder / c.name), !c.removed) << c.name;
   }
+  const fs::path copy = root.path() / cases[0].name / "a.url";
+  FileWork().ReplaceFile(copy, kOld, kNew);
   EXPECT_NE(g_temporary_attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
-  EXPECT_EQ(
-      ::GetFileAttributesW((root.path() / cases[0].name / "a.url").c_str()) &
-          FILE_ATTRIBUTE_HIDDEN,
-      0u);
+  EXPECT_EQ(::GetFileAttributesW(copy.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
 }
 
 // Each failure says what happened: a copy or source that another program

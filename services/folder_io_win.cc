@@ -2,6 +2,7 @@
 // API: the C run-time's own folder functions stop at 260 characters.
 #include <windows.h>
 
+#include "services/file_kind_win.h"
 #include "services/folder_io.h"
 #include "services/long_path_win.h"
 #include "services/system_calls_win.h"
@@ -25,10 +26,10 @@ FileKind KindOf(const std::filesystem::path& path, std::error_code& ec) {
   ec.clear();
   // Opening follows links, as the attributes of the name alone would not;
   // no access is asked for, and backup semantics let folders open too.
-  const HANDLE handle = ::CreateFileW(
+  const HANDLE handle = Calls().create_file(
       LongPath(path).c_str(), 0,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS);
   if (handle == INVALID_HANDLE_VALUE) {
     ec = LastError();
     return FileKind::kNone;
@@ -58,9 +59,7 @@ std::vector<FolderEntry> ListFolder(const std::filesystem::path& folder,
   WIN32_FIND_DATAW data;
   // The listing brings each entry's attributes, so no entry needs a call
   // of its own.
-  const HANDLE find = ::FindFirstFileExW(
-      LongPath(pattern).c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
-      nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  const HANDLE find = Calls().find_first(LongPath(pattern).c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) {
     // Only a drive's root can be empty of even "." and "..".
     if (::GetLastError() != ERROR_FILE_NOT_FOUND) ec = LastError();
@@ -68,27 +67,24 @@ std::vector<FolderEntry> ListFolder(const std::filesystem::path& folder,
   }
   do {
     if (IsDotOrDotDot(data.cFileName)) continue;
-    FileKind kind = FileKind::kFile;
     const DWORD attributes = data.dwFileAttributes;
-    // Junctions and symbolic links are reparse points of their own kinds;
-    // other reparse points, such as files kept in the cloud, are what they
-    // seem.
-    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-                      (data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT ||
-                       data.dwReserved0 == IO_REPARSE_TAG_SYMLINK);
-    if (link) {
+    FileKind kind = FileKind::kFile;
+    if (IsLink(attributes, data.dwReserved0)) {
+      // A link to a file is taken for one where the system follows it to a
+      // regular file; Windows cannot follow a link that WSL made.
       kind = FileKind::kOther;
-      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        std::error_code target_ec;
-        if (KindOf(folder / data.cFileName, target_ec) == FileKind::kFile) {
-          kind = FileKind::kFile;
-        }
+      std::error_code target_ec;
+      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+          KindOf(folder / data.cFileName, target_ec) == FileKind::kFile) {
+        kind = FileKind::kFile;
       }
+    } else if (IsSpecialFile(attributes, data.dwReserved0)) {
+      kind = FileKind::kOther;
     } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       kind = FileKind::kFolder;
     }
     entries.push_back({data.cFileName, kind});
-  } while (::FindNextFileW(find, &data));
+  } while (Calls().find_next(find, &data));
   if (::GetLastError() != ERROR_NO_MORE_FILES) ec = LastError();
   ::FindClose(find);
   return entries;

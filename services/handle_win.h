@@ -72,8 +72,8 @@ bool WhileHeld(const std::function<bool()>& attempt);
 HANDLE Open(const std::filesystem::path& path, DWORD access, DWORD share,
             DWORD disposition, DWORD flags);
 
-// Returns the whole content of the regular file open as `handle`, read from
-// its start, where `size` is the size the system gave at open. A read that
+// Returns the whole content of the regular file just opened as `handle`,
+// where `size` is the size the system gave at open. A read that
 // ends before that size or runs past it means the file changed meanwhile:
 // it is read once more at its size then, and when it still does not match,
 // Error naming `path` says so, so that nothing is ever made of part of a

@@ -46,12 +46,26 @@ struct SystemCalls {
       [](HANDLE file, FILE_INFO_BY_HANDLE_CLASS what, void* info, DWORD size) {
         return ::SetFileInformationByHandle(file, what, info, size);
       };
-  // ReadFile at the offset `at` gives.
-  BOOL(*read_file)
-  (HANDLE file, void* into, DWORD size, DWORD* got, OVERLAPPED* at) =
-      [](HANDLE file, void* into, DWORD size, DWORD* got, OVERLAPPED* at) {
-        return ::ReadFile(file, into, size, got, at);
+  // FindFirstFileExW's basic listing of what `pattern` matches, fetched in
+  // large batches, and FindNextFileW.
+  HANDLE(*find_first)
+  (const wchar_t* pattern, WIN32_FIND_DATAW* data) =
+      [](const wchar_t* pattern, WIN32_FIND_DATAW* data) {
+        return ::FindFirstFileExW(pattern, FindExInfoBasic, data,
+                                  FindExSearchNameMatch, nullptr,
+                                  FIND_FIRST_EX_LARGE_FETCH);
       };
+  BOOL(*find_next)
+  (HANDLE find, WIN32_FIND_DATAW* data) = [](HANDLE find,
+                                             WIN32_FIND_DATAW* data) {
+    return ::FindNextFileW(find, data);
+  };
+  // ReadFile, from where the last read ended.
+  BOOL(*read_file)
+  (HANDLE file, void* into, DWORD size,
+   DWORD* got) = [](HANDLE file, void* into, DWORD size, DWORD* got) {
+    return ::ReadFile(file, into, size, got, nullptr);
+  };
   // GetVolumeInformationByHandleW's file system name and flags.
   BOOL(*get_volume_info)
   (HANDLE file, wchar_t* file_system, DWORD size, DWORD* flags) =

@@ -1,26 +1,92 @@
 #!/bin/sh
-# Runs Norvale.exe from cmd.exe under Wine, as a batch file or a scheduled
-# task would: cmd waits for the run, gets its exit status (%ERRORLEVEL%) and
-# what it prints. Usage: cmd_test_win.sh WINE NORVALE_EXE
+# Runs Norvale under Wine as people and scripts start it from cmd.exe: from
+# batch files, which wait for Norvale.exe and Norvale.com alike, typed at an
+# interactive prompt, which waits for Norvale.com only, and stopped with
+# Ctrl+C while its output goes to a file. Each checks the exit status
+# (%ERRORLEVEL%) and what was printed, as the bytes that type and findstr
+# read. Usage: cmd_test_win.sh WINE NORVALE_EXE
 set -u
-wine=$1 exe=Z:$2 failed=0
+wine=$1 exe=$2 failed=0
 work=$(mktemp -d "${TMPDIR:-/tmp}/norvale-cmd.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-cd "$work" && mkdir -p Src/News || exit 1
-printf '[InternetShortcut]\r\nURL=http://a/\r\n' | tee Src/a.url >Src/News/b.url
-# expect STATUS STDOUT_LINE STDERR_START ARGUMENT...
+cd "$work" && mkdir -p Src/News "My Favs" Odd || exit 1
+printf '[InternetShortcut]\r\nURL=http://a/\r\n' |
+  tee Src/a.url "My Favs/c.url" >Src/News/b.url
+# A name that OEM code pages hold in part ("Ａcafé.url"), with a folder in
+# the way of its copy.
+odd=$(printf '\357\274\241caf\303\251.url')
+cp Src/a.url "Odd/$odd" && mkdir -p "OddOut/$odd"
+# A typed "Norvale" finds Norvale.com before Norvale.exe, as on Windows.
+windows() { printf 'Z:%s' "$1" | tr / '\\'; }
+WINEPATH=$(windows "$(dirname "$exe")")
+export WINEPATH
+
+fail() {
+  echo "$*" >&2
+  failed=1
+}
+
+# expect STATUS OUT ERR COMMAND: runs COMMAND from a batch file, its output
+# and errors going to files, whose starts must be OUT and ERR.
 expect() {
   status=$1 out=$2 err=$3
-  shift 3
-  "$wine" cmd /c "$exe $*" >out.txt 2>err.txt
-  got="$? \"$(head -n 1 out.txt)\" \"$(head -c ${#err} err.txt)\""
-  if [ "$got" != "$status \"$out\" \"$err\"" ]; then
-    echo "Norvale.exe $*: expected $status \"$out\" \"$err\", got $got" >&2
-    failed=1
-  fi
+  printf '@%s >out.txt 2>err.txt\r\n' "$4" >run.bat
+  "$wine" cmd /c run.bat
+  got="$? [$(head -c ${#out} out.txt)] [$(head -c ${#err} err.txt)]"
+  [ "$got" = "$status [$out] [$err]" ] || fail "$4: expected $status [$out] [$err], got $got"
 }
-expect 0 "Norvale 1.00" "" --version
-expect 0 "Compressed 2 favorites." "" --run Src Out
-expect 1 "" "Norvale: Could not read the folder \"Z:" --run Gone Out
-expect 2 "" "Norvale: unrecognized option '--bogus'" --bogus Src
+expect 0 "Norvale 1.00" "" "Norvale --version"
+expect 0 "Usage: Norvale" "" "Norvale /?"
+grep -q "your Favorites folder" out.txt || fail "/? speaks of other folders"
+expect 0 "Compressed 2 favorites.$(printf '\r')" "" "Norvale --run Src Out"
+# PowerShell completes a folder with a backslash before its closing quote.
+expect 0 "Compressed 1 favorites." "" 'Norvale --run "My Favs\" FavsOut'
+expect 1 "" "Norvale: Could not read the folder \"$(windows "$work")\\Gone\"" \
+  "Norvale --run Gone Out"
+expect 1 "" "Norvale: Could not write \"$(windows "$work")\\OddOut\\?caf$(
+  printf '\202')" "Norvale --run Odd OddOut"
+expect 2 "" "Norvale: unrecognized option '-reverse'" "Norvale -reverse Src"
+[ "$(cat FavsOut/c.url)" = "$(cat Src/a.url)" ] || fail "My Favs not copied"
+# Norvale.exe, a window program, waited for by cmd /c as by a batch file.
+"$wine" cmd /c "Z:$exe --run Src ExeOut" >out.txt 2>&1
+[ $? = 0 ] && grep -q "^Compressed 2 favorites" out.txt || fail "Norvale.exe"
+
+# wait_for FILE: waits at most ten seconds for FILE to hold something.
+wait_for() {
+  for _ in $(seq 200); do [ -s "$1" ] && break || sleep 0.05; done
+}
+
+# Typed at a prompt, the prompt waits for the run and gets its status. The
+# terminal keeps each typed Enter as it is for the console to read, once
+# it is set so.
+{
+  wait_for ready
+  printf 'Norvale --run Gone Out >nul 2>&1\r>st.txt echo %%ERRORLEVEL%%\rexit\r'
+  wait_for st.txt
+} | timeout 20 script -qec "stty -icrnl -echo; echo >ready; '$wine' cmd" \
+  /dev/null >/dev/null
+[ "$(tr -d ' \r\n' <st.txt)" = 1 ] || fail "a typed run's status: $(cat st.txt)"
+
+# Ctrl+C, its output in a file, stops the run at the next shortcut; what
+# was written stays, and it says how many.
+rm -f out.txt
+i=0
+while [ $i -lt 4000 ]; do
+  [ $((i % 40)) = 0 ] && mkdir -p Big/$i
+  printf '[InternetShortcut]\r\nURL=http://%s/\r\n' $i >Big/$((i / 40 * 40))/$i.url
+  i=$((i + 1))
+done
+{
+  for _ in $(seq 200); do
+    [ "$(find BigOut -type f 2>/dev/null | head -n 50 | wc -l)" = 50 ] && break
+    sleep 0.05
+  done
+  printf '\003'
+  wait_for out.txt
+} | timeout 20 script -qec "'$wine' '$(dirname "$exe")/Norvale.com' --run Big BigOut \
+  >out.txt 2>&1" /dev/null >/dev/null
+status=$? written=$(find BigOut -type f | wc -l)
+grep -q "^Cancelled. $written of 4000 shortcuts were written." out.txt &&
+  [ $status = 130 ] && [ "$written" -lt 4000 ] ||
+  fail "Ctrl+C: status $status, $written written: $(cat out.txt)"
 exit "$failed"

@@ -25,6 +25,17 @@ std::string Shown(const fs::path& argument) {
   }
 }
 
+// Returns true for "/?", Windows' own way of asking a command for help; a
+// folder elsewhere.
+bool IsSlashHelp(const fs::path& argument) {
+#ifdef _WIN32
+  return argument.native() == L"/?";
+#else
+  (void)argument;
+  return false;
+#endif
+}
+
 CommandLine Mistake(std::string what) {
   CommandLine command;
   command.action = CommandLine::Action::kMistake;
@@ -45,14 +56,15 @@ CommandLine ParseCommandLine(const std::vector<fs::path>& arguments) {
     const auto is = [&text](const char* option) {
       return text == fs::path(option).native();
     };
-    if (!options || text.size() < 2 || text[0] != '-') {
+    if (!options ||
+        ((text.size() < 2 || text[0] != '-') && !IsSlashHelp(argument))) {
       folders.push_back(argument);
     } else if (is("--")) {
       options = false;
-    } else if (is("--help") || is("--version")) {
+    } else if (is("--help") || is("--version") || IsSlashHelp(argument)) {
       // As GNU programs do, these answer whatever else is given.
-      command.action = is("--help") ? CommandLine::Action::kHelp
-                                    : CommandLine::Action::kVersion;
+      command.action = is("--version") ? CommandLine::Action::kVersion
+                                       : CommandLine::Action::kHelp;
       return command;
     } else if (is("--run")) {
       command.action = CommandLine::Action::kRun;
@@ -89,6 +101,14 @@ std::string HelpText() {
          "at the same place below DESTINATION, holding only its address.\n"
          "\n"
          "Without --run, open the window with its folders filled with SOURCE\n"
+#ifdef _WIN32
+         "and DESTINATION, or with your Favorites folder and Compressed\n"
+         "Favorites on your desktop when they are not given.\n"
+         "\n"
+         "      --run       write the copies without a window, then exit\n"
+         "      --help, /?  display this help and exit\n"
+         "      --version   output version information and exit\n"
+#else
          "and DESTINATION, or with ~/Favorites and Compressed Favorites on "
          "the\n"
          "desktop when they are not given.\n"
@@ -96,6 +116,7 @@ std::string HelpText() {
          "      --run      write the copies without a window, then exit\n"
          "      --help     display this help and exit\n"
          "      --version  output version information and exit\n"
+#endif
          "\n"
          "Exit status:\n"
          " 0    if all shortcuts were written,\n"

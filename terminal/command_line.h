@@ -26,8 +26,9 @@ struct CommandLine {
 
 // Returns what `arguments`, the command line without the program's name,
 // ask for: `[SOURCE [DESTINATION]]`, `--run SOURCE DESTINATION`, `--help`
-// or `--version`; "--" ends the options. Anything else is a mistake, as is
-// a relative folder when the current folder cannot be told. Never throws.
+// (also `/?` on Windows) or `--version`; "--" ends the options. Anything else
+// is a mistake, as is a relative folder when the current folder cannot be told.
+// Never throws.
 CommandLine ParseCommandLine(
     const std::vector<std::filesystem::path>& arguments);
 

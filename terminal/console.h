@@ -12,8 +12,9 @@ class Console {
  public:
   enum class Stream { kOutput, kError };
 
-  // On Windows, where Norvale.exe has no console of its own, this attaches
-  // to the console of the program that started it, if any.
+  // On Windows, where Norvale.exe has no console of its own, a stream that
+  // was not redirected reaches the console of the program that started it,
+  // if any.
   explicit Console(Stream stream);
 
   // Returns true when the stream is a terminal a person watches.
@@ -21,7 +22,8 @@ class Console {
   // Returns the terminal's width in characters; 0 when not known.
   size_t Columns() const;
   // Writes `text` (UTF-8 on Windows, the system's bytes elsewhere) at once;
-  // a stream that cannot be written, such as a closed pipe, is ignored, as
+  // on Windows a file or pipe gets it as console programs write theirs.
+  // A stream that cannot be written, such as a closed pipe, is ignored, as
   // the run's outcome shows in the exit status too.
   void Write(std::string_view text);
 

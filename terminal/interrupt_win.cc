@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "terminal/console_win.h"
 #include "terminal/interrupt.h"
 
 namespace norvale {
@@ -19,7 +20,12 @@ BOOL WINAPI OnInterrupt(DWORD event) {
 
 }  // namespace
 
-void CatchInterrupt() { ::SetConsoleCtrlHandler(&OnInterrupt, TRUE); }
+void CatchInterrupt() {
+  // Ctrl+C reaches only a program attached to the console it is pressed
+  // in, which Norvale.exe is not yet when both its outputs are redirected.
+  AttachToConsole();
+  ::SetConsoleCtrlHandler(&OnInterrupt, TRUE);
+}
 
 bool Interrupted() { return interrupted; }
 

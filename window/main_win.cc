@@ -3,26 +3,19 @@
 #include <windows.h>
 //
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <exception>
-#include <filesystem>
-#include <vector>
 
+#include "terminal/arguments_win.h"
 #include "terminal/command_line.h"
 #include "terminal/run_in_terminal.h"
 #include "window/frm_norvale_win.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
-  // The arguments as the system split them, in UTF-16, which every name
-  // of a file or folder is.
-  std::vector<std::filesystem::path> arguments;
-  int count = 0;
-  if (wchar_t** words = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
-    for (int i = 1; i < count; ++i) arguments.emplace_back(words[i]);
-    ::LocalFree(words);
-  }
-  const norvale::CommandLine command = norvale::ParseCommandLine(arguments);
+  // The arguments in UTF-16, which every name of a file or folder is, split
+  // so that a quoted drive or folder ending in a backslash keeps it.
+  const norvale::CommandLine command =
+      norvale::ParseCommandLine(norvale::SplitCommandLine(::GetCommandLineW()));
   // Norvale.exe is a window program; a run without a window writes to the
   // console of whatever started it.
   if (command.action != norvale::CommandLine::Action::kWindow)
