@@ -22,6 +22,25 @@ add_custom_command(OUTPUT ${NORVALE_ICO}
   DEPENDS ${NORVALE_ICON_PNGS}
   VERBATIM)
 
+# The version resource's numbers, from the project's version (1.00 is
+# 1,0,0,0).
+foreach(part MAJOR MINOR PATCH TWEAK)
+  if(PROJECT_VERSION_${part} STREQUAL "")
+    set(number_${part} 0)
+  else()
+    math(EXPR number_${part} "${PROJECT_VERSION_${part}}")
+  endif()
+endforeach()
+set(NORVALE_VERSION_NUMBERS
+    "${number_MAJOR},${number_MINOR},${number_PATCH},${number_TWEAK}")
+configure_file(${PROJECT_SOURCE_DIR}/package/windows/norvale_version.h.in
+               ${CMAKE_CURRENT_BINARY_DIR}/norvale_version.h @ONLY)
+set(NORVALE_RC_INCLUDES
+    ${CMAKE_CURRENT_BINARY_DIR} ${PROJECT_SOURCE_DIR}/package/windows)
+set(NORVALE_RC_DEPENDS
+    ${NORVALE_ICO} ${PROJECT_SOURCE_DIR}/package/windows/version_info.rc
+    ${CMAKE_CURRENT_BINARY_DIR}/norvale_version.h)
+
 add_executable(Norvale WIN32
   main_win.cc
   norvale.manifest
@@ -33,12 +52,27 @@ target_link_libraries(Norvale PRIVATE run terminal comctl32 ole32 shell32
   shlwapi)
 # wWinMain: the program takes everything from the system as UTF-16.
 target_link_options(Norvale PRIVATE -municode)
-# windres finds the built icon through the include path.
+# windres finds the built icon and version through the include path.
 set_source_files_properties(norvale.rc PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/norvale.manifest;${NORVALE_ICO}"
-  INCLUDE_DIRECTORIES ${CMAKE_CURRENT_BINARY_DIR})
+  OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/norvale.manifest;${NORVALE_RC_DEPENDS}"
+  INCLUDE_DIRECTORIES "${NORVALE_RC_INCLUDES}")
 
-install(TARGETS Norvale RUNTIME DESTINATION .)
+# Norvale.com, the console program that cmd and PowerShell start for a
+# typed "Norvale" before Norvale.exe; built and installed beside it.
+add_executable(NorvaleConsole
+  ${PROJECT_SOURCE_DIR}/terminal/main_console_win.cc
+  norvale_console.rc
+)
+set_target_properties(NorvaleConsole PROPERTIES OUTPUT_NAME Norvale
+  SUFFIX .com)
+target_link_libraries(NorvaleConsole PRIVATE terminal)
+# wmain: the arguments come as UTF-16, as every name does.
+target_link_options(NorvaleConsole PRIVATE -municode)
+set_source_files_properties(norvale_console.rc PROPERTIES
+  OBJECT_DEPENDS "${NORVALE_RC_DEPENDS}"
+  INCLUDE_DIRECTORIES "${NORVALE_RC_INCLUDES}")
+
+install(TARGETS Norvale NorvaleConsole RUNTIME DESTINATION .)
 
 if(NORVALE_BUILD_TESTS)
   # The test carries the program's resources, so it sees the window with
@@ -55,3 +89,4 @@ if(NORVALE_BUILD_TESTS)
   # Xvfb; each test makes and removes its own window.
   gtest_discover_tests(frm_norvale_win_test)
 endif()
+include(${PROJECT_SOURCE_DIR}/package/windows/windows.cmake)
