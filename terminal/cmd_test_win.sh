@@ -4,9 +4,11 @@
 # interactive prompt, which waits for Norvale.com only, and stopped with
 # Ctrl+C while its output goes to a file. Each checks the exit status
 # (%ERRORLEVEL%) and what was printed, as the bytes that type and findstr
-# read. Usage: cmd_test_win.sh WINE NORVALE_EXE
+# read; and a second Ctrl+C ends a run whose read blocks (SLOW_COM, a
+# Norvale.com whose every read takes a minute).
+# Usage: cmd_test_win.sh WINE NORVALE_EXE SLOW_COM
 set -u
-wine=$1 exe=$2 failed=0
+wine=$1 exe=$2 slow=$3 failed=0
 work=$(mktemp -d "${TMPDIR:-/tmp}/norvale-cmd.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work" && mkdir -p Src/News "My Favs" Odd || exit 1
@@ -89,4 +91,21 @@ status=$? written=$(find BigOut -type f | wc -l)
 grep -q "^Cancelled. $written of 4000 shortcuts were written." out.txt &&
   [ $status = 130 ] && [ "$written" -lt 4000 ] ||
   fail "Ctrl+C: status $status, $written written: $(cat out.txt)"
+
+# A read that blocks: the first Ctrl+C cannot stop the run until it
+# returns, the second ends the program at once, writing nothing.
+rm -f out.txt
+start=$(date +%s)
+{
+  sleep 2
+  printf '\003'
+  sleep 1
+  printf '\003'
+  sleep 5
+} | timeout 40 script -qec "'$wine' '$slow' --run Src SlowOut >out.txt 2>&1" \
+  /dev/null >/dev/null
+status=$? took=$(($(date +%s) - start))
+[ $status != 0 ] && [ $status != 124 ] && [ $took -lt 30 ] &&
+  [ -z "$(find SlowOut -type f 2>/dev/null)" ] ||
+  fail "a second Ctrl+C: status $status after $took s: $(cat out.txt)"
 exit "$failed"

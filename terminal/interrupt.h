@@ -5,8 +5,8 @@
 
 namespace norvale {
 
-// From now on, Ctrl+C only marks the run interrupted; on POSIX systems a
-// second one ends the program at once, which leaves only whole copies too.
+// From now on, Ctrl+C only marks the run interrupted; a second one ends the
+// program at once, which leaves only whole copies too.
 void CatchInterrupt();
 
 // Returns true once Ctrl+C has been pressed.

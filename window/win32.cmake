@@ -75,6 +75,16 @@ set_source_files_properties(norvale_console.rc PROPERTIES
 install(TARGETS Norvale NorvaleConsole RUNTIME DESTINATION .)
 
 if(NORVALE_BUILD_TESTS)
+  # Norvale.com whose every read blocks, for the cmd test's Ctrl+C.
+  add_executable(norvale_slow_test
+    ${PROJECT_SOURCE_DIR}/terminal/main_console_win.cc
+    ${PROJECT_SOURCE_DIR}/terminal/slow_disk_test_win.cc)
+  set_target_properties(norvale_slow_test PROPERTIES SUFFIX .com)
+  target_link_libraries(norvale_slow_test PRIVATE terminal)
+  target_link_options(norvale_slow_test PRIVATE -municode)
+endif()
+
+if(NORVALE_BUILD_TESTS)
   # The test carries the program's resources, so it sees the window with
   # the same controls and manifest as Norvale.exe.
   add_executable(frm_norvale_win_test
