@@ -29,7 +29,7 @@ void ClearFolderOf(FileWork::State& state, const fs::path& path) {
   const std::wstring& text = path.native();
   const size_t last = text.find_last_of(L"\\/");
   const std::wstring folder = text.substr(0, last == text.npos ? 0 : last);
-  if (state.made->count(folder) != 0 ||
+  if (state.look_only || state.made->count(folder) != 0 ||
       !state.folders_cleared.insert(folder).second) {
     return;
   }

@@ -73,6 +73,13 @@ class FileWork {
   // nothing in it is ever removed.
   void NoteSourceFolder(const FileId& folder);
 
+  // Returns true when the folder `folder` was noted as searched for sources.
+  bool IsSourceFolder(const FileId& folder) const;
+
+  // From now on only looks, for a run that only tells what it would do:
+  // no leftover of an earlier run is removed from the folders read.
+  void LookOnly();
+
   // Returns the place of the copy `path`, as ExistingCopy::place gives it,
   // or nothing when its folder cannot be reached.
   std::optional<CopyPlace> PlaceOf(const std::filesystem::path& path);
@@ -116,6 +123,22 @@ class FileWork {
   // write it) or cannot be replaced.
   void ReplaceFile(const std::filesystem::path& path, std::string_view bytes,
                    std::string_view expected);
+
+  // Removes the file at `path` when it is a copy Norvale could have
+  // written: a regular file, not a link, that is not read-only and holds
+  // exactly a compact copy (IsCompactIniFile). What is removed is proven to
+  // be what was looked at, by removing it through what it was read through
+  // or by moving it to a temporary name first and looking again; a run
+  // killed meanwhile leaves it under its name or under a temporary name
+  // that a later run removes as a leftover. Returns false, leaving it as it
+  // is, when it is anything else, is gone, or changed meanwhile. Throws
+  // Error when its disk refuses.
+  bool RemoveCopy(const std::filesystem::path& path);
+
+  // Removes the folder `folder` when it is empty and no link. Returns false
+  // when it holds anything, is a link or is gone. Throws Error when its
+  // disk refuses.
+  bool RemoveEmptyFolder(const std::filesystem::path& folder);
 
   // Notes that the run made `folder`, so that it is flushed with the copies
   // where its disk needs that, and known to hold nothing of an earlier run.

@@ -40,7 +40,8 @@ void FileWork::State::OpenCopyFolder(const fs::path& path, const char** name) {
   // back to was cleared already, and one searched for sources (the
   // destination being the source) holds only the user's files.
   const std::string& folder = copy_folder.path();
-  if (made->count(folder) == 0 && folders_cleared.count(folder) == 0 &&
+  if (!look_only && made->count(folder) == 0 &&
+      folders_cleared.count(folder) == 0 &&
       source_folders.count(CopyFolderId()) == 0) {
     folders_cleared.insert(folder);
     RemoveLeftovers(fd, start);
@@ -138,6 +139,12 @@ std::optional<FileId> FileWork::IdentifySubfolder(const FileId& parent,
   }
   return IdentifyFile(path);
 }
+
+bool FileWork::IsSourceFolder(const FileId& folder) const {
+  return state_->source_folders.count(folder) != 0;
+}
+
+void FileWork::LookOnly() { state_->look_only = true; }
 
 void FileWork::NoteSourceFolder(const FileId& folder) {
   state_->source_folders.insert(folder);

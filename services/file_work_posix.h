@@ -31,6 +31,8 @@ struct FileWork::State {
   const std::unordered_set<std::string>* made = nullptr;
   std::unordered_set<FileId, FileIdHash> source_folders;
   std::unordered_set<std::string> folders_cleared;
+  // A run that only tells what it would do removes no leftover either.
+  bool look_only = false;
 
   OpenFolder source_folder{O_PATH};
   // The folder of the last copy, with what is known of it and its disk.

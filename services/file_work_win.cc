@@ -174,6 +174,12 @@ std::optional<FileId> FileWork::IdentifySubfolder(const FileId& parent,
   return state_->Identify(handle.get(), path);
 }
 
+bool FileWork::IsSourceFolder(const FileId& folder) const {
+  return state_->source_folders.count(folder) != 0;
+}
+
+void FileWork::LookOnly() { state_->look_only = true; }
+
 void FileWork::NoteSourceFolder(const FileId& folder) {
   state_->source_folders.insert(folder);
 }

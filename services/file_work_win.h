@@ -37,6 +37,8 @@ struct FileWork::State {
   const std::unordered_set<std::wstring>* made = nullptr;
   std::unordered_set<FileId, FileIdHash> source_folders;
   std::unordered_set<std::wstring> folders_cleared;
+  // A run that only tells what it would do removes no leftover either.
+  bool look_only = false;
   // The folder of the last copy read or written, and the one PlaceOf was
   // last asked about.
   KnownFolder copy_folder;
