@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "run/folder_field.h"
+#include "run/stale_copies.h"
 #include "services/error.h"
 #include "services/file_tools.h"
 #include "services/file_work.h"
+#include "services/folder_io.h"
 #include "services/shell_tools.h"
 
 namespace norvale {
@@ -82,13 +84,15 @@ class EarlierCopies {
 }  // namespace
 
 CompressionRun::CompressionRun(fs::path source, fs::path destination,
-                               RunObserver* observer)
+                               RunObserver* observer, RunOptions options)
     : source_(std::move(source)),
       destination_(std::move(destination)),
-      observer_(observer) {}
+      observer_(observer),
+      options_(options) {}
 
 size_t CompressionRun::Run() {
-  done_ = total_ = written_ = 0;
+  done_ = total_ = written_ = stale_ = removed_ = 0;
+  const bool look_only = options_.look_only;
   cancelled_ = false;
   const fs::path source_folder = FolderFromField(source_, "source");
   const fs::path destination = FolderFromField(destination_, "destination");
@@ -103,7 +107,12 @@ size_t CompressionRun::Run() {
     FileWork*& work;
     ~Forget() { work = nullptr; }
   } forget{work_};
-  work.MeetDestination(destination, source_folder);
+  // Learning the disk makes a file there; a run that only looks makes none.
+  if (look_only) {
+    work.LookOnly();
+  } else {
+    work.MeetDestination(destination, source_folder);
+  }
 
   ShellTools::FoundCallback on_found;
   if (observer_ != nullptr) {
@@ -150,6 +159,13 @@ size_t CompressionRun::Run() {
   };
   EarlierCopies earlier(
       total_, [&](size_t index) { return copy_of(list[index]); }, work);
+  // Every copy written or found exact, by its text, so that what else the
+  // destination holds can be told apart afterwards.
+  std::unordered_set<Native> live;
+  const auto tell = [&](RunObserver::Change change, const Native& copy) {
+    if (observer_ == nullptr) return;
+    observer_->Changed(change, fs::path(copy.substr(destination_text.size())));
+  };
   try {
     // The copies of the shortcuts in one folder share a folder, which is
     // worked out and made once: the list is sorted, so they come together,
@@ -175,7 +191,13 @@ size_t CompressionRun::Run() {
         copies_folder_text.resize(copies_folder_text.size() - name.size());
         const fs::path copies_folder = files.FolderPart(target);
         if (made.insert(copies_folder.native()).second) {
-          files.CreateFolder(copies_folder, work);
+          if (!look_only) {
+            files.CreateFolder(copies_folder, work);
+          } else if (std::error_code ec;
+                     KindOf(copies_folder, ec) == FileKind::kNone) {
+            // Would be made, and would hold nothing yet.
+            work.NoteFolderMade(copies_folder);
+          }
         }
       }
       Permissions permissions = 0;
@@ -193,18 +215,23 @@ size_t CompressionRun::Run() {
                               "run, and two shortcuts cannot share one copy");
             }
             met.emplace(existing.place, existing.id);
-          });
+          },
+          look_only);
       if (wrote) {
         ++written_;
+        tell(met ? RunObserver::Change::kReplaced
+                 : RunObserver::Change::kCreated,
+             target.native());
       } else if (met) {
         earlier.Keep(met->first, met->second, i);
       }
+      live.insert(target.native());
       ++done_;
     }
   } catch (const Error& failure) {
     // What was written before a failure is on the disk before the run says
     // how many were.
-    if (written_ > 0) {
+    if (written_ > 0 && !look_only) {
       try {
         Flush();
       } catch (const Error& flush_failure) {
@@ -217,9 +244,30 @@ size_t CompressionRun::Run() {
   if (observer_ != nullptr && !cancelled_) {
     observer_->Compressing(done_, total_);
   }
+  // Only after every copy is done: a run stopped or failed half-way has not
+  // told which copies still have a shortcut. The search has read every
+  // source folder, or the run would have failed.
+  if (!cancelled_ &&
+      !StaleCopies::InsideSource(source_folder, destination, work)) {
+    StaleCopies stale(source_folder, destination_text, std::move(live), work);
+    try {
+      stale.Find(options_.remove_stale, look_only,
+                 [&](const fs::path& copy, bool removed) {
+                   if (removed)
+                     tell(RunObserver::Change::kRemoved, copy.native());
+                 });
+    } catch (const Error&) {
+      stale_ = stale.found();
+      removed_ = stale.removed();
+      if (!look_only && (written_ > 0 || removed_ > 0)) Flush();
+      throw;
+    }
+    stale_ = stale.found();
+    removed_ = stale.removed();
+  }
   // What was written is on the disk before the run says it is done, also
   // when it was stopped half-way.
-  if (written_ > 0) Flush();
+  if (!look_only && (written_ > 0 || removed_ > 0)) Flush();
   return done_;
 }
 

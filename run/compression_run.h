@@ -23,6 +23,21 @@ class RunObserver {
   // The copies written are being made to reach the disk; this can no
   // longer be stopped.
   virtual void Flushing() = 0;
+
+  enum class Change { kCreated, kReplaced, kRemoved };
+  // The copy `relative`, its path below the destination, was created,
+  // replaced or removed; in a run that only looks, would be.
+  virtual void Changed(Change /*change*/,
+                       const std::filesystem::path& /*relative*/) {}
+};
+
+// What a run does beyond writing the copies.
+struct RunOptions {
+  // Removes the copies whose shortcuts are gone from the source, and the
+  // folders that held only them.
+  bool remove_stale = false;
+  // Changes nothing on any disk; only tells what it would do.
+  bool look_only = false;
 };
 
 class CompressionRun {
@@ -31,11 +46,14 @@ class CompressionRun {
   // the user gave them; `observer` may be null.
   CompressionRun(std::filesystem::path source,
                  std::filesystem::path destination,
-                 RunObserver* observer = nullptr);
+                 RunObserver* observer = nullptr, RunOptions options = {});
 
   // Writes a compact copy of each shortcut below the source (leaving one
-  // that is exact already as it is), flushes them to their disks, and
-  // returns how many it went through. Stops at the first failure and throws
+  // that is exact already as it is), then, once every copy is written or
+  // found exact, looks for copies whose shortcuts are gone (and with
+  // remove_stale removes them, unless the destination is the source or
+  // inside it), flushes the changes to their disks, and returns how many
+  // shortcuts it went through. Stops at the first failure and throws
   // its Error, after flushing what was written, after which done() tells
   // how many were done before it; nothing done is undone. Throws Error before
   // writing anything when either folder text is empty or not a full path,
@@ -52,6 +70,11 @@ class CompressionRun {
   size_t total() const { return total_; }
   // True when the observer stopped the run.
   bool cancelled() const { return cancelled_; }
+  // Copies in the destination whose shortcuts are gone, and how many of
+  // them were removed; counted only after every copy is done.
+  size_t stale() const { return stale_; }
+  size_t removed() const { return removed_; }
+  const RunOptions& options() const { return options_; }
 
  private:
   // Flushes every disk the run wrote to, telling the observer meanwhile.
@@ -60,11 +83,14 @@ class CompressionRun {
   std::filesystem::path source_;
   std::filesystem::path destination_;
   RunObserver* observer_;
+  RunOptions options_;
   // The file work of the run under way; null between runs.
   FileWork* work_ = nullptr;
   size_t done_ = 0;
   size_t written_ = 0;
   size_t total_ = 0;
+  size_t stale_ = 0;
+  size_t removed_ = 0;
   bool cancelled_ = false;
 };
 

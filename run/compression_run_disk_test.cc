@@ -30,9 +30,12 @@ namespace {
 namespace fs = std::filesystem;
 
 // Returns what the user is told of a run from `source` to `destination`.
+// Returns the first line of what a run from `source` to `destination`
+// tells; the counts after it have tests of their own.
 std::string Told(const fs::path& source, const fs::path& destination) {
   CompressionRun run(source, destination);
-  return RunAndReport(run).text;
+  const std::string text = RunAndReport(run).text;
+  return text.substr(0, text.find("\n\n"));
 }
 
 // Returns the permission bits and the owner of `path`.

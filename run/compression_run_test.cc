@@ -431,9 +431,11 @@ TEST(CompressionRunTest, WritesOnlyAsFarAsTheObserverLetsIt) {
       {5, 1, 3, 9, 3, "Norvale", looking},
       {0, 200, 50, 9, 50, "Norvale", looking},
       {5, 1, 99, 2, 6, "Norvale", "Cancelled. 2 of 5 shortcuts were written."},
-      {1, 1, 99, 9, 2, "Finished", "Compressed 1 favorites."},
+      {1, 1, 99, 9, 2, "Finished",
+       "Compressed 1 favorites.\n\n1 copy written, 0 up to date already."},
       // Nothing found: not even the folder is made.
-      {0, 1, 99, 9, 1, "Finished", "Compressed 0 favorites."},
+      {0, 1, 99, 9, 1, "Finished",
+       "Compressed 0 favorites.\n\n0 copies written, 0 up to date already."},
   };
   for (const auto& c : cases) {
     TestFolder source, dest;

@@ -36,6 +36,51 @@ std::string Cancelled(const CompressionRun& run) {
          UpToDate(run.up_to_date()) + ".";
 }
 
+// Returns "1 copy" or "N copies".
+std::string Copies(size_t count) {
+  return std::to_string(count) + (count == 1 ? " copy" : " copies");
+}
+
+// The counts of a finished run, told after its first line: what it wrote,
+// what it left, and what the destination holds whose shortcut is gone.
+std::string Counts(const CompressionRun& run) {
+  const bool look_only = run.options().look_only;
+  std::string text = Copies(run.written()) +
+                     (look_only ? " would be written, " : " written, ") +
+                     std::to_string(run.up_to_date()) + " up to date already.";
+  const size_t stale = run.stale(), removed = run.removed();
+  if (stale == 0) return text;
+  if (run.options().remove_stale) {
+    // "1 copy whose shortcut is gone was", "2 copies whose shortcuts are
+    // gone were".
+    const auto gone = [](size_t count) {
+      return Copies(count) + (count == 1 ? " whose shortcut is gone "
+                                         : " whose shortcuts are gone ");
+    };
+    if (removed > 0) {
+      text += " " + gone(removed) +
+              (look_only      ? "would be removed."
+               : removed == 1 ? "was removed."
+                              : "were removed.");
+    }
+    if (stale > removed) {
+      const size_t kept = stale - removed;
+      text += " " + gone(kept) + (kept == 1 ? "is" : "are") +
+              " read-only and " +
+              (look_only   ? "would be kept."
+               : kept == 1 ? "was kept."
+                           : "were kept.");
+    }
+    return text;
+  }
+  text += " " + Copies(stale) + " in the destination no longer " +
+          (stale == 1 ? "has" : "have") + " a shortcut; " +
+          (look_only ? "--delete would remove "
+                     : "Norvale --run --delete removes ") +
+          (stale == 1 ? "it." : "them.");
+  return text;
+}
+
 }  // namespace
 
 Message RunAndReport(CompressionRun& run) {
@@ -46,8 +91,13 @@ Message RunAndReport(CompressionRun& run) {
       return {Message::Icon::kInformation, "Norvale", Cancelled(run)};
     }
     // Always "favorites", also for one.
+    const std::string first =
+        run.options().look_only
+            ? "Dry run of " + std::to_string(count) +
+                  " favorites: nothing was changed."
+            : "Compressed " + std::to_string(count) + " favorites.";
     return {Message::Icon::kInformation, "Finished",
-            "Compressed " + std::to_string(count) + " favorites."};
+            first + "\n\n" + Counts(run)};
   } catch (const std::exception& error) {
     // An Error names the path and the reason; anything else, such as
     // running out of memory, is at least not kept from the user.

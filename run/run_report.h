@@ -22,9 +22,10 @@ struct Message {
 };
 
 // Performs `run` and returns what to tell the user: the count under
-// "Finished"; how far it got when the user stopped it; or the failure and
-// how many copies were written before it, and how many were found up to
-// date. Never throws.
+// "Finished", then how many copies were written, found up to date, and
+// found (or removed) whose shortcuts are gone; how far it got when the user
+// stopped it; or the failure and how many copies were written before it, and
+// how many were found up to date. Never throws.
 Message RunAndReport(CompressionRun& run);
 
 }  // namespace norvale

@@ -7,11 +7,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <iterator>
 #include <string>
+#include <unordered_set>
 
 #include "services/descriptor_posix.h"
 #include "services/error.h"
 #include "services/file_work_posix.h"
+#include "services/ini_format.h"
 #include "services/temporary_files_posix.h"
 
 namespace norvale {
@@ -350,6 +353,124 @@ void FileWork::ReplaceFile(const fs::path& path, std::string_view bytes,
     if (::renameat(fd, back.c_str(), fd, name) != 0) KeepAside(fd, back, path);
     throw ChangedMeanwhile(path);
   }
+}
+
+}  // namespace norvale
+
+namespace norvale {
+
+namespace {
+
+constexpr char kRemoveAction[] = "Could not remove";
+
+// Returns true when the file open as `fd`, whose fstat gave `st`, is one
+// Norvale may remove: a regular file that is not read-only, holding exactly
+// a compact copy, which is put in `content`.
+bool IsRemovableCopy(int fd, const struct stat& st, const fs::path& path,
+                     std::string* content) {
+  if (!S_ISREG(st.st_mode) ||
+      (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+      static_cast<uint64_t>(st.st_size) > kLargestShortcut) {
+    return false;
+  }
+  *content = ReadOpenFile(fd, st, path);
+  return IsCompactIniFile(*content, "InternetShortcut", "URL");
+}
+
+}  // namespace
+
+bool FileWork::RemoveCopy(const fs::path& path) {
+  State& state = *state_;
+  if (state.look_only) throw Error(kRemoveAction, path, "Nothing is changed");
+  const char* name = nullptr;
+  state.OpenCopyFolder(path, &name);
+  const int folder = state.copy_folder.fd();
+  Disk& disk = *state.copy_disk;
+  Descriptor fd(
+      ::openat(folder, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st;
+  if (fd.get() < 0) {
+    if (errno == ENOENT || errno == ELOOP) return false;
+    throw ErrnoError(kRemoveAction, path);
+  }
+  if (::fstat(fd.get(), &st) != 0) throw ErrnoError(kRemoveAction, path);
+  std::string content;
+  if (!IsRemovableCopy(fd.get(), st, path, &content)) return false;
+  // A file has no removal by descriptor: it is moved to a name of
+  // Norvale's own, which no other program uses, and looked at there once
+  // more before it goes. A run killed meanwhile leaves it under that name,
+  // as a leftover the next run removes.
+  const std::string temporary = TemporaryName();
+  int moved = -1;
+  if (disk.noreplace_rename != Ability::kNo) {
+    moved =
+        ::renameat2(folder, name, folder, temporary.c_str(), RENAME_NOREPLACE);
+    if (moved != 0 && Unsupported(errno)) disk.noreplace_rename = Ability::kNo;
+  }
+  if (moved != 0 && disk.noreplace_rename == Ability::kNo) {
+    // The temporary name is new to the folder; on these disks a rename
+    // cannot refuse one that is taken, and nothing takes it.
+    moved = ::renameat(folder, name, folder, temporary.c_str());
+  }
+  if (moved != 0) {
+    if (errno == ENOENT) return false;
+    throw ErrnoError(kRemoveAction, path);
+  }
+  struct stat now;
+  const bool same =
+      ::fstatat(folder, temporary.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+      (!disk.numbers_last ||
+       (now.st_dev == st.st_dev && now.st_ino == st.st_ino)) &&
+      HoldsExactly(folder, temporary, content, path);
+  if (!same) {
+    // Another program put something else there meanwhile: it goes back.
+    if (::renameat2(folder, temporary.c_str(), folder, name,
+                    RENAME_NOREPLACE) != 0 &&
+        (!Unsupported(errno) ||
+         ::renameat(folder, temporary.c_str(), folder, name) != 0)) {
+      throw Error(kRemoveAction, path,
+                  "It changed while Norvale was removing it; what it held is "
+                  "kept beside it as \"" +
+                      temporary + "\"");
+    }
+    return false;
+  }
+  if (::unlinkat(folder, temporary.c_str(), 0) != 0) {
+    const int saved = errno;
+    ::renameat(folder, temporary.c_str(), folder, name);
+    errno = saved;
+    throw ErrnoError(kRemoveAction, path);
+  }
+  state.Changed();
+  return true;
+}
+
+bool FileWork::RemoveEmptyFolder(const fs::path& folder) {
+  State& state = *state_;
+  if (state.look_only) {
+    throw Error("Could not remove the folder", folder, "Nothing is changed");
+  }
+  const char* name = nullptr;
+  state.OpenCopyFolder(folder, &name);
+  if (::unlinkat(state.copy_folder.fd(), name, AT_REMOVEDIR) == 0) {
+    // What went with it is no longer there to flush; its parent is.
+    std::unordered_set<std::string>& written = state.copy_disk->written_folders;
+    const std::string gone = state.copy_folder.path() + "/" + name;
+    for (auto at = written.begin(); at != written.end();) {
+      const bool below =
+          at->compare(0, gone.size(), gone) == 0 &&
+          (at->size() == gone.size() || (*at)[gone.size()] == '/');
+      at = below ? written.erase(at) : std::next(at);
+    }
+    state.Changed();
+    return true;
+  }
+  // Not empty, gone, a link or a file, or a disk mounted on it: left.
+  if (errno == ENOTEMPTY || errno == EEXIST || errno == ENOENT ||
+      errno == ENOTDIR || errno == EBUSY) {
+    return false;
+  }
+  throw ErrnoError("Could not remove the folder", folder);
 }
 
 }  // namespace norvale

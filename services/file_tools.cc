@@ -133,7 +133,7 @@ bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
                               std::string_view key, const IniText& value,
                               const PathList& sources, FileWork& work,
                               Permissions permissions,
-                              const ExistingCheck& check) {
+                              const ExistingCheck& check, bool look_only) {
   if (!IsWritableIniValue(value)) {
     throw Error("Could not write", file,
                 "The address holds a line break, which a shortcut cannot keep");
@@ -145,6 +145,7 @@ bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
   std::optional<ExistingCopy> existing;
   if (!work.InFolderMade(file)) existing = work.ReadExistingCopy(file);
   if (!existing) {
+    if (look_only) return true;
     if (work.WriteNewFile(file, bytes, permissions)) return true;
     // Something was put there meanwhile.
     existing = work.ReadExistingCopy(file);
@@ -168,7 +169,7 @@ bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
     throw Error("Could not write", file,
                 "It holds more than a compact copy, so it is left as it is");
   }
-  work.ReplaceFile(file, bytes, existing->content);
+  if (!look_only) work.ReplaceFile(file, bytes, existing->content);
   return true;
 }
 

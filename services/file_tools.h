@@ -62,12 +62,14 @@ class FileTools {
   // never when it is read-only, a link, or one of `sources`, never when
   // `check` throws, and never when it changed since it was read. Throws
   // Error when the value cannot be written or the file may not or cannot be
-  // replaced, leaving what stood there untouched.
+  // replaced, leaving what stood there untouched. With `look_only`, writes
+  // nothing and returns whether it would write.
   bool WriteIniValue(const std::filesystem::path& file,
                      std::string_view section, std::string_view key,
                      const IniText& value, const PathList& sources,
                      FileWork& work, Permissions permissions = 0,
-                     const ExistingCheck& check = nullptr);
+                     const ExistingCheck& check = nullptr,
+                     bool look_only = false);
 
  private:
   FileTools() = default;

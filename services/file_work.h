@@ -29,6 +29,9 @@ struct ExistingCopy {
   // its disk keeps identities for as long as the run lasts.
   bool id_is_place = false;
   CopyPlace place;
+  // True when it may not be written, so that it is never replaced or
+  // removed.
+  bool read_only = false;
 };
 
 // Shortcuts are small; a file larger than this is not one, and is never

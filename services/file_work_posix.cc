@@ -65,11 +65,15 @@ std::string FileWork::State::StoredCopyName(const char* name,
                                CopyFolderId().path, name, path);
 }
 
-void FileWork::State::Written(const char* name) {
+void FileWork::State::Changed() {
   Disk& disk = *copy_disk;
   if (disk.fuse || disk.written_folders.empty()) {
     disk.written_folders.insert(copy_folder.path());
   }
+}
+
+void FileWork::State::Written(const char* name) {
+  Changed();
   if (copy_folder_id && !copy_folder_id->path.empty()) {
     real_paths.Added(copy_folder_id->path, name);
   }
@@ -221,6 +225,7 @@ std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
   }
   ExistingCopy existing;
   existing.content = ReadOpenFile(fd.get(), st, path);
+  existing.read_only = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
   existing.place = {state.CopyFolderId(), state.StoredCopyName(name, path)};
   if (state.copy_disk->numbers_last) {
     existing.id = {static_cast<uint64_t>(st.st_dev),

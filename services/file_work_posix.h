@@ -66,6 +66,9 @@ struct FileWork::State {
 
   // Notes that a copy named `name` was made in the open copy folder.
   void Written(const char* name);
+
+  // Notes that the open copy folder changed, so that it is flushed.
+  void Changed();
 };
 
 }  // namespace norvale

@@ -68,9 +68,21 @@ CommandLine ParseCommandLine(const std::vector<fs::path>& arguments) {
       return command;
     } else if (is("--run")) {
       command.action = CommandLine::Action::kRun;
+    } else if (is("--delete")) {
+      command.remove_stale = true;
+    } else if (is("--dry-run") || is("-n")) {
+      command.look_only = true;
+    } else if (is("--verbose") || is("-v")) {
+      command.verbose = true;
+    } else if (is("-nv") || is("-vn")) {
+      command.look_only = command.verbose = true;
     } else {
       return Mistake("unrecognized option '" + Shown(argument) + "'");
     }
+  }
+  if (command.action != CommandLine::Action::kRun &&
+      (command.remove_stale || command.look_only || command.verbose)) {
+    return Mistake("--delete, --dry-run and --verbose go with --run");
   }
   if (command.action == CommandLine::Action::kRun && folders.size() != 2) {
     return Mistake(folders.size() < 2 ? "--run needs a source and a destination"
@@ -89,13 +101,13 @@ CommandLine ParseCommandLine(const std::vector<fs::path>& arguments) {
 
 std::string UsageText() {
   return "Usage: Norvale [SOURCE [DESTINATION]]\n"
-         "  or:  Norvale --run SOURCE DESTINATION\n"
+         "  or:  Norvale --run [OPTION]... SOURCE DESTINATION\n"
          "Try 'Norvale --help' for more information.\n";
 }
 
 std::string HelpText() {
   return "Usage: Norvale [SOURCE [DESTINATION]]\n"
-         "  or:  Norvale --run SOURCE DESTINATION\n"
+         "  or:  Norvale --run [OPTION]... SOURCE DESTINATION\n"
          "Write a compact copy of every Internet shortcut (*.url) below "
          "SOURCE\n"
          "at the same place below DESTINATION, holding only its address.\n"
@@ -106,16 +118,33 @@ std::string HelpText() {
          "Favorites on your desktop when they are not given.\n"
          "\n"
          "      --run       write the copies without a window, then exit\n"
-         "      --help, /?  display this help and exit\n"
-         "      --version   output version information and exit\n"
 #else
          "and DESTINATION, or with ~/Favorites and Compressed Favorites on "
          "the\n"
          "desktop when they are not given.\n"
          "\n"
-         "      --run      write the copies without a window, then exit\n"
-         "      --help     display this help and exit\n"
-         "      --version  output version information and exit\n"
+         "      --run       write the copies without a window, then exit\n"
+#endif
+         "      --delete    then remove the copies whose shortcuts are gone\n"
+         "                  from SOURCE, and the folders that held only them;\n"
+         "                  only Norvale's own compact copies are removed\n"
+         "  -n, --dry-run   change nothing; tell what would be written and\n"
+         "                  removed\n"
+         "  -v, --verbose   print each copy created (+), replaced (~) or\n"
+         "                  removed (-), below DESTINATION, one to a line\n"
+#ifdef _WIN32
+         "      --help, /?  display this help and exit\n"
+#else
+         "      --help      display this help and exit\n"
+#endif
+         "      --version   output version information and exit\n"
+         "\n"
+         "To keep a copy in step every night:\n"
+#ifdef _WIN32
+         "  Norvale --run --delete \"%USERPROFILE%\\Favorites\" "
+         "E:\\Favorites\n"
+#else
+         "  Norvale --run --delete ~/Favorites /media/stick/Favorites\n"
 #endif
          "\n"
          "Exit status:\n"

@@ -21,12 +21,17 @@ struct CommandLine {
   // not given.
   std::filesystem::path source;
   std::filesystem::path destination;
+  // With --run: --delete, --dry-run (-n) and --verbose (-v).
+  bool remove_stale = false;
+  bool look_only = false;
+  bool verbose = false;
   std::string mistake;
 };
 
 // Returns what `arguments`, the command line without the program's name,
-// ask for: `[SOURCE [DESTINATION]]`, `--run SOURCE DESTINATION`, `--help`
-// (also `/?` on Windows) or `--version`; "--" ends the options. Anything else
+// ask for: `[SOURCE [DESTINATION]]`, `--run SOURCE DESTINATION` with
+// `--delete`, `--dry-run` (`-n`) and `--verbose` (`-v`), `--help` (also
+// `/?` on Windows) or `--version`; "--" ends the options. Anything else
 // is a mistake, as is a relative folder when the current folder cannot be told.
 // Never throws.
 CommandLine ParseCommandLine(

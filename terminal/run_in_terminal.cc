@@ -13,10 +13,12 @@ namespace norvale {
 namespace {
 
 // Stops the run at Ctrl+C on every call, whether or not progress is shown,
-// and passes the calls on to `progress` when there is one.
+// and passes the calls on to `progress` when there is one. With `verbose`,
+// prints each copy created, replaced or removed on `output`, one to a line.
 class Interruptible : public RunObserver {
  public:
-  explicit Interruptible(RunObserver* progress) : progress_(progress) {}
+  Interruptible(TerminalProgress* progress, Console* verbose)
+      : progress_(progress), verbose_(verbose) {}
   bool Searching(size_t looked_at, size_t found) override {
     if (Interrupted()) return false;
     return progress_ == nullptr || progress_->Searching(looked_at, found);
@@ -28,9 +30,23 @@ class Interruptible : public RunObserver {
   void Flushing() override {
     if (progress_ != nullptr) progress_->Flushing();
   }
+  void Changed(Change change, const std::filesystem::path& relative) override {
+    if (verbose_ == nullptr) return;
+    // The progress line is drawn again at the next shortcut.
+    if (progress_ != nullptr) progress_->Clear();
+    const char* mark = change == Change::kCreated    ? "+ "
+                       : change == Change::kReplaced ? "~ "
+                                                     : "- ";
+#ifdef _WIN32
+    verbose_->Write(mark + relative.u8string() + "\n");
+#else
+    verbose_->Write(mark + relative.native() + "\n");
+#endif
+  }
 
  private:
-  RunObserver* progress_;
+  TerminalProgress* progress_;
+  Console* verbose_;
 };
 
 // Returns `text` with its paragraphs on lines of their own and a final
@@ -47,8 +63,11 @@ int Run(const CommandLine& command, Console& output, Console& error) {
   std::unique_ptr<TerminalProgress> progress;
   if (output.IsTerminal())
     progress = std::make_unique<TerminalProgress>(output);
-  Interruptible observer(progress.get());
-  CompressionRun run(command.source, command.destination, &observer);
+  Interruptible observer(progress.get(), command.verbose ? &output : nullptr);
+  RunOptions options;
+  options.remove_stale = command.remove_stale;
+  options.look_only = command.look_only;
+  CompressionRun run(command.source, command.destination, &observer, options);
   const Message message = RunAndReport(run);
   if (progress) progress->Clear();
   if (message.icon == Message::Icon::kError) {

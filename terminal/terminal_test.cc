@@ -119,12 +119,37 @@ TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
   TestFolder root;
   root.Write("Src/a.url", Compact("http://a/"));
   root.Write("Src/News/b.url", "[InternetShortcut]\nURL=http://b/\nIcon=x\n");
+  // A copy whose shortcut is gone, in a folder it alone holds.
+  root.Write("Out/Old/c.url", Compact("http://c/"));
   const struct {
     std::vector<std::string> arguments;
     int status;
     std::string out, err;
   } cases[] = {
-      {{"--run", "Src", "Out"}, 0, "Compressed 2 favorites.\n", ""},
+      // A dry run tells, in the order a script can compare, and changes
+      // nothing: the next run still writes both.
+      {{"--run", "-nv", "Src", "Out"},
+       0,
+       "+ News/b.url\n+ a.url\nDry run of 2 favorites: nothing was "
+       "changed.\n2 copies would be written, 0 up to date already. 1 copy in "
+       "the destination no longer has a shortcut; --delete would remove it.\n",
+       ""},
+      {{"--run", "Src", "Out"},
+       0,
+       "Compressed 2 favorites.\n2 copies written, 0 up to date already. 1 "
+       "copy in the destination no longer has a shortcut; Norvale --run "
+       "--delete removes it.\n",
+       ""},
+      {{"--run", "--delete", "--verbose", "Src", "Out"},
+       0,
+       "- Old/c.url\nCompressed 2 favorites.\n0 copies written, 2 up to date "
+       "already. 1 copy whose shortcut is gone was removed.\n",
+       ""},
+      {{"--delete", "-n", "Src"},
+       2,
+       "",
+       "Norvale: --delete, --dry-run and --verbose go with --run\n" +
+           UsageText()},
       {{"--run", "Gone", "Out"},
        1,
        "",
@@ -149,6 +174,7 @@ TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
     EXPECT_EQ(outcome.out, c.out);
     EXPECT_EQ(outcome.err, c.err);
   }
+  EXPECT_FALSE(fs::exists(root.path() / "Out/Old"));
 
   // On a terminal the progress rewrites one line. Ctrl+C in the middle of a
   // large tree, on a terminal or with the output to a pipe, stops at the

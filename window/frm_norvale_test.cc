@@ -192,7 +192,8 @@ class FrmNorvaleTest : public QObject {
     QVERIFY2(text.contains(typed), qPrintable(text));
     QCOMPARE(seen,
              (QList<QStringList>{box(QMessageBox::Information, "Finished",
-                                     "Compressed 2 favorites."),
+                                     "Compressed 2 favorites.\n\n2 copies "
+                                     "written, 0 up to date already."),
                                  box(QMessageBox::Critical, "Norvale", text)}));
     QVERIFY(window.isVisible());
   }
@@ -269,7 +270,8 @@ class FrmNorvaleTest : public QObject {
                                  "0",
                                  "Saving the copies to the disk...",
                                  "111",
-                                 "Compressed 3 favorites."}
+                                 "Compressed 3 favorites.\n\n3 copies "
+                                 "written, 0 up to date already."}
                    : QStringList{"Compressing favorites...\n1 of 3",
                                  "1",
                                  "0",
