@@ -29,7 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Returns what the user is told of a run from `source` to `destination`.
 // Returns the first line of what a run from `source` to `destination`
 // tells; the counts after it have tests of their own.
 std::string Told(const fs::path& source, const fs::path& destination) {
@@ -387,6 +386,98 @@ TEST(DiskTest, FilesOnTwoDisksAreTwoFilesAndFullOrReadOnlyDisksTakeUpdates) {
             std::string::npos);
   for (const fs::path& disk : {from, to})
     TestDisks::Shell("umount " + disk.string());
+}
+
+// With remove_stale, a run removes the copies whose shortcuts are gone and
+// the folders that held only them, and nothing else: not a full shortcut,
+// another file, a link or what it leads to, a read-only copy, a live copy
+// spelled otherwise, a folder the source has or one holding a user's file.
+// A run killed while removing leaves each file there or gone, and the next
+// run finishes the work.
+TEST(DiskTest, RemovesOnlyCopiesWhoseShortcutsAreGone) {
+  TestFolder source, outside;
+  source.Write("a.url", Shortcut("http://a/"));
+  source.Write("Kept/b.url", Shortcut("http://b/"));
+  fs::create_directories(source.path() / "Empty");
+  outside.Write("o.url", Compact("http://o/"));
+  for (const TestDisk& disk : TestDisks::Get().all()) {
+    SCOPED_TRACE(disk.kind);
+    const fs::path dest = disk.root / "stale";
+    struct File {
+      std::string name, bytes;
+      bool stays;
+    };
+    std::vector<File> files = {
+        {"gone.url", Compact("http://g/"), false},
+        {"Kept/GONE.URL", Compact("http://g/"), false},
+        {"Old/x.url", Compact("http://x/"), false},
+        {"Old/Deep/y.url", Compact("http://y/"), false},
+        {"Empty/z.url", Compact("http://z/"), false},
+        {"Mixed/w.url", Compact("http://w/"), false},
+        {"Mixed/mine.txt", "mine", true},
+        {"full.url", Shortcut("http://f/"), true},
+        {"notes.txt", Compact("http://n/"), true},
+        // The copy of a.url where the disk ignores letter case.
+        {"A.URL", Compact("http://a/"), disk.ignores_case},
+    };
+    if (disk.modes) files.push_back({"ro.url", Compact("http://r/"), true});
+    const auto plant = [&] {
+      for (const File& file : files) {
+        fs::create_directories((dest / file.name).parent_path());
+        std::ofstream(dest / file.name, std::ios::binary) << file.bytes;
+      }
+      if (disk.modes) fs::permissions(dest / "ro.url", fs::perms::owner_read);
+      if (disk.links) {
+        fs::create_symlink(outside.path() / "o.url", dest / "link.url");
+        fs::create_directory_symlink(outside.path(), dest / "Outside");
+      }
+    };
+    const auto check = [&](bool killed) {
+      for (const File& file : files) {
+        const fs::path path = dest / file.name;
+        if (file.stays || (killed && fs::exists(path))) {
+          EXPECT_EQ(ReadBytes(path), file.bytes) << file.name;
+        } else {
+          EXPECT_FALSE(fs::exists(path)) << file.name;
+        }
+      }
+      if (disk.links) EXPECT_TRUE(fs::is_symlink(dest / "link.url"));
+      EXPECT_EQ(ReadBytes(outside.path() / "o.url"), Compact("http://o/"));
+      EXPECT_TRUE(fs::is_directory(dest / "Empty"));
+      EXPECT_EQ(fs::exists(dest / "Old"), killed && fs::exists(dest / "Old"));
+    };
+    fs::create_directories(dest);
+    plant();
+    CompressionRun run(source.path(), dest, nullptr, {.remove_stale = true});
+    EXPECT_EQ(run.Run(), 2u);
+    EXPECT_EQ(run.removed(), disk.ignores_case ? 6u : 7u);
+    EXPECT_EQ(run.stale(), run.removed() + (disk.modes ? 1 : 0));
+    check(false);
+    for (const int at : {2, 4, 7}) {
+      SCOPED_TRACE(at);
+      fs::remove_all(dest);
+      fs::create_directories(dest);
+      plant();
+      const pid_t child = ::fork();
+      if (child == 0) {
+        faults::Scoped faults({.kill_at_removal = at});
+        CompressionRun(source.path(), dest, nullptr, {.remove_stale = true})
+            .Run();
+        ::_exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      EXPECT_TRUE(WIFSIGNALED(status));
+      check(true);
+      CompressionRun(source.path(), dest, nullptr, {.remove_stale = true})
+          .Run();
+      check(false);
+    }
+    if (disk.modes) fs::permissions(dest / "ro.url", fs::perms::owner_all);
+    fs::remove_all(dest);
+  }
+  if (!TestDisks::Get().missing().empty())
+    GTEST_SKIP() << TestDisks::Get().missing();
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -452,6 +453,73 @@ TEST(CompressionRunTest, WritesOnlyAsFarAsTheObserverLetsIt) {
       EXPECT_EQ(Tree(dest.path()).size(), run.done());
       EXPECT_GT(run.done(), 0u);
     }
+  }
+}
+
+// Copies whose shortcuts are gone are removed only after a run that wrote
+// or checked every copy, and never from a source folder: not when the run
+// failed or was stopped, nor when the destination is the source, lies
+// inside it or holds it. A run that only looks changes nothing.
+TEST(CompressionRunTest, RemovesStaleCopiesOnlyAfterAWholeRunOutsideTheSource) {
+  const struct {
+    const char *source, *dest;
+    bool look_only, stop, blocked;
+    std::vector<std::string> removed;
+  } cases[] = {
+      {"Fav", "Out", false, false, false, {"Out/Old/gone.url"}},
+      {"Fav", "Out", true, false, false, {}},
+      {"Fav", "Out", false, true, false, {}},
+      {"Fav", "Out", false, false, true, {}},
+      // The source inside the destination: its compact shortcut stays.
+      {"Fav", "", false, false, false, {"Out/Old/gone.url", "old.url"}},
+      {"Fav", "Fav", false, false, false, {}},
+      // Inside the source folder's parent, only the source is spared.
+      {"Fav/In", "Fav", false, false, false, {"Fav/c.url"}},
+      {"Fav", "Fav/In", false, false, false, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.source) + " -> " + c.dest);
+    TestFolder root;
+    root.Write("Fav/a.url", Full("http://a/"));
+    root.Write("Fav/c.url", Compact("http://c/"));
+    root.Write("Fav/In/gone.url", Compact("http://g/"));
+    root.Write("Out/Old/gone.url", Compact("http://g/"));
+    root.Write("old.url", Compact("http://o/"));
+    // A killed run's temporary file, which only a run that writes removes.
+#ifdef _WIN32
+    const std::string leftover = "Out/.norvale-1-2.tmp";
+#else
+    const std::string leftover = "Out/~NV0A1B2.TMP";
+#endif
+    fs::last_write_time(
+        root.Write(leftover, ""),
+        fs::file_time_type::clock::now() - std::chrono::hours(48));
+    // A folder where a copy goes stops the run.
+    if (c.blocked) fs::create_directories(root.path() / "Out/c.url");
+    const Files before = Tree(root.path());
+    StopAt stop(99, c.stop ? 1 : 99);
+    CompressionRun run(root.path() / c.source, root.path() / c.dest, &stop,
+                       {.remove_stale = true, .look_only = c.look_only});
+    RunAndReport(run);
+    Files expected = before;
+    for (const std::string& name : c.removed) expected.erase(name);
+    Files after = Tree(root.path());
+    if (c.look_only) EXPECT_EQ(after, before);
+    after.erase(leftover);
+    expected.erase(leftover);
+    // Copies written are all that is new.
+    for (auto at = after.begin(); at != after.end();) {
+      at = before.count(at->first) == 0 && at->second.size() < 64
+               ? after.erase(at)
+               : std::next(at);
+    }
+    if (c.look_only) {
+      EXPECT_EQ(run.stale(), 1u);
+      EXPECT_EQ(run.removed(), 1u);
+    }
+    EXPECT_EQ(after, expected);
+    EXPECT_EQ(fs::exists(root.path() / "Out/Old"),
+              c.removed.empty() || c.removed[0] != "Out/Old/gone.url");
   }
 }
 

@@ -1,7 +1,7 @@
 // Stands in front of the C library's read, pread, write, fstatfs, openat,
-// renameat2, renameat, linkat, fsync and syncfs, and of operator new, to show
-// the faults a test plans (test_faults.h). Definitions in the program come
-// before the C library's, so the services linked into it call these.
+// renameat2, renameat, linkat, unlinkat, fsync and syncfs, and of operator new,
+// to show the faults a test plans (test_faults.h). Definitions in the program
+// come before the C library's, so the services linked into it call these.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -103,8 +103,21 @@ static void BeforeRename() {
   change();
 }
 
+// Kills the process when the plan says this rename or unlink is the one.
+static void MaybeKilledAtRemoval() {
+  if (active && plan.kill_at_removal > 0 && --plan.kill_at_removal == 0) {
+    ::kill(::getpid(), SIGKILL);
+  }
+}
+
+extern "C" int unlinkat(int folder, const char* name, int flags) {
+  MaybeKilledAtRemoval();
+  return NEXT(unlinkat)(folder, name, flags);
+}
+
 extern "C" int renameat2(int from_folder, const char* from, int to_folder,
                          const char* to, unsigned int flags) {
+  MaybeKilledAtRemoval();
   if (active && plan.no_noreplace_rename && flags != 0)
     return errno = EINVAL, -1;
   BeforeRename();
@@ -113,6 +126,7 @@ extern "C" int renameat2(int from_folder, const char* from, int to_folder,
 
 extern "C" int renameat(int from_folder, const char* from, int to_folder,
                         const char* to) {
+  MaybeKilledAtRemoval();
   BeforeRename();
   return NEXT(renameat)(from_folder, from, to_folder, to);
 }

@@ -15,16 +15,18 @@ namespace norvale {
 namespace faults {
 
 struct Plan {
-  size_t read_at_most = 0;     // When not 0, no read gives more bytes.
-  size_t reads_end_at = 0;     // When not 0, every file seems to end there,
-                               // as a FUSE daemon cutting a read short.
-  int read_not_ready = 0;      // So many reads fail with EAGAIN first.
-  int kill_in_write = 0;       // The process is killed in the nth write:
-                               // after half its bytes, or, as the system
-                               // takes a write of one page to an empty
-                               // file whole or not at all, before it.
-  int disk_full_at_write = 0;  // The nth write fails with ENOSPC.
-  bool no_unnamed_files = false;     // Opening with O_TMPFILE is refused.
+  size_t read_at_most = 0;        // When not 0, no read gives more bytes.
+  size_t reads_end_at = 0;        // When not 0, every file seems to end there,
+                                  // as a FUSE daemon cutting a read short.
+  int read_not_ready = 0;         // So many reads fail with EAGAIN first.
+  int kill_in_write = 0;          // The process is killed in the nth write:
+                                  // after half its bytes, or, as the system
+                                  // takes a write of one page to an empty
+                                  // file whole or not at all, before it.
+  int disk_full_at_write = 0;     // The nth write fails with ENOSPC.
+  int kill_at_removal = 0;        // The process is killed just before its nth
+                                  // rename or unlink.
+  bool no_unnamed_files = false;  // Opening with O_TMPFILE is refused.
   bool no_noreplace_rename = false;  // renameat2 knows no flags.
   bool no_hard_links = false;        // Linking two names fails with EPERM.
   bool no_descriptor_link = false;   // Linking a descriptor itself is refused,
