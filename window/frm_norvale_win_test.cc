@@ -182,7 +182,9 @@ TEST_F(FrmNorvaleWinTest, PressesRunOnTheFieldsAndReport) {
             Shown(form.hwnd(), L"Norvale", text, MB_ICONERROR | MB_OK));
   EXPECT_EQ(
       Press(root.path() / name, root.path() / "Out"),
-      std::vector{Shown(form.hwnd(), L"Finished", L"Compressed 1 favorites.",
+      std::vector{Shown(form.hwnd(), L"Finished",
+                        L"Compressed 1 favorites.\n\n1 copy written, 0 up to "
+                        L"date already.",
                         MB_OK | MB_ICONINFORMATION)});
   EXPECT_TRUE(fs::exists(root.path() / "Out" / "b" / "c.url"));
 }
