@@ -64,6 +64,10 @@ class EarlierCopies {
     return std::nullopt;
   }
 
+  // Notes that the copy of `index` is not there: a run that only looks
+  // would have made it, and it has no place to ask about.
+  void Absent(size_t index) { known_[index] = true; }
+
   // Notes that the copy of `index`, left as it was, is the file `id` at
   // `place`.
   void Keep(const CopyPlace& place, const FileId& id, size_t index) {
@@ -219,6 +223,7 @@ size_t CompressionRun::Run() {
           look_only);
       if (wrote) {
         ++written_;
+        if (look_only && !met) earlier.Absent(i);
         tell(met ? RunObserver::Change::kReplaced
                  : RunObserver::Change::kCreated,
              target.native());

@@ -448,6 +448,15 @@ TEST(DiskTest, RemovesOnlyCopiesWhoseShortcutsAreGone) {
     };
     fs::create_directories(dest);
     plant();
+    {
+      // Looking first changes nothing, not even to learn the disk.
+      faults::Scoped faults({});
+      CompressionRun look(source.path(), dest, nullptr,
+                          {.remove_stale = true, .look_only = true});
+      look.Run();
+      EXPECT_EQ(faults.seen().writes + faults.seen().renames, 0u);
+      EXPECT_EQ(look.removed(), disk.ignores_case ? 6u : 7u);
+    }
     CompressionRun run(source.path(), dest, nullptr, {.remove_stale = true});
     EXPECT_EQ(run.Run(), 2u);
     EXPECT_EQ(run.removed(), disk.ignores_case ? 6u : 7u);

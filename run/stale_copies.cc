@@ -74,7 +74,12 @@ bool StaleCopies::Walk(const Native& text, const FileId& id,
                        const fs::path& twin) {
   std::error_code ec;
   std::vector<FolderEntry> entries = ListFolder(Openable(text), ec);
-  if (ec) throw SystemError("Could not read the folder", Openable(text), ec);
+  if (ec) {
+    // Only counted, the copies there go uncounted; to be removed, they are
+    // a failure to tell.
+    if (!remove_) return false;
+    throw SystemError("Could not read the folder", Openable(text), ec);
+  }
   // In the order of their names, so that what is told comes in an order
   // that a script can compare from one run to the next.
   std::sort(entries.begin(), entries.end(),

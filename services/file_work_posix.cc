@@ -34,7 +34,8 @@ void FileWork::State::OpenCopyFolder(const fs::path& path, const char** name) {
     throw ErrnoError(kWriteAction, path);
   }
   // A disk first met here, where copies are written, is asked its ways.
-  copy_disk = &disks.Of(copy_folder_stat.st_dev, fd, fd);
+  // A run that only looks learns nothing by making a file.
+  copy_disk = &disks.Of(copy_folder_stat.st_dev, fd, look_only ? -1 : fd);
   copy_folder_id.reset();
   // A folder this run made holds nothing of an earlier one, one it came
   // back to was cleared already, and one searched for sources (the
