@@ -311,8 +311,14 @@ bool FileWork::RemoveEmptyFolder(const fs::path& folder) {
                              sizeof(tag))) {
     throw FileError(kRemoveFolderAction, folder);
   }
-  if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-      (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  // OneDrive tags every folder it syncs, which is a folder like any other
+  // once its entries are all on this computer; any other reparse point is
+  // a junction, a link or a folder whose entries a driver makes up.
+  const DWORD attributes = tag.FileAttributes;
+  const bool synced = (tag.ReparseTag & 0xFFFF0FFF) == IO_REPARSE_TAG_CLOUD &&
+                      !IsOnlineOnly(attributes);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && !synced)) {
     return false;
   }
   // The system refuses to mark a folder that holds anything, and lets
