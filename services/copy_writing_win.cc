@@ -1,6 +1,6 @@
 // Writing copies on Windows so that a name only ever shows whole content (a
-// small new copy, for a moment, none), and replacing one only while it
-// still holds what was read.
+// small new copy, for a moment, none), replacing one only while it still
+// holds what was read, and removing one only while it is Norvale's own.
 #include <windows.h>
 // The Windows header maps this name to ReplaceFileW; Norvale's own is meant.
 #undef ReplaceFile
@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "services/error.h"
+#include "services/file_kind_win.h"
 #include "services/file_work_win.h"
 #include "services/handle_win.h"
+#include "services/ini_format.h"
 #include "services/long_path_win.h"
 #include "services/system_calls_win.h"
 #include "services/temporary_files_win.h"
@@ -20,6 +22,9 @@ namespace norvale {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr char kRemoveAction[] = "Could not remove";
+constexpr char kRemoveFolderAction[] = "Could not remove the folder";
 
 // Removes from the folder of the copy `path`, once a run, the temporary
 // files a killed run left there; never from a folder the run made, which
@@ -174,6 +179,30 @@ bool WriteInOneCall(const fs::path& path, std::string_view bytes) {
   throw FileError(kWriteAction, path, failure);
 }
 
+// Returns true when `failure`, met opening a path, means nothing is there.
+bool Gone(const Failure& failure) {
+  return failure.code == ERROR_FILE_NOT_FOUND ||
+         failure.code == ERROR_PATH_NOT_FOUND;
+}
+
+// Throws Error for a run that only looks and yet was to remove `path`: the
+// run asks for no such thing, so this stops a fault in it from costing a
+// user's file.
+void RefuseWhileLooking(const FileWork::State& state, std::string_view action,
+                        const fs::path& path) {
+  if (state.look_only) {
+    throw Error(action, path, "Norvale only looks in this run");
+  }
+}
+
+// Has the file or folder open as `handle` removed when it closes; returns
+// false, with the last error set, when the system refuses.
+bool MarkForRemoval(HANDLE handle) {
+  FILE_DISPOSITION_INFO remove = {TRUE};
+  return Calls().set_file_info(handle, FileDispositionInfo, &remove,
+                               sizeof(remove));
+}
+
 }  // namespace
 
 bool FileWork::WriteNewFile(const fs::path& path, std::string_view bytes,
@@ -197,6 +226,118 @@ void FileWork::ReplaceFile(const fs::path& path, std::string_view bytes,
   // Replaces a link at `path` rather than the file it leads to, and fails on
   // a folder.
   WriteAndRename(*this, *state_, path, bytes, &expected);
+}
+
+bool FileWork::RemoveCopy(const fs::path& path) {
+  State& state = *state_;
+  RefuseWhileLooking(state, kRemoveAction, path);
+  // The name itself is opened, not what a link leads to, and while it is
+  // open no one else may write, rename or remove it, so that what is
+  // removed is what was read; backup semantics open a folder too, to leave
+  // it.
+  Handle handle(Open(path, GENERIC_READ | DELETE, FILE_SHARE_READ,
+                     OPEN_EXISTING,
+                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS |
+                         FILE_FLAG_SEQUENTIAL_SCAN));
+  if (!handle.valid()) {
+    const Failure failure = LastFailure();
+    if (Gone(failure)) return false;
+    throw FileError(kRemoveAction, path, failure);
+  }
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  FILE_STANDARD_INFO standard;
+  if (!Calls().get_file_info(handle.get(), FileAttributeTagInfo, &tag,
+                             sizeof(tag)) ||
+      !Calls().get_file_info(handle.get(), FileStandardInfo, &standard,
+                             sizeof(standard))) {
+    throw FileError(kRemoveAction, path);
+  }
+  // Norvale writes no folder, link, WSL special file or read-only file
+  // where a copy goes; a file online only is not read, which would
+  // download it, so nothing proves it Norvale's own.
+  const DWORD attributes = tag.FileAttributes;
+  const auto size = static_cast<uint64_t>(standard.EndOfFile.QuadPart);
+  if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) !=
+          0 ||
+      IsLink(attributes, tag.ReparseTag) ||
+      IsSpecialFile(attributes, tag.ReparseTag) || IsOnlineOnly(attributes) ||
+      ::GetFileType(handle.get()) != FILE_TYPE_DISK ||
+      size > kLargestShortcut) {
+    return false;
+  }
+  std::string content;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    content = ReadOpenFile(handle.get(), size, path);
+  } else {
+    // A synced, deduplicated or compressed file's content comes through the
+    // driver that owns its tag, which the name opened as itself bypasses:
+    // it is read through a second handle, when that is the very file held.
+    Handle reader(Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN));
+    if (!reader.valid()) throw FileError(kRemoveAction, path);
+    const std::optional<FileId> held = state.Identify(handle.get(), path);
+    if (!held || held != state.Identify(reader.get(), path)) return false;
+    content = ReadOpenFile(reader.get(), size, path);
+  }
+  if (!IsCompactIniFile(content, "InternetShortcut", "URL")) return false;
+  if (!MarkForRemoval(handle.get())) {
+    // Closed first, so that the file is not taken as held by another
+    // program for the handle held here.
+    const Failure failure = LastFailure();
+    handle.Close();
+    throw FileError(kRemoveAction, path, failure);
+  }
+  if (!handle.Close()) throw FileError(kRemoveAction, path);
+  // Its folder is written to, as by a copy written there.
+  ClearFolderOf(state, path);
+  return true;
+}
+
+bool FileWork::RemoveEmptyFolder(const fs::path& folder) {
+  State& state = *state_;
+  RefuseWhileLooking(state, kRemoveFolderAction, folder);
+  // Opened as itself, so that a junction or a link to a folder is neither
+  // followed nor removed; others may go on listing it meanwhile.
+  Handle handle(
+      Open(folder, DELETE | FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+  if (!handle.valid()) {
+    const Failure failure = LastFailure();
+    if (Gone(failure)) return false;
+    throw FileError(kRemoveFolderAction, folder, failure);
+  }
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  if (!Calls().get_file_info(handle.get(), FileAttributeTagInfo, &tag,
+                             sizeof(tag))) {
+    throw FileError(kRemoveFolderAction, folder);
+  }
+  // OneDrive tags every folder it syncs, which is a folder like any other
+  // once its entries are all on this computer; any other reparse point is
+  // a junction, a link or a folder whose entries a driver makes up.
+  const DWORD attributes = tag.FileAttributes;
+  const bool synced = (tag.ReparseTag & 0xFFFF0FFF) == IO_REPARSE_TAG_CLOUD &&
+                      !IsOnlineOnly(attributes);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && !synced)) {
+    return false;
+  }
+  // The system refuses to mark a folder that holds anything, and lets
+  // nothing be made in one that is marked: emptiness is decided with the
+  // removal.
+  if (!MarkForRemoval(handle.get())) {
+    const Failure failure = LastFailure();
+    if (failure.code == ERROR_DIR_NOT_EMPTY) return false;
+    handle.Close();
+    throw FileError(kRemoveFolderAction, folder, failure);
+  }
+  if (!handle.Close()) throw FileError(kRemoveFolderAction, folder);
+  // A folder of that name made later is another one.
+  const std::wstring& text = folder.native();
+  for (KnownFolder* known : {&state.copy_folder, &state.place_folder}) {
+    if (known->text == text) known->id.reset();
+  }
+  state.folders_cleared.erase(text);
+  return true;
 }
 
 }  // namespace norvale

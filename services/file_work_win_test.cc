@@ -5,6 +5,7 @@
 #undef ReplaceFile  // Norvale's, not the Windows header's ReplaceFileW.
 
 #include <cstring>
+#include <iostream>
 #include <optional>
 
 #include "services/file_kind_win.h"
@@ -80,7 +81,7 @@ class FileWorkWinTest : public ::testing::Test {
       // the name opened as itself bypasses.
       if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) &&
           (g_tag & 0xFFFF0FFF) == IO_REPARSE_TAG_CLOUD) {
-        access = FILE_READ_ATTRIBUTES;
+        access = FILE_READ_ATTRIBUTES | (access & DELETE);
       }
       return SystemCalls().create_file(path, access, share, disposition, flags);
     };
@@ -124,6 +125,10 @@ class FileWorkWinTest : public ::testing::Test {
           std::wcsncmp(static_cast<FILE_RENAME_INFO*>(info)->FileName,
                        L"\\??\\", 4) != 0) {
         ::SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+      }
+      if (what == FileDispositionInfo && g_fault == kProtected) {
+        ::SetLastError(ERROR_WRITE_PROTECT);
         return FALSE;
       }
       if (what == FileRenameInfo && g_held_renames > 0 && g_held_renames--) {
@@ -242,6 +247,129 @@ TEST_F(FileWorkWinTest, RemovesOnlyItsOwnLeftovers) {
   FileWork().ReplaceFile(copy, kOld, kNew);
   EXPECT_NE(g_temporary_attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
   EXPECT_EQ(::GetFileAttributesW(copy.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+}
+
+// Only what Norvale could have written is removed: a compact copy, not a
+// fuller shortcut, an empty or read-only file, a link or anything else of
+// the tags above, whose target stays too; a synced copy is read, through
+// OneDrive's driver, one online only never is. A file another program
+// holds, or a disk that refuses, is reported. A folder is removed only
+// when it is empty and no junction or link; a synced one only when all its
+// entries are on this computer.
+TEST_F(FileWorkWinTest, RemovesOnlyItsOwnCopies) {
+  enum Setup { kFile, kReadOnly, kLink, kHeldOpen, kFolder, kNothing };
+  const struct {
+    Setup setup;
+    std::string content;  // Of the file, or of one in the folder.
+    DWORD tag, attributes;
+    Fault fault;
+    bool folder;  // Removed as an empty folder, not as a copy.
+    bool removed;
+    const char* said;  // What Error says; null when there is none.
+  } cases[] = {
+      {kFile, kNew, 0, 0, kNone, false, true, nullptr},
+      {kFile, Shortcut("http://new/"), 0, 0, kNone, false, false, nullptr},
+      {kFile, "", 0, 0, kNone, false, false, nullptr},
+      {kReadOnly, kNew, 0, 0, kNone, false, false, nullptr},
+      {kLink, kNew, 0, 0, kNone, false, false, nullptr},
+      {kFile, kNew, IO_REPARSE_TAG_SYMLINK, 0, kNone, false, false, nullptr},
+      {kFile, kNew, IO_REPARSE_TAG_MOUNT_POINT, 0, kNone, false, false,
+       nullptr},
+      {kFile, kNew, kTagWslLink, 0, kNone, false, false, nullptr},
+      {kFile, kNew, IO_REPARSE_TAG_NFS, 0, kNone, false, false, nullptr},
+      {kFile, kNew, kTagWslFifo, 0, kNone, false, false, nullptr},
+      {kFile, kNew, IO_REPARSE_TAG_CLOUD_3, 0, kNone, false, true, nullptr},
+      {kFile, kNew, IO_REPARSE_TAG_CLOUD_3, kRecallOnDataAccess, kNone, false,
+       false, nullptr},
+      {kFile, kNew, IO_REPARSE_TAG_CLOUD_3, kRecallOnOpen, kNone, false, false,
+       nullptr},
+      {kFile, kNew, 0, FILE_ATTRIBUTE_OFFLINE, kNone, false, false, nullptr},
+      {kHeldOpen, kNew, 0, 0, kNone, false, false, "Another program is using"},
+      {kFile, kNew, 0, 0, kProtected, false, false, "Its disk is read-only"},
+      {kFolder, "", 0, 0, kNone, false, false, nullptr},
+      {kNothing, "", 0, 0, kNone, false, false, nullptr},
+      {kFolder, "", 0, 0, kNone, true, true, nullptr},
+      {kFolder, kNew, 0, 0, kNone, true, false, nullptr},
+      {kLink, "", 0, 0, kNone, true, false, nullptr},
+      {kFolder, "", IO_REPARSE_TAG_MOUNT_POINT, 0, kNone, true, false, nullptr},
+      {kFolder, "", IO_REPARSE_TAG_CLOUD_3, 0, kNone, true, true, nullptr},
+      {kFolder, "", IO_REPARSE_TAG_CLOUD_3, kRecallOnOpen, kNone, true, false,
+       nullptr},
+      {kFile, kNew, 0, 0, kNone, true, false, nullptr},
+      {kNothing, "", 0, 0, kNone, true, false, nullptr},
+      {kFolder, "", 0, 0, kProtected, true, false, "Its disk is read-only"},
+  };
+  for (const auto& c : cases) {
+    const std::string name = std::to_string(&c - cases);
+    const fs::path path = root.path() / name / "a.url";
+    const fs::path target = root.path() / name / "target";
+    fs::create_directories(path.parent_path());
+    if (c.setup == kLink) {
+      if (c.folder) fs::create_directory(target);
+      if (!c.folder) root.Write(target.lexically_relative(root.path()), kNew);
+      const DWORD kind = c.folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0;
+      // Wine 8 says it made a link, and makes nothing.
+      const DWORD made =
+          ::CreateSymbolicLinkW(path.c_str(), target.c_str(), kind)
+              ? ::GetFileAttributesW(path.c_str())
+              : INVALID_FILE_ATTRIBUTES;
+      if (made == INVALID_FILE_ATTRIBUTES ||
+          (made & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        std::cout << "No symbolic link made here: row " << name
+                  << " left out\n";
+        continue;
+      }
+    } else if (c.setup == kFolder) {
+      fs::create_directory(path);
+      if (!c.content.empty()) root.Write(path / "b.url", c.content);
+    } else if (c.setup != kNothing) {
+      root.Write(path.lexically_relative(root.path()), c.content);
+    }
+    if (c.setup == kReadOnly) {
+      ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+    const HANDLE held = c.setup != kHeldOpen
+                            ? INVALID_HANDLE_VALUE
+                            : ::CreateFileW(path.c_str(), GENERIC_READ, 0,
+                                            nullptr, OPEN_EXISTING, 0, nullptr);
+    g_tag = c.tag;
+    g_attributes = c.attributes;
+    g_fault = c.fault;
+    g_reads = 0;
+    FileWork work;
+    bool removed = false;
+    const std::string said = ErrorOf([&] {
+      removed = c.folder ? work.RemoveEmptyFolder(path) : work.RemoveCopy(path);
+    });
+    g_tag = g_attributes = 0;
+    g_fault = kNone;
+    ::CloseHandle(held);
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(removed, c.removed) << name << said;
+    EXPECT_EQ(::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES,
+              c.removed || c.setup == kNothing)
+        << name;
+    if (c.said) {
+      EXPECT_NE(said.find(c.said), std::string::npos) << name << said;
+      EXPECT_NE(said.find(path.u8string()), std::string::npos) << said;
+    } else {
+      EXPECT_EQ(said, "") << name;
+    }
+    if (!c.removed && !c.folder && c.setup != kFolder && c.setup != kNothing) {
+      EXPECT_EQ(ReadBytes(path), c.content) << name;
+    }
+    if (c.setup == kLink) {
+      EXPECT_TRUE(fs::exists(target)) << name;
+    }
+    if (!c.folder && (c.tag != 0 || c.attributes != 0)) {
+      EXPECT_EQ(g_reads > 0, c.removed) << name;
+    }
+  }
+  FileWork looking;
+  looking.LookOnly();
+  const fs::path copy = root.Write("a.url", kNew);
+  EXPECT_NE(ErrorOf([&] { looking.RemoveCopy(copy); }), "");
+  EXPECT_EQ(ReadBytes(copy), kNew);
 }
 
 // Each failure says what happened: a copy or source that another program
