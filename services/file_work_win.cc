@@ -273,6 +273,7 @@ std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
     throw FileError(kWriteAction, path);
   }
   ExistingCopy existing;
+  existing.read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
   existing.id = state.IdentifyIn(handle.get(), state.copy_folder, path, name);
   // A real path is a place; a number is one where the file has one name.
   const std::wstring* real =
