@@ -163,9 +163,6 @@ size_t CompressionRun::Run() {
   };
   EarlierCopies earlier(
       total_, [&](size_t index) { return copy_of(list[index]); }, work);
-  // Every copy written or found exact, by its text, so that what else the
-  // destination holds can be told apart afterwards.
-  std::unordered_set<Native> live;
   const auto tell = [&](RunObserver::Change change, const Native& copy) {
     if (observer_ == nullptr) return;
     observer_->Changed(change, fs::path(copy.substr(destination_text.size())));
@@ -230,7 +227,6 @@ size_t CompressionRun::Run() {
       } else if (met) {
         earlier.Keep(met->first, met->second, i);
       }
-      live.insert(target.native());
       ++done_;
     }
   } catch (const Error& failure) {
@@ -254,7 +250,7 @@ size_t CompressionRun::Run() {
   // source folder, or the run would have failed.
   if (!cancelled_ &&
       !StaleCopies::InsideSource(source_folder, destination, work)) {
-    StaleCopies stale(source_folder, destination_text, std::move(live), work);
+    StaleCopies stale(source_folder, destination_text, list, work);
     try {
       stale.Find(options_.remove_stale, look_only,
                  [&](const fs::path& copy, bool removed) {

@@ -37,11 +37,24 @@ Native FolderOf(const Native& text) {
 }  // namespace
 
 StaleCopies::StaleCopies(fs::path source, Native destination,
-                         std::unordered_set<Native> live, FileWork& work)
+                         const PathList& shortcuts, FileWork& work)
     : source_(std::move(source)),
       destination_(std::move(destination)),
-      live_(std::move(live)),
-      work_(work) {}
+      shortcuts_(shortcuts),
+      source_text_(source_.native()),
+      work_(work) {
+  // As the search put it in front of every shortcut.
+  if (source_text_.empty() || source_text_.back() != kSeparator) {
+    source_text_ += kSeparator;
+  }
+}
+
+bool StaleCopies::IsListed(const Native& path) const {
+  // A copy is at the shortcut's place below the destination, so the same
+  // text below the source names the shortcut.
+  return path.compare(0, destination_.size(), destination_) == 0 &&
+         shortcuts_.Contains(source_text_ + path.substr(destination_.size()));
+}
 
 bool StaleCopies::InsideSource(const fs::path& source,
                                const fs::path& destination, FileWork& work) {
@@ -112,7 +125,7 @@ bool StaleCopies::Walk(const Native& text, const FileId& id,
     }
     bool read_only = false;
     if (entry.kind != FileKind::kFile || !MatchesPattern(entry.name, "*.url") ||
-        live_.count(path) != 0 || IsLive(path, text) ||
+        IsListed(path) || IsLive(path, text) ||
         !IsCompactCopy(fs::path(path), &read_only)) {
       all_removed = false;
       continue;
@@ -136,7 +149,10 @@ bool StaleCopies::IsLive(const Native& path, const Native& folder) {
   if (!live_by_folder_) {
     live_by_folder_.emplace();
     std::unordered_map<Native, std::optional<FileId>> folder_ids;
-    for (const Native& copy : live_) {
+    for (size_t i = 0; i < shortcuts_.count(); ++i) {
+      const fs::path shortcut = shortcuts_[i];
+      const Native copy =
+          destination_ + shortcut.native().substr(source_text_.size());
       const Native copy_folder = FolderOf(copy);
       auto at = folder_ids.find(copy_folder);
       if (at == folder_ids.end()) {

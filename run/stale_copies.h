@@ -8,10 +8,10 @@
 #include <functional>
 #include <optional>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "services/file_id.h"
+#include "services/path_list.h"
 
 namespace norvale {
 
@@ -22,10 +22,11 @@ class StaleCopies {
   using Native = std::filesystem::path::string_type;
 
   // For the destination folder `destination` (its text ending in one
-  // separator) of a run from `source`, in which every path of `live` is a
-  // copy the run wrote or found up to date.
+  // separator) of a run from `source` that wrote, or found up to date, the
+  // copy of every shortcut of `shortcuts`, the search's list, each of
+  // which begins with the text of `source` and a separator.
   StaleCopies(std::filesystem::path source, Native destination,
-              std::unordered_set<Native> live, FileWork& work);
+              const PathList& shortcuts, FileWork& work);
 
   // Goes through the destination, never into a link or a folder searched
   // for sources, and calls `on_stale` with each copy whose shortcut is
@@ -57,6 +58,10 @@ class StaleCopies {
   bool Walk(const Native& text, const FileId& id,
             const std::filesystem::path& twin);
 
+  // Returns true when the file `path` below the destination is the copy of
+  // one of the shortcuts, by its text.
+  bool IsListed(const Native& path) const;
+
   // Returns true when the file `path`, in the folder `folder`, is one of
   // the live copies under another spelling or name.
   bool IsLive(const Native& path, const Native& folder);
@@ -67,7 +72,9 @@ class StaleCopies {
 
   std::filesystem::path source_;
   Native destination_;
-  std::unordered_set<Native> live_;
+  const PathList& shortcuts_;
+  // The text of the source and a separator, which begins every shortcut's.
+  Native source_text_;
   FileWork& work_;
   bool remove_ = false;
   bool look_only_ = false;

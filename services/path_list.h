@@ -2,6 +2,7 @@
 #ifndef NORVALE_SERVICES_PATH_LIST_H_
 #define NORVALE_SERVICES_PATH_LIST_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <filesystem>
 #include <optional>
@@ -26,6 +27,12 @@ class PathList {
   // Entry `index`, counted from 0.
   std::filesystem::path operator[](size_t index) const {
     return std::filesystem::path(paths_[index]);
+  }
+
+  // Returns true when `text` is one of the entries, as sorted by the
+  // search; a lookup, not a walk through them.
+  bool Contains(const Text& text) const {
+    return std::binary_search(paths_.begin(), paths_.end(), text);
   }
 
   // Returns true when `id` is the identity of one of the listed files, as
