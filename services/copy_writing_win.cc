@@ -244,14 +244,10 @@ bool FileWork::RemoveCopy(const fs::path& path) {
     if (Gone(failure)) return false;
     throw FileError(kRemoveAction, path, failure);
   }
-  FILE_ATTRIBUTE_TAG_INFO tag;
-  FILE_STANDARD_INFO standard;
-  if (!Calls().get_file_info(handle.get(), FileAttributeTagInfo, &tag,
-                             sizeof(tag)) ||
-      !Calls().get_file_info(handle.get(), FileStandardInfo, &standard,
-                             sizeof(standard))) {
-    throw FileError(kRemoveAction, path);
-  }
+  FileFacts facts;
+  if (!AskFacts(handle.get(), &facts)) throw FileError(kRemoveAction, path);
+  const FILE_ATTRIBUTE_TAG_INFO& tag = facts.tag;
+  const FILE_STANDARD_INFO& standard = facts.standard;
   // Norvale writes no folder, link, WSL special file or read-only file
   // where a copy goes; a file online only is not read, which would
   // download it, so nothing proves it Norvale's own.

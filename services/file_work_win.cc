@@ -228,16 +228,10 @@ std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
     if (failure.code == ERROR_FILE_NOT_FOUND) return std::nullopt;
     throw FileError(kWriteAction, path, failure);
   }
-  // Asked for by class: the whole BY_HANDLE_FILE_INFORMATION costs Wine a
-  // look at the volume, which an update run would pay for every copy.
-  FILE_ATTRIBUTE_TAG_INFO tag;
-  FILE_STANDARD_INFO standard;
-  if (!Calls().get_file_info(handle.get(), FileAttributeTagInfo, &tag,
-                             sizeof(tag)) ||
-      !Calls().get_file_info(handle.get(), FileStandardInfo, &standard,
-                             sizeof(standard))) {
-    throw FileError(kWriteAction, path);
-  }
+  FileFacts facts;
+  if (!AskFacts(handle.get(), &facts)) throw FileError(kWriteAction, path);
+  const FILE_ATTRIBUTE_TAG_INFO& tag = facts.tag;
+  const FILE_STANDARD_INFO& standard = facts.standard;
   const DWORD attributes = tag.FileAttributes;
   const bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   if (IsLink(attributes, tag.ReparseTag)) {

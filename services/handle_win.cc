@@ -125,4 +125,11 @@ bool WriteAll(HANDLE handle, std::string_view bytes) {
   return true;
 }
 
+bool AskFacts(HANDLE handle, FileFacts* facts) {
+  return Calls().get_file_info(handle, FileAttributeTagInfo, &facts->tag,
+                               sizeof(facts->tag)) &&
+         Calls().get_file_info(handle, FileStandardInfo, &facts->standard,
+                               sizeof(facts->standard));
+}
+
 }  // namespace norvale
