@@ -125,7 +125,7 @@ bool StaleCopies::Walk(const Native& text, const FileId& id,
     }
     bool read_only = false;
     if (entry.kind != FileKind::kFile || !MatchesPattern(entry.name, "*.url") ||
-        IsListed(path) || IsLive(path, text) ||
+        IsListed(path) || IsLive(path, id) ||
         !IsCompactCopy(fs::path(path), &read_only)) {
       all_removed = false;
       continue;
@@ -141,39 +141,42 @@ bool StaleCopies::Walk(const Native& text, const FileId& id,
   return all_removed;
 }
 
-bool StaleCopies::IsLive(const Native& path, const Native& folder) {
+bool StaleCopies::IsLive(const Native& path, const FileId& folder) {
   // A disk that ignores letter case, or a linked folder, can hold a live
   // copy under a name other than the one it was written by; identities
   // tell. Only met for files that are no live copy by their text, so an
-  // up-to-date destination never pays for it.
+  // up-to-date destination never pays for it, and each folder's copies are
+  // identified once.
   if (!live_by_folder_) {
     live_by_folder_.emplace();
-    std::unordered_map<Native, std::optional<FileId>> folder_ids;
+    Native last_folder;
+    std::optional<FileId> last_id;
     for (size_t i = 0; i < shortcuts_.count(); ++i) {
       const fs::path shortcut = shortcuts_[i];
-      const Native copy =
+      Native copy =
           destination_ + shortcut.native().substr(source_text_.size());
+      // The list is sorted, so the copies of one folder come together.
       const Native copy_folder = FolderOf(copy);
-      auto at = folder_ids.find(copy_folder);
-      if (at == folder_ids.end()) {
-        at =
-            folder_ids
-                .emplace(copy_folder, work_.IdentifyFile(Openable(copy_folder)))
-                .first;
+      if (i == 0 || copy_folder != last_folder) {
+        last_folder = copy_folder;
+        last_id = work_.IdentifyFile(Openable(copy_folder));
       }
-      if (at->second) (*live_by_folder_)[*at->second].push_back(copy);
+      if (last_id)
+        (*live_by_folder_)[*last_id].paths.push_back(std::move(copy));
     }
   }
-  const std::optional<FileId> folder_id = work_.IdentifyFile(Openable(folder));
-  if (!folder_id) return true;  // Cannot be told: kept.
-  const auto copies = live_by_folder_->find(*folder_id);
-  if (copies == live_by_folder_->end()) return false;
+  const auto live = live_by_folder_->find(folder);
+  if (live == live_by_folder_->end()) return false;
   const std::optional<FileId> file_id = work_.IdentifyFile(fs::path(path));
-  if (!file_id) return true;
-  for (const Native& copy : copies->second) {
-    if (work_.IdentifyFile(fs::path(copy)) == file_id) return true;
+  if (!file_id) return true;  // Cannot be told: kept.
+  LiveCopies& copies = live->second;
+  if (copies.ids.empty()) {
+    for (const Native& copy : copies.paths) {
+      copies.ids.push_back(work_.IdentifyFile(fs::path(copy)));
+    }
   }
-  return false;
+  return std::find(copies.ids.begin(), copies.ids.end(), file_id) !=
+         copies.ids.end();
 }
 
 bool StaleCopies::IsCompactCopy(const fs::path& path, bool* read_only) {

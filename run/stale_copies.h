@@ -62,9 +62,9 @@ class StaleCopies {
   // one of the shortcuts, by its text.
   bool IsListed(const Native& path) const;
 
-  // Returns true when the file `path`, in the folder `folder`, is one of
-  // the live copies under another spelling or name.
-  bool IsLive(const Native& path, const Native& folder);
+  // Returns true when the file `path`, in the folder whose identity is
+  // `folder`, is one of the live copies under another spelling or name.
+  bool IsLive(const Native& path, const FileId& folder);
 
   // Returns true when the file `path` holds exactly a compact copy, read
   // without following a link, telling in `read_only` whether it is.
@@ -79,9 +79,14 @@ class StaleCopies {
   bool remove_ = false;
   bool look_only_ = false;
   std::function<void(const std::filesystem::path&, bool)> on_stale_;
+  // The live copies of one folder, and their identities once asked for.
+  struct LiveCopies {
+    std::vector<Native> paths;
+    std::vector<std::optional<FileId>> ids;
+  };
   // The live copies by the identity of their folder, made when a file
   // that is not a live copy by its text is first met.
-  std::optional<std::unordered_map<FileId, std::vector<Native>, FileIdHash>>
+  std::optional<std::unordered_map<FileId, LiveCopies, FileIdHash>>
       live_by_folder_;
   size_t found_ = 0;
   size_t removed_ = 0;
