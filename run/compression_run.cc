@@ -10,12 +10,14 @@
 #include <utility>
 #include <vector>
 
+#include "run/copy_record.h"
 #include "run/folder_field.h"
 #include "run/stale_copies.h"
 #include "services/error.h"
 #include "services/file_tools.h"
 #include "services/file_work.h"
 #include "services/folder_io.h"
+#include "services/ini_format.h"
 #include "services/shell_tools.h"
 
 namespace norvale {
@@ -68,6 +70,21 @@ class EarlierCopies {
   // would have made it, and it has no place to ask about.
   void Absent(size_t index) { known_[index] = true; }
 
+  // Returns the shortcut before `index` whose copy, not there yet, a run
+  // that only looks would have made at `place`.
+  std::optional<size_t> FindPlace(const CopyPlace& place, size_t index) {
+    const auto at = places_.find(place);
+    if (at != places_.end() && at->second < index) return at->second;
+    return std::nullopt;
+  }
+
+  // Notes that a run that only looks would make the copy of `index` at
+  // `place`.
+  void KeepPlace(const CopyPlace& place, size_t index) {
+    places_.emplace(place, index);
+    known_[index] = true;
+  }
+
   // Notes that the copy of `index`, left as it was, is the file `id` at
   // `place`.
   void Keep(const CopyPlace& place, const FileId& id, size_t index) {
@@ -85,6 +102,51 @@ class EarlierCopies {
   size_t identified_ = 0;
 };
 
+// The destination's record file as a run found it.
+struct RecordFile {
+  fs::path path;
+  // What it held, when there was a regular file.
+  std::optional<std::string> text;
+  // What that says, when it is one whole record.
+  std::optional<CopyRecord> record;
+  // True when something other than a regular file stands at its name,
+  // which is neither proof of anything nor Norvale's to replace.
+  bool unusable = false;
+};
+
+// Returns the record file at `path`, read without following a link.
+RecordFile ReadRecord(fs::path path, FileWork& work) {
+  RecordFile file{std::move(path), std::nullopt, std::nullopt, false};
+  std::error_code ec;
+  if (KindOf(file.path.parent_path(), ec) != FileKind::kFolder) return file;
+  try {
+    if (std::optional<ExistingCopy> existing =
+            work.ReadExistingCopy(file.path)) {
+      file.text = std::move(existing->content);
+      file.record = ParseRecord(*file.text);
+    }
+  } catch (const Error&) {
+    file.unusable = true;
+  }
+  return file;
+}
+
+// Makes the record file `file` hold `record`, written as a copy is, so that
+// it only ever shows a whole record; returns false when it held it already.
+bool WriteRecord(RecordFile& file, const CopyRecord& record, FileWork& work) {
+  std::string text = ComposeRecord(record);
+  if (file.text == text) return false;
+  if (file.text) {
+    work.ReplaceFile(file.path, text, *file.text);
+  } else if (!work.WriteNewFile(file.path, text, 0600)) {
+    throw Error("Could not write", file.path,
+                "It changed while Norvale was writing it");
+  }
+  work.HideFile(file.path);
+  file.text = std::move(text);
+  return true;
+}
+
 }  // namespace
 
 CompressionRun::CompressionRun(fs::path source, fs::path destination,
@@ -95,8 +157,10 @@ CompressionRun::CompressionRun(fs::path source, fs::path destination,
       options_(options) {}
 
 size_t CompressionRun::Run() {
-  done_ = total_ = written_ = stale_ = removed_ = 0;
+  done_ = total_ = written_ = stale_ = removed_ = unrecorded_ = 0;
+  record_state_ = RecordState::kNone;
   const bool look_only = options_.look_only;
+  const bool remove = options_.remove_stale;
   cancelled_ = false;
   const fs::path source_folder = FolderFromField(source_, "source");
   const fs::path destination = FolderFromField(destination_, "destination");
@@ -111,11 +175,57 @@ size_t CompressionRun::Run() {
     FileWork*& work;
     ~Forget() { work = nullptr; }
   } forget{work_};
+  // One run at a time writes to a destination, from before anything is
+  // made there; a destination made by this run is locked once made.
+  bool locked = look_only || work.LockDestination(destination);
   // Learning the disk makes a file there; a run that only looks makes none.
   if (look_only) {
     work.LookOnly();
   } else {
     work.MeetDestination(destination, source_folder);
+  }
+  // Nothing is ever removed from a destination that is the source, lies
+  // inside it or holds it: there copies and shortcuts mix.
+  const bool holds_source =
+      StaleCopies::IsWithin(source_folder, destination, work);
+  if (remove && (holds_source ||
+                 StaleCopies::IsWithin(destination, source_folder, work))) {
+    throw Error("Could not remove stale copies from", destination,
+                holds_source ? "It holds the source folder, and --delete "
+                               "never removes anything there"
+                             : "It lies inside the source folder, and "
+                               "--delete never removes anything there");
+  }
+
+  // One separator between the destination and what goes below it, however
+  // many the user typed at its end, so that messages show paths as paths.
+  Native destination_text = destination.native();
+  const auto ends_in_separator = [&] {
+    const fs::path::value_type last = destination_text.back();
+    return last == kSeparator || last == '/';
+  };
+  while (destination_text.size() > 1 && ends_in_separator()) {
+    destination_text.pop_back();
+  }
+  if (!ends_in_separator()) destination_text += kSeparator;
+
+  // The record of the copies Norvale wrote, the only proof that lets a
+  // copy be removed; kept where removing may ever be asked.
+  std::error_code real_ec;
+  const fs::path real_source = fs::canonical(source_folder, real_ec);
+  std::optional<RecordFile> record_file;
+  const CopyRecord* record = nullptr;
+  if (!holds_source && !real_ec) {
+    record_file = ReadRecord(fs::path(destination_text + kRecordName), work);
+    if (record_file->unusable || (record_file->text && !record_file->record)) {
+      record_state_ = RecordState::kDamaged;
+    } else if (record_file->record &&
+               record_file->record->source != real_source) {
+      record_state_ = RecordState::kOtherSource;
+    } else if (record_file->record) {
+      record_state_ = RecordState::kKept;
+      record = &*record_file->record;
+    }
   }
 
   ShellTools::FoundCallback on_found;
@@ -135,19 +245,17 @@ size_t CompressionRun::Run() {
     return 0;
   }
   total_ = list.count();
+  // A source that holds nothing looks like a disk that is not mounted.
+  if (remove && total_ == 0 && record != nullptr && !record->copies.empty() &&
+      !options_.remove_all) {
+    throw Error("Could not remove stale copies from", destination,
+                "The source holds no shortcut, as a disk that is not mounted "
+                "looks, while Norvale wrote " +
+                    std::to_string(record->copies.size()) +
+                    " copies there; to remove them all, use --delete-all");
+  }
 
   const size_t cut = source_folder.native().size();
-  // One separator between the destination and what goes below it, however
-  // many the user typed at its end, so that messages show paths as paths.
-  Native destination_text = destination.native();
-  const auto ends_in_separator = [&] {
-    const fs::path::value_type last = destination_text.back();
-    return last == kSeparator || last == '/';
-  };
-  while (destination_text.size() > 1 && ends_in_separator()) {
-    destination_text.pop_back();
-  }
-  if (!ends_in_separator()) destination_text += kSeparator;
   // The search put the source text at the front of every path, so the cut
   // by position leaves the part below it.
   const auto copy_of = [&](const fs::path& source) {
@@ -167,12 +275,49 @@ size_t CompressionRun::Run() {
     if (observer_ == nullptr) return;
     observer_->Changed(change, fs::path(copy.substr(destination_text.size())));
   };
+  const bool keep_record = record_file && !record_file->unusable && !look_only;
+  // The copies this run wrote or found exact, for the record.
+  bool record_written = false;
+  CopyRecord live;
+  live.source = real_source;
+  // Writes the record of what is Norvale's now: the copies of this run, the
+  // folders it made, and what of the earlier record still holds.
+  const auto write_record = [&](const CopyRecord* still) {
+    if (!keep_record ||
+        StaleCopies::InsideSource(source_folder, destination, work)) {
+      return;
+    }
+    CopyRecord next = live;
+    if (still != nullptr) {
+      next.copies.insert(still->copies.begin(), still->copies.end());
+      next.folders = still->folders;
+    }
+    for (const Native& folder : work.folders_made()) {
+      if (folder.size() > destination_text.size() &&
+          folder.compare(0, destination_text.size(), destination_text) == 0) {
+        next.folders.insert(folder.substr(destination_text.size()));
+      }
+    }
+    if (WriteRecord(*record_file, next, work)) record_written = true;
+  };
+  // After a failure, what was done is recorded and on its disks before the
+  // run says so; a failure meanwhile is told after the first.
+  const auto settle = [&](const Error& failure, const CopyRecord* still) {
+    if (look_only) return;
+    try {
+      write_record(still);
+      if (written_ > 0 || removed_ > 0 || record_written) Flush();
+    } catch (const Error& then) {
+      throw Error(std::string(failure.what()) + ". Then", "", then.what());
+    }
+  };
   try {
     // The copies of the shortcuts in one folder share a folder, which is
     // worked out and made once: the list is sorted, so they come together,
     // and taking every path apart would cost a large tree much of its time.
     Native source_folder_text, copies_folder_text;
     std::unordered_set<Native> made;
+    bool copies_in_source = false;
     for (size_t i = 0; i < total_; ++i) {
       if (observer_ != nullptr && !observer_->Compressing(done_, total_)) {
         cancelled_ = true;
@@ -194,52 +339,81 @@ size_t CompressionRun::Run() {
         if (made.insert(copies_folder.native()).second) {
           if (!look_only) {
             files.CreateFolder(copies_folder, work);
-          } else if (std::error_code ec;
-                     KindOf(copies_folder, ec) == FileKind::kNone) {
+            if (!locked) locked = work.LockDestination(destination);
+          } else if (files.WouldCreateFolder(copies_folder)) {
             // Would be made, and would hold nothing yet.
             work.NoteFolderMade(copies_folder);
           }
+        }
+        // A destination holding the source may lead a copy back into it.
+        if (holds_source) {
+          const std::optional<FileId> id = work.IdentifyFile(copies_folder);
+          copies_in_source = id && work.IsSourceFolder(*id);
+        }
+      }
+      // There only the shortcuts themselves may stand, left as they are.
+      if (copies_in_source) {
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(target, ec))) {
+          throw Error("Could not write", target,
+                      "Its folder is a source folder, which Norvale only "
+                      "reads");
         }
       }
       Permissions permissions = 0;
       const IniText url = files.ReadIniValue(source, kSection, kKey, kNoAddress,
                                              0, work, &permissions);
+      const auto shared = [&](size_t first) {
+        return Error("Could not write", target,
+                     "The copy of \"" + list[first].u8string() +
+                         "\" is there already from earlier in this run, and "
+                         "two shortcuts cannot share one copy");
+      };
       std::optional<std::pair<CopyPlace, FileId>> met;
       const bool wrote = files.WriteIniValue(
           target, kSection, kKey, url, list, work, permissions,
           [&](const ExistingCopy& existing) {
-            const auto first = earlier.Find(existing, i);
-            if (first) {
-              throw Error("Could not write", target,
-                          "The copy of \"" + list[*first].u8string() +
-                              "\" is there already from earlier in this "
-                              "run, and two shortcuts cannot share one copy");
+            if (const auto first = earlier.Find(existing, i)) {
+              throw shared(*first);
             }
             met.emplace(existing.place, existing.id);
           },
           look_only);
       if (wrote) {
         ++written_;
-        if (look_only && !met) earlier.Absent(i);
+        if (look_only && !met) {
+          // Two copies that would be made at one place, through a linked
+          // folder, stop the real run at the second: so here.
+          std::optional<CopyPlace> place;
+          try {
+            place = work.PlaceOf(target);
+          } catch (const Error&) {
+            // A name a disk that ignores case has no spelling for yet.
+          }
+          if (!place) {
+            earlier.Absent(i);
+          } else if (const auto first = earlier.FindPlace(*place, i)) {
+            throw shared(*first);
+          } else {
+            earlier.KeepPlace(*place, i);
+          }
+        }
         tell(met ? RunObserver::Change::kReplaced
                  : RunObserver::Change::kCreated,
              target.native());
       } else if (met) {
         earlier.Keep(met->first, met->second, i);
       }
+      if (keep_record) {
+        live.copies.emplace(target.native().substr(destination_text.size()),
+                            Fingerprint(ComposeIniFile(kSection, kKey, url)));
+      }
       ++done_;
     }
   } catch (const Error& failure) {
-    // What was written before a failure is on the disk before the run says
-    // how many were.
-    if (written_ > 0 && !look_only) {
-      try {
-        Flush();
-      } catch (const Error& flush_failure) {
-        throw Error(std::string(failure.what()) + ". Then", "",
-                    flush_failure.what());
-      }
-    }
+    // What was written before a failure is on the disk, and in the record,
+    // before the run says how many were.
+    settle(failure, record);
     throw;
   }
   if (observer_ != nullptr && !cancelled_) {
@@ -247,28 +421,40 @@ size_t CompressionRun::Run() {
   }
   // Only after every copy is done: a run stopped or failed half-way has not
   // told which copies still have a shortcut. The search has read every
-  // source folder, or the run would have failed.
-  if (!cancelled_ &&
+  // source folder and told every entry, or the run would have failed.
+  std::optional<StaleCopies> stale;
+  if (!cancelled_ && !holds_source &&
       !StaleCopies::InsideSource(source_folder, destination, work)) {
-    StaleCopies stale(source_folder, destination_text, list, work);
+    stale.emplace(source_folder, destination_text, list, work, record);
+    const auto on_stale = [&](const fs::path& path, bool removed, bool) {
+      // What --delete keeps is told only to a run that removes.
+      if (removed || remove) {
+        tell(removed ? RunObserver::Change::kRemoved
+                     : RunObserver::Change::kNotRecorded,
+             path.native());
+      }
+    };
+    // Ctrl+C and Cancel stop the removals at the next copy.
+    const auto go_on = [&] {
+      return observer_ == nullptr || observer_->Compressing(done_, total_);
+    };
     try {
-      stale.Find(options_.remove_stale, look_only,
-                 [&](const fs::path& copy, bool removed) {
-                   if (removed)
-                     tell(RunObserver::Change::kRemoved, copy.native());
-                 });
-    } catch (const Error&) {
-      stale_ = stale.found();
-      removed_ = stale.removed();
-      if (!look_only && (written_ > 0 || removed_ > 0)) Flush();
+      cancelled_ = !stale->Find(remove, look_only, on_stale, go_on);
+    } catch (const Error& failure) {
+      stale_ = stale->found();
+      removed_ = stale->removed();
+      unrecorded_ = stale->unrecorded();
+      settle(failure, &stale->still_recorded());
       throw;
     }
-    stale_ = stale.found();
-    removed_ = stale.removed();
+    stale_ = stale->found();
+    removed_ = stale->removed();
+    unrecorded_ = stale->unrecorded();
   }
+  write_record(stale ? &stale->still_recorded() : record);
   // What was written is on the disk before the run says it is done, also
   // when it was stopped half-way.
-  if (!look_only && (written_ > 0 || removed_ > 0)) Flush();
+  if (!look_only && (written_ > 0 || removed_ > 0 || record_written)) Flush();
   return done_;
 }
 

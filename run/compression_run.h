@@ -24,7 +24,10 @@ class RunObserver {
   // longer be stopped.
   virtual void Flushing() = 0;
 
-  enum class Change { kCreated, kReplaced, kRemoved };
+  // kRemoved also tells of a folder, its path ending in a separator;
+  // kNotRecorded of a copy whose shortcut is gone, which is not removed
+  // since the destination's record does not name it as Norvale's.
+  enum class Change { kCreated, kReplaced, kRemoved, kNotRecorded };
   // The copy `relative`, its path below the destination, was created,
   // replaced or removed; in a run that only looks, would be.
   virtual void Changed(Change /*change*/,
@@ -38,6 +41,17 @@ struct RunOptions {
   bool remove_stale = false;
   // Changes nothing on any disk; only tells what it would do.
   bool look_only = false;
+  // With remove_stale, removes them also when the source holds no shortcut
+  // at all, which otherwise looks like a disk that is not mounted.
+  bool remove_all = false;
+};
+
+// Why a run with remove_stale removed nothing it found, told to the user.
+enum class RecordState {
+  kKept,         // the record names Norvale's copies: they may go
+  kNone,         // the destination has no record
+  kDamaged,      // the record cannot be read whole
+  kOtherSource,  // the record is of another source folder
 };
 
 class CompressionRun {
@@ -51,13 +65,18 @@ class CompressionRun {
   // Writes a compact copy of each shortcut below the source (leaving one
   // that is exact already as it is), then, once every copy is written or
   // found exact, looks for copies whose shortcuts are gone (and with
-  // remove_stale removes them, unless the destination is the source or
-  // inside it), flushes the changes to their disks, and returns how many
-  // shortcuts it went through. Stops at the first failure and throws
-  // its Error, after flushing what was written, after which done() tells
-  // how many were done before it; nothing done is undone. Throws Error before
-  // writing anything when either folder text is empty or not a full path,
-  // or the source is not a readable folder.
+  // remove_stale removes those the destination's record names as written
+  // by Norvale), keeps the record of the copies, flushes the changes to
+  // their disks, and returns how many shortcuts it went through. Stops at
+  // the first failure and throws its Error, after flushing what was
+  // written, after which done() tells how many were done before it;
+  // nothing done is undone. Throws Error before writing anything when
+  // either folder text is empty or not a full path, the source is not a
+  // readable folder or an entry below it cannot be told, another run is
+  // writing to the destination, or remove_stale is asked where it may not
+  // be: a destination that is the source, lies inside it or holds it, or a
+  // source without shortcuts while the record names copies (unless
+  // remove_all).
   size_t Run();
 
   // Shortcuts gone through so far: their copies written, or found exact.
@@ -74,6 +93,10 @@ class CompressionRun {
   // them were removed; counted only after every copy is done.
   size_t stale() const { return stale_; }
   size_t removed() const { return removed_; }
+  // Copies whose shortcuts are gone that the record does not name as
+  // Norvale's, which are never removed; and what the record was.
+  size_t unrecorded() const { return unrecorded_; }
+  RecordState record_state() const { return record_state_; }
   const RunOptions& options() const { return options_; }
 
  private:
@@ -91,6 +114,8 @@ class CompressionRun {
   size_t total_ = 0;
   size_t stale_ = 0;
   size_t removed_ = 0;
+  size_t unrecorded_ = 0;
+  RecordState record_state_ = RecordState::kNone;
   bool cancelled_ = false;
 };
 

@@ -20,6 +20,7 @@
 
 #include "run/compression_run.h"
 #include "run/run_report.h"
+#include "run/test_record.h"
 #include "services/test_disks.h"
 #include "services/test_faults.h"
 #include "services/test_folder.h"
@@ -90,8 +91,9 @@ TEST(DiskTest, WritesFlushesAndLeavesUpToDateCopiesAlone) {
         EXPECT_EQ(stamp(), before);
       } else if (disk.fuse) {
         // A FUSE daemon hears of no whole-disk flush: each copy, each
-        // folder written to, each folder made and its parent.
-        EXPECT_EQ(seen.fsyncs, expected.size());
+        // folder written to, each folder made and its parent, and the
+        // record of the copies.
+        EXPECT_EQ(seen.fsyncs, expected.size() + 1);
         EXPECT_EQ(seen.flushes, 0u);
         std::set<std::string> folders = {disk.root};
         for (const auto& [name, bytes] : expected) {
@@ -403,6 +405,8 @@ TEST(DiskTest, RemovesOnlyCopiesWhoseShortcutsAreGone) {
   for (const TestDisk& disk : TestDisks::Get().all()) {
     SCOPED_TRACE(disk.kind);
     const fs::path dest = disk.root / "stale";
+    // Each is a copy an earlier run recorded, but for `stray.url`, which
+    // only looks like one.
     struct File {
       std::string name, bytes;
       bool stays;
@@ -419,6 +423,9 @@ TEST(DiskTest, RemovesOnlyCopiesWhoseShortcutsAreGone) {
         {"notes.txt", Compact("http://n/"), true},
         // The copy of a.url where the disk ignores letter case.
         {"A.URL", Compact("http://a/"), disk.ignores_case},
+        {"stray.url", Compact("http://s/"), true},
+        // Recorded, but changed since by someone else.
+        {"Old/edited.url", Compact("http://e/"), true},
     };
     if (disk.modes) files.push_back({"ro.url", Compact("http://r/"), true});
     const auto plant = [&] {
@@ -427,6 +434,13 @@ TEST(DiskTest, RemovesOnlyCopiesWhoseShortcutsAreGone) {
         std::ofstream(dest / file.name, std::ios::binary) << file.bytes;
       }
       if (disk.modes) fs::permissions(dest / "ro.url", fs::perms::owner_read);
+      std::map<std::string, std::string> recorded;
+      for (const File& file : files) {
+        if (file.name != "stray.url") recorded[file.name] = file.bytes;
+      }
+      recorded["Old/edited.url"] = Compact("http://before/");
+      PlantRecord(dest, source.path(), recorded,
+                  {"Old", "Old/Deep", "Mixed", "Kept", "Empty"});
       if (disk.links) {
         fs::create_symlink(outside.path() / "o.url", dest / "link.url");
         fs::create_directory_symlink(outside.path(), dest / "Outside");
@@ -444,7 +458,8 @@ TEST(DiskTest, RemovesOnlyCopiesWhoseShortcutsAreGone) {
       if (disk.links) EXPECT_TRUE(fs::is_symlink(dest / "link.url"));
       EXPECT_EQ(ReadBytes(outside.path() / "o.url"), Compact("http://o/"));
       EXPECT_TRUE(fs::is_directory(dest / "Empty"));
-      EXPECT_EQ(fs::exists(dest / "Old"), killed && fs::exists(dest / "Old"));
+      EXPECT_EQ(fs::exists(dest / "Old/Deep"),
+                killed && fs::exists(dest / "Old/Deep"));
     };
     fs::create_directories(dest);
     plant();
@@ -461,6 +476,7 @@ TEST(DiskTest, RemovesOnlyCopiesWhoseShortcutsAreGone) {
     EXPECT_EQ(run.Run(), 2u);
     EXPECT_EQ(run.removed(), disk.ignores_case ? 6u : 7u);
     EXPECT_EQ(run.stale(), run.removed() + (disk.modes ? 1 : 0));
+    EXPECT_EQ(run.unrecorded(), 2u);
     check(false);
     for (const int at : {2, 4, 7}) {
       SCOPED_TRACE(at);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 
 #include "run/folder_field.h"
 #include "run/run_report.h"
+#include "run/test_record.h"
 #include "services/file_work.h"
 #include "services/folder_io.h"
 #include "services/test_folder.h"
@@ -460,34 +462,46 @@ TEST(CompressionRunTest, WritesOnlyAsFarAsTheObserverLetsIt) {
 }
 
 // Copies whose shortcuts are gone are removed only after a run that wrote
-// or checked every copy, and never from a source folder: not when the run
-// failed or was stopped, nor when the destination is the source, lies
-// inside it or holds it. A run that only looks changes nothing.
+// or checked every copy, only when the destination's record names them as
+// Norvale's, and never where copies and sources mix: --delete refuses a
+// destination that is the source, lies inside it or holds it. A run that
+// only looks changes nothing.
 TEST(CompressionRunTest, RemovesStaleCopiesOnlyAfterAWholeRunOutsideTheSource) {
   const struct {
     const char *source, *dest;
-    bool look_only, stop, blocked;
+    bool look_only, stop, blocked, record;
     std::vector<std::string> removed;
   } cases[] = {
-      {"Fav", "Out", false, false, false, {"Out/Old/gone.url"}},
-      {"Fav", "Out", true, false, false, {}},
-      {"Fav", "Out", false, true, false, {}},
-      {"Fav", "Out", false, false, true, {}},
-      // The source inside the destination: its compact shortcut stays.
-      {"Fav", "", false, false, false, {"Out/Old/gone.url", "old.url"}},
-      {"Fav", "Fav", false, false, false, {}},
-      // Inside the source folder's parent, only the source is spared.
-      {"Fav/In", "Fav", false, false, false, {"Fav/c.url"}},
-      {"Fav", "Fav/In", false, false, false, {}},
+      {"Fav", "Out", false, false, false, true, {"Out/Old/gone.url"}},
+      {"Fav", "Out", false, false, false, false, {}},
+      {"Fav", "Out", true, false, false, true, {}},
+      {"Fav", "Out", false, true, false, true, {}},
+      {"Fav", "Out", false, false, true, true, {}},
+      {"Fav", "", false, false, false, true, {}},
+      {"Fav", "Fav", false, false, false, true, {}},
+      {"Fav/In", "Fav", false, false, false, true, {}},
+      {"Fav", "Fav/In", false, false, false, true, {}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.source) + " -> " + c.dest);
+    SCOPED_TRACE(std::string(c.source) + " -> " + c.dest +
+                 (c.record ? "" : " without a record"));
     TestFolder root;
     root.Write("Fav/a.url", Full("http://a/"));
     root.Write("Fav/c.url", Compact("http://c/"));
     root.Write("Fav/In/gone.url", Compact("http://g/"));
     root.Write("Out/Old/gone.url", Compact("http://g/"));
     root.Write("old.url", Compact("http://o/"));
+    if (c.record) {
+      // As if every compact file had been written by Norvale.
+      const std::map<std::string, std::string> all = {
+          {"Old/gone.url", Compact("http://g/")},
+          {"old.url", Compact("http://o/")},
+          {"c.url", Compact("http://c/")},
+          {"In/gone.url", Compact("http://g/")},
+          {"Fav/c.url", Compact("http://c/")}};
+      const fs::path dest = root.path() / c.dest;
+      PlantRecord(dest, root.path() / c.source, all, {"Old", "In"});
+    }
     // A killed run's temporary file, which only a run that writes removes.
 #ifdef _WIN32
     const std::string leftover = "Out/.norvale-1-2.tmp";
@@ -503,7 +517,7 @@ TEST(CompressionRunTest, RemovesStaleCopiesOnlyAfterAWholeRunOutsideTheSource) {
     StopAt stop(99, c.stop ? 1 : 99);
     CompressionRun run(root.path() / c.source, root.path() / c.dest, &stop,
                        {.remove_stale = true, .look_only = c.look_only});
-    RunAndReport(run);
+    const Message told = RunAndReport(run);
     Files expected = before;
     for (const std::string& name : c.removed) expected.erase(name);
     Files after = Tree(root.path());
@@ -519,6 +533,11 @@ TEST(CompressionRunTest, RemovesStaleCopiesOnlyAfterAWholeRunOutsideTheSource) {
     if (c.look_only) {
       EXPECT_EQ(run.stale(), 1u);
       EXPECT_EQ(run.removed(), 1u);
+    }
+    if (!c.record && !c.blocked) {
+      EXPECT_EQ(run.unrecorded(), 1u);
+      EXPECT_NE(told.text.find("has no record"), std::string::npos)
+          << told.text;
     }
     EXPECT_EQ(after, expected);
     EXPECT_EQ(fs::exists(root.path() / "Out/Old"),

@@ -31,14 +31,50 @@ std::string Cancelled(const CompressionRun& run) {
   if (run.total() == 0) {
     return "Cancelled while looking for shortcuts. No shortcut was written.";
   }
-  return "Cancelled. " + std::to_string(run.written()) + " of " +
-         std::to_string(run.total()) + " shortcuts were written" +
-         UpToDate(run.up_to_date()) + ".";
+  std::string text = "Cancelled. " + std::to_string(run.written()) + " of " +
+                     std::to_string(run.total()) + " shortcuts were written" +
+                     UpToDate(run.up_to_date()) + ".";
+  // Stopped while removing: what went is told too.
+  if (run.removed() > 0) {
+    text += " " + std::to_string(run.removed()) +
+            (run.removed() == 1 ? " copy whose shortcut is gone was removed."
+                                : " copies whose shortcuts are gone were "
+                                  "removed.");
+  }
+  return text;
 }
 
 // Returns "1 copy" or "N copies".
 std::string Copies(size_t count) {
   return std::to_string(count) + (count == 1 ? " copy" : " copies");
+}
+
+// Returns "1 copy whose shortcut is gone " or "N copies whose shortcuts are
+// gone ".
+std::string Gone(size_t count) {
+  return Copies(count) + (count == 1 ? " whose shortcut is gone "
+                                     : " whose shortcuts are gone ");
+}
+
+// Returns why a run asked to remove stale copies could remove none, or ""
+// when its record let it.
+std::string NothingRemoved(const CompressionRun& run) {
+  switch (run.record_state()) {
+    case RecordState::kKept:
+      return "";
+    case RecordState::kNone:
+      return " Nothing was removed: the destination has no record of the "
+             "copies Norvale wrote there" +
+             std::string(run.options().look_only ? "; the next run starts one."
+                                                 : "; this run started one.");
+    case RecordState::kDamaged:
+      return " Nothing was removed: Norvale's record of the copies it wrote "
+             "there cannot be read whole.";
+    case RecordState::kOtherSource:
+      return " Nothing was removed: the destination's record is of another "
+             "source folder.";
+  }
+  return "";
 }
 
 // The counts of a finished run, told after its first line: what it wrote,
@@ -48,36 +84,38 @@ std::string Counts(const CompressionRun& run) {
   std::string text = Copies(run.written()) +
                      (look_only ? " would be written, " : " written, ") +
                      std::to_string(run.up_to_date()) + " up to date already.";
-  const size_t stale = run.stale(), removed = run.removed();
-  if (stale == 0) return text;
+  const size_t stale = run.stale(), removed = run.removed(),
+               unrecorded = run.unrecorded();
   if (run.options().remove_stale) {
-    // "1 copy whose shortcut is gone was", "2 copies whose shortcuts are
-    // gone were".
-    const auto gone = [](size_t count) {
-      return Copies(count) + (count == 1 ? " whose shortcut is gone "
-                                         : " whose shortcuts are gone ");
-    };
     if (removed > 0) {
-      text += " " + gone(removed) +
+      text += " " + Gone(removed) +
               (look_only      ? "would be removed."
                : removed == 1 ? "was removed."
                               : "were removed.");
     }
     if (stale > removed) {
       const size_t kept = stale - removed;
-      text += " " + gone(kept) + (kept == 1 ? "is" : "are") +
+      text += " " + Gone(kept) + (kept == 1 ? "is" : "are") +
               " read-only and " +
               (look_only   ? "would be kept."
                : kept == 1 ? "was kept."
                            : "were kept.");
     }
-    return text;
+    text += NothingRemoved(run);
+  } else if (stale > 0) {
+    text += " " + Copies(stale) + " in the destination no longer " +
+            (stale == 1 ? "has" : "have") + " a shortcut; " +
+            (look_only ? "--delete would remove "
+                       : "Norvale --run --delete removes ") +
+            (stale == 1 ? "it." : "them.");
   }
-  text += " " + Copies(stale) + " in the destination no longer " +
-          (stale == 1 ? "has" : "have") + " a shortcut; " +
-          (look_only ? "--delete would remove "
-                     : "Norvale --run --delete removes ") +
-          (stale == 1 ? "it." : "them.");
+  if (unrecorded > 0) {
+    // Norvale cannot tell them from a user's own files of the same form.
+    text += " " + Gone(unrecorded) + (unrecorded == 1 ? "is" : "are") +
+            " not in Norvale's record of what it wrote, so --delete " +
+            (run.options().remove_stale && !look_only ? "kept " : "keeps ") +
+            (unrecorded == 1 ? "it." : "them.");
+  }
   return text;
 }
 

@@ -37,12 +37,14 @@ Native FolderOf(const Native& text) {
 }  // namespace
 
 StaleCopies::StaleCopies(fs::path source, Native destination,
-                         const PathList& shortcuts, FileWork& work)
+                         const PathList& shortcuts, FileWork& work,
+                         const CopyRecord* record)
     : source_(std::move(source)),
       destination_(std::move(destination)),
       shortcuts_(shortcuts),
       source_text_(source_.native()),
-      work_(work) {
+      work_(work),
+      record_(record) {
   // As the search put it in front of every shortcut.
   if (source_text_.empty() || source_text_.back() != kSeparator) {
     source_text_ += kSeparator;
@@ -54,6 +56,49 @@ bool StaleCopies::IsListed(const Native& path) const {
   // text below the source names the shortcut.
   return path.compare(0, destination_.size(), destination_) == 0 &&
          shortcuts_.Contains(source_text_ + path.substr(destination_.size()));
+}
+
+bool StaleCopies::IsWithin(const fs::path& inner, const fs::path& outer,
+                           FileWork& work) {
+  const std::optional<FileId> outer_id = work.IdentifyFile(outer);
+  if (!outer_id) return false;
+  std::error_code ec;
+  fs::path folder = fs::canonical(inner, ec);
+  if (ec) return false;
+  for (;;) {
+    if (work.IdentifyFile(folder) == outer_id) return true;
+    fs::path parent = folder.parent_path();
+    if (parent == folder || parent.empty()) return false;
+    folder = std::move(parent);
+  }
+}
+
+void StaleCopies::KeepRecordedBelow(const Native& prefix) {
+  if (record_ == nullptr) return;
+  for (auto at = record_->copies.lower_bound(prefix);
+       at != record_->copies.end() &&
+       at->first.compare(0, prefix.size(), prefix) == 0;
+       ++at) {
+    still_recorded_.copies.insert(*at);
+  }
+  for (auto at = record_->folders.lower_bound(prefix);
+       at != record_->folders.end() &&
+       at->compare(0, prefix.size(), prefix) == 0;
+       ++at) {
+    still_recorded_.folders.insert(*at);
+  }
+}
+
+const CopyRecord& StaleCopies::still_recorded() const {
+  if (walked_ || record_ == nullptr) return still_recorded_;
+  if (!unwalked_) {
+    unwalked_ = *record_;
+    for (const Native& gone : removed_paths_) {
+      unwalked_->copies.erase(gone);
+      unwalked_->folders.erase(gone);
+    }
+  }
+  return *unwalked_;
 }
 
 bool StaleCopies::InsideSource(const fs::path& source,
@@ -72,15 +117,18 @@ bool StaleCopies::InsideSource(const fs::path& source,
   }
 }
 
-void StaleCopies::Find(
-    bool remove, bool look_only,
-    const std::function<void(const fs::path&, bool)>& on_stale) {
+bool StaleCopies::Find(bool remove, bool look_only, const OnStale& on_stale,
+                       const std::function<bool()>& go_on) {
   remove_ = remove;
   look_only_ = look_only;
   on_stale_ = on_stale;
+  go_on_ = go_on;
+  if (record_ != nullptr) still_recorded_.source = record_->source;
   const std::optional<FileId> id = work_.IdentifyFile(Openable(destination_));
-  if (!id || work_.IsSourceFolder(*id)) return;
+  if (!id || work_.IsSourceFolder(*id)) return true;
   Walk(destination_, *id, source_);
+  walked_ = !stopped_;
+  return !stopped_;
 }
 
 bool StaleCopies::Walk(const Native& text, const FileId& id,
@@ -88,8 +136,9 @@ bool StaleCopies::Walk(const Native& text, const FileId& id,
   std::error_code ec;
   std::vector<FolderEntry> entries = ListFolder(Openable(text), ec);
   if (ec) {
-    // Only counted, the copies there go uncounted; to be removed, they are
-    // a failure to tell.
+    // Only counted, the copies there go uncounted, and stay recorded; to be
+    // removed, they are a failure to tell.
+    KeepRecordedBelow(text.substr(destination_.size()));
     if (!remove_) return false;
     throw SystemError("Could not read the folder", Openable(text), ec);
   }
@@ -101,41 +150,77 @@ bool StaleCopies::Walk(const Native& text, const FileId& id,
             });
   bool all_removed = !entries.empty();
   for (const FolderEntry& entry : entries) {
+    if (stopped_) return false;
     const Native path = text + entry.name;
+    const Native relative = path.substr(destination_.size());
     if (entry.kind == FileKind::kFolder) {
       const std::optional<FileId> folder_id =
           work_.IdentifySubfolder(id, fs::path(path));
-      // The source may lie inside the destination; nothing in it is
+      // The source may lie inside the destination, and another disk may be
+      // mounted below it (a stick, a share, a bind mount): nothing there is
       // touched.
-      if (!folder_id || work_.IsSourceFolder(*folder_id)) {
+      if (!folder_id || work_.IsSourceFolder(*folder_id) ||
+          work_.IsMountPoint(fs::path(path))) {
+        KeepRecordedBelow(relative + kSeparator);
         all_removed = false;
         continue;
       }
+      const bool recorded =
+          record_ != nullptr && record_->folders.count(relative) != 0;
       const fs::path source_folder = twin / fs::path(entry.name);
       const bool emptied = Walk(path + kSeparator, *folder_id, source_folder);
       std::error_code kind_ec;
-      // A folder the source has, even empty, stays, as it would be made.
-      if (emptied && remove_ &&
+      // Only a folder Norvale made, that held copies and no longer does, and
+      // that the source does not have (it would be made again) goes.
+      if (emptied && remove_ && recorded && !stopped_ &&
           KindOf(source_folder, kind_ec) != FileKind::kFolder &&
-          (look_only_ || work_.RemoveEmptyFolder(fs::path(path)))) {
+          work_.RemoveEmptyFolder(fs::path(path), &id)) {
+        if (on_stale_) on_stale_(fs::path(path + kSeparator), true, true);
+        removed_paths_.insert(relative);
         continue;
       }
+      if (recorded) still_recorded_.folders.insert(relative);
       all_removed = false;
       continue;
     }
-    bool read_only = false;
+    std::string content;
     if (entry.kind != FileKind::kFile || !MatchesPattern(entry.name, "*.url") ||
         IsListed(path) || IsLive(path, id) ||
-        !IsCompactCopy(fs::path(path), &read_only)) {
+        !IsCompactCopy(fs::path(path), &content) || IsSource(fs::path(path))) {
       all_removed = false;
+      continue;
+    }
+    // Only a file the record names, still holding what Norvale wrote there,
+    // is Norvale's: the same bytes at another place may be anyone's.
+    const uint64_t fingerprint = Fingerprint(content);
+    bool recorded = false;
+    if (record_ != nullptr) {
+      const auto at = record_->copies.find(relative);
+      recorded = at != record_->copies.end() && at->second == fingerprint;
+    }
+    if (!recorded) {
+      ++unrecorded_;
+      all_removed = false;
+      if (on_stale_) on_stale_(fs::path(path), false, false);
       continue;
     }
     ++found_;
-    // Looking only, a removal is foretold as the file stands now.
-    const bool removed =
-        remove_ && (look_only_ ? !read_only : work_.RemoveCopy(fs::path(path)));
-    if (removed) ++removed_;
-    if (on_stale_) on_stale_(fs::path(path), removed);
+    bool removed = false;
+    if (remove_) {
+      if (go_on_ && !go_on_()) {
+        stopped_ = true;
+        still_recorded_.copies.emplace(relative, fingerprint);
+        return false;
+      }
+      removed = work_.RemoveCopy(fs::path(path), &id, content);
+    }
+    if (removed) {
+      ++removed_;
+      removed_paths_.insert(relative);
+    } else {
+      still_recorded_.copies.emplace(relative, fingerprint);
+    }
+    if (on_stale_ && removed) on_stale_(fs::path(path), true, false);
     if (!removed) all_removed = false;
   }
   return all_removed;
@@ -179,12 +264,22 @@ bool StaleCopies::IsLive(const Native& path, const FileId& folder) {
          copies.ids.end();
 }
 
-bool StaleCopies::IsCompactCopy(const fs::path& path, bool* read_only) {
+bool StaleCopies::IsSource(const fs::path& path) {
+  // A shortcut of the source may be a link to a file in the destination;
+  // that file is what the source holds.
+  const std::optional<FileId> id = work_.IdentifyFile(path);
+  return !id || shortcuts_.Holds(*id, work_);
+}
+
+bool StaleCopies::IsCompactCopy(const fs::path& path, std::string* content) {
   try {
-    const std::optional<ExistingCopy> existing = work_.ReadExistingCopy(path);
+    std::optional<ExistingCopy> existing = work_.ReadExistingCopy(path);
     if (!existing) return false;
-    *read_only = existing->read_only;
-    return IsCompactIniFile(existing->content, "InternetShortcut", "URL");
+    if (!IsCompactIniFile(existing->content, "InternetShortcut", "URL")) {
+      return false;
+    }
+    *content = std::move(existing->content);
+    return true;
   } catch (const Error&) {
     // A link, a folder, a file that cannot be read: not Norvale's to tell.
     return false;

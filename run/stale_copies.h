@@ -7,9 +7,12 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "run/copy_record.h"
 #include "services/file_id.h"
 #include "services/path_list.h"
 
@@ -24,26 +27,44 @@ class StaleCopies {
   // For the destination folder `destination` (its text ending in one
   // separator) of a run from `source` that wrote, or found up to date, the
   // copy of every shortcut of `shortcuts`, the search's list, each of
-  // which begins with the text of `source` and a separator.
+  // which begins with the text of `source` and a separator. `record` is
+  // what the destination's record says Norvale wrote there, or null when
+  // it has none that holds for this source.
   StaleCopies(std::filesystem::path source, Native destination,
-              const PathList& shortcuts, FileWork& work);
+              const PathList& shortcuts, FileWork& work,
+              const CopyRecord* record);
 
-  // Goes through the destination, never into a link or a folder searched
-  // for sources, and calls `on_stale` with each copy whose shortcut is
-  // gone: a file named like a shortcut, other than the live copies under
-  // any spelling, holding exactly a compact copy. With `remove`, removes
-  // each one Norvale may (not read-only, unchanged meanwhile), telling
-  // `on_stale` so, then each folder that this emptied and that has no folder
-  // of its name in the source. With `look_only`, removes nothing but counts
-  // what it would. Throws Error when a folder cannot be read or a removal
-  // fails.
-  void Find(bool remove, bool look_only,
-            const std::function<void(const std::filesystem::path& copy,
-                                     bool removed)>& on_stale);
+  // Called with each stale copy (`folder` false) and each emptied folder
+  // (`folder` true) removed or, looking only, that would be; and with each
+  // stale copy kept, `removed` false.
+  using OnStale = std::function<void(const std::filesystem::path& path,
+                                     bool removed, bool folder)>;
 
-  // Stale copies found, and removed (or, looking only, removable).
+  // Goes through the destination, never into a link, another mounted disk
+  // or a folder searched for sources, and calls `on_stale` with each copy
+  // whose shortcut is gone: a file named like a shortcut, other than the
+  // live copies under any spelling and the files a source links to,
+  // holding exactly a compact copy. With `remove`, removes each one that
+  // the record names with the content Norvale wrote there (not read-only,
+  // unchanged meanwhile), then each folder that the record says Norvale
+  // made and that this emptied, and has no folder of its name in the
+  // source. With `look_only`, removes nothing but meets every failure the
+  // removals would. Stops, returning false, when `go_on` says so before a
+  // removal. Throws Error when a folder cannot be read or a removal fails.
+  bool Find(bool remove, bool look_only, const OnStale& on_stale,
+            const std::function<bool()>& go_on);
+
+  // Stale copies found that the record names, and removed (or, looking
+  // only, removable); and those it does not name, which are never removed.
   size_t found() const { return found_; }
   size_t removed() const { return removed_; }
+  size_t unrecorded() const { return unrecorded_; }
+
+  // What of the record still holds after the walk: the copies it names
+  // that were found unchanged and kept, and the folders it names that are
+  // still there. After a walk that did not end, the record less what was
+  // removed: what was not looked at is not known to be gone.
+  const CopyRecord& still_recorded() const;
 
   // Returns true when `destination` is the folder `source` or lies inside
   // it, however either is spelled or reached; nothing there may be removed.
@@ -51,12 +72,22 @@ class StaleCopies {
                            const std::filesystem::path& destination,
                            FileWork& work);
 
+  // Returns true when `inner` is the folder `outer` or lies inside it,
+  // however either is spelled or reached; false when either cannot be
+  // reached, as a folder that does not exist yet holds nothing.
+  static bool IsWithin(const std::filesystem::path& inner,
+                       const std::filesystem::path& outer, FileWork& work);
+
  private:
   // Goes through the folder `text` (ending in a separator), whose identity
   // is `id` and whose twin in the source is `twin`; returns true when it
   // held something and all of it was removed.
   bool Walk(const Native& text, const FileId& id,
             const std::filesystem::path& twin);
+
+  // Keeps in the record what it names below the folder whose path below
+  // the destination begins with `prefix`, which the walk does not enter.
+  void KeepRecordedBelow(const Native& prefix);
 
   // Returns true when the file `path` below the destination is the copy of
   // one of the shortcuts, by its text.
@@ -67,8 +98,12 @@ class StaleCopies {
   bool IsLive(const Native& path, const FileId& folder);
 
   // Returns true when the file `path` holds exactly a compact copy, read
-  // without following a link, telling in `read_only` whether it is.
-  bool IsCompactCopy(const std::filesystem::path& path, bool* read_only);
+  // without following a link, putting what it holds in `content`.
+  bool IsCompactCopy(const std::filesystem::path& path, std::string* content);
+
+  // Returns true when the file `path`, whose identity is `id`, is one a
+  // source shortcut is a link to: a source, never removed.
+  bool IsSource(const std::filesystem::path& path);
 
   std::filesystem::path source_;
   Native destination_;
@@ -76,9 +111,14 @@ class StaleCopies {
   // The text of the source and a separator, which begins every shortcut's.
   Native source_text_;
   FileWork& work_;
+  const CopyRecord* record_;
   bool remove_ = false;
   bool look_only_ = false;
-  std::function<void(const std::filesystem::path&, bool)> on_stale_;
+  bool stopped_ = false;
+  OnStale on_stale_;
+  std::function<bool()> go_on_;
+  // The disk the destination is on; a folder on another is not entered.
+  uint64_t mount_ = 0;
   // The live copies of one folder, and their identities once asked for.
   struct LiveCopies {
     std::vector<Native> paths;
@@ -90,6 +130,12 @@ class StaleCopies {
       live_by_folder_;
   size_t found_ = 0;
   size_t removed_ = 0;
+  size_t unrecorded_ = 0;
+  bool walked_ = false;
+  CopyRecord still_recorded_;
+  // What was removed, by its path below the destination.
+  std::unordered_set<Native> removed_paths_;
+  mutable std::optional<CopyRecord> unwalked_;
 };
 
 }  // namespace norvale

@@ -379,12 +379,19 @@ bool IsRemovableCopy(int fd, const struct stat& st, const fs::path& path,
 
 }  // namespace
 
-bool FileWork::RemoveCopy(const fs::path& path) {
+bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
+                          std::string_view expected) {
   State& state = *state_;
-  if (state.look_only) throw Error(kRemoveAction, path, "Nothing is changed");
   const char* name = nullptr;
   state.OpenCopyFolder(path, &name);
   const int folder = state.copy_folder.fd();
+  // The folder the caller judged, not another put at its path meanwhile,
+  // such as a link leading out of the destination.
+  if (folder_id != nullptr && state.CopyFolderId() != *folder_id) {
+    throw Error(kRemoveAction, path,
+                "Its folder changed while Norvale was removing it, so it is "
+                "left as it is");
+  }
   Disk& disk = *state.copy_disk;
   Descriptor fd(
       ::openat(folder, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
@@ -395,7 +402,18 @@ bool FileWork::RemoveCopy(const fs::path& path) {
   }
   if (::fstat(fd.get(), &st) != 0) throw ErrnoError(kRemoveAction, path);
   std::string content;
-  if (!IsRemovableCopy(fd.get(), st, path, &content)) return false;
+  if (!IsRemovableCopy(fd.get(), st, path, &content) ||
+      (!expected.empty() && content != expected)) {
+    return false;
+  }
+  if (state.look_only) {
+    // A run that only looks meets what the removal would: a folder the
+    // user may not change, or a disk mounted read-only.
+    if (::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) != 0) {
+      throw ErrnoError(kRemoveAction, path);
+    }
+    return true;
+  }
   // A file has no removal by descriptor: it is moved to a name of
   // Norvale's own, which no other program uses, and looked at there once
   // more before it goes. A run killed meanwhile leaves it under that name,
@@ -445,13 +463,23 @@ bool FileWork::RemoveCopy(const fs::path& path) {
   return true;
 }
 
-bool FileWork::RemoveEmptyFolder(const fs::path& folder) {
+bool FileWork::RemoveEmptyFolder(const fs::path& folder,
+                                 const FileId* parent_id) {
   State& state = *state_;
-  if (state.look_only) {
-    throw Error("Could not remove the folder", folder, "Nothing is changed");
-  }
   const char* name = nullptr;
   state.OpenCopyFolder(folder, &name);
+  if (parent_id != nullptr && state.CopyFolderId() != *parent_id) {
+    throw Error("Could not remove the folder", folder,
+                "The folder holding it changed while Norvale was removing "
+                "it, so it is left as it is");
+  }
+  if (state.look_only) {
+    if (::faccessat(state.copy_folder.fd(), ".", W_OK | X_OK, AT_EACCESS) !=
+        0) {
+      throw ErrnoError("Could not remove the folder", folder);
+    }
+    return true;
+  }
   if (::unlinkat(state.copy_folder.fd(), name, AT_REMOVEDIR) == 0) {
     // What went with it is no longer there to flush; its parent is.
     std::unordered_set<std::string>& written = state.copy_disk->written_folders;

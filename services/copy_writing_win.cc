@@ -185,16 +185,6 @@ bool Gone(const Failure& failure) {
          failure.code == ERROR_PATH_NOT_FOUND;
 }
 
-// Throws Error for a run that only looks and yet was to remove `path`: the
-// run asks for no such thing, so this stops a fault in it from costing a
-// user's file.
-void RefuseWhileLooking(const FileWork::State& state, std::string_view action,
-                        const fs::path& path) {
-  if (state.look_only) {
-    throw Error(action, path, "Norvale only looks in this run");
-  }
-}
-
 // Has the file or folder open as `handle` removed when it closes; returns
 // false, with the last error set, when the system refuses.
 bool MarkForRemoval(HANDLE handle) {
@@ -228,9 +218,15 @@ void FileWork::ReplaceFile(const fs::path& path, std::string_view bytes,
   WriteAndRename(*this, *state_, path, bytes, &expected);
 }
 
-bool FileWork::RemoveCopy(const fs::path& path) {
+bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
+                          std::string_view expected) {
   State& state = *state_;
-  RefuseWhileLooking(state, kRemoveAction, path);
+  // The folder the caller judged, not another put at its path meanwhile.
+  if (folder_id != nullptr && IdentifyFile(path.parent_path()) != *folder_id) {
+    throw Error(kRemoveAction, path,
+                "Its folder changed while Norvale was removing it, so it is "
+                "left as it is");
+  }
   // The name itself is opened, not what a link leads to, and while it is
   // open no one else may write, rename or remove it, so that what is
   // removed is what was read; backup semantics open a folder too, to leave
@@ -275,7 +271,13 @@ bool FileWork::RemoveCopy(const fs::path& path) {
     if (!held || held != state.Identify(reader.get(), path)) return false;
     content = ReadOpenFile(reader.get(), size, path);
   }
-  if (!IsCompactIniFile(content, "InternetShortcut", "URL")) return false;
+  if (!IsCompactIniFile(content, "InternetShortcut", "URL") ||
+      (!expected.empty() && content != expected)) {
+    return false;
+  }
+  // A run that only looks has met what the removal would, but for the
+  // folder's access rules, which only the removal tells.
+  if (state.look_only) return true;
   if (!MarkForRemoval(handle.get())) {
     // Closed first, so that the file is not taken as held by another
     // program for the handle held here.
@@ -289,9 +291,16 @@ bool FileWork::RemoveCopy(const fs::path& path) {
   return true;
 }
 
-bool FileWork::RemoveEmptyFolder(const fs::path& folder) {
+bool FileWork::RemoveEmptyFolder(const fs::path& folder,
+                                 const FileId* parent_id) {
   State& state = *state_;
-  RefuseWhileLooking(state, kRemoveFolderAction, folder);
+  if (parent_id != nullptr &&
+      IdentifyFile(folder.parent_path()) != *parent_id) {
+    throw Error(kRemoveFolderAction, folder,
+                "The folder holding it changed while Norvale was removing "
+                "it, so it is left as it is");
+  }
+  if (state.look_only) return true;
   // Opened as itself, so that a junction or a link to a folder is neither
   // followed nor removed; others may go on listing it meanwhile.
   Handle handle(

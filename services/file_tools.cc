@@ -117,6 +117,26 @@ void FileTools::CreateFolder(const fs::path& folder, FileWork& work) {
   if (ec) throw FolderError(folder, ec);
 }
 
+bool FileTools::WouldCreateFolder(const fs::path& folder) {
+  if (folder.empty()) return false;
+  std::error_code ec;
+  const FileKind kind = KindOf(folder, ec);
+  if (kind == FileKind::kFolder) return false;
+  if (kind != FileKind::kNone) {
+    throw Error("Could not create the folder", folder,
+                "A file of that name is in the way");
+  }
+  if (ec != std::errc::no_such_file_or_directory &&
+      ec != std::errc::not_a_directory) {
+    throw FolderError(folder, ec);
+  }
+  const fs::path parent = FolderPart(folder);
+  if (!parent.empty() && parent != folder && !IsRoot(folder)) {
+    WouldCreateFolder(parent);
+  }
+  return true;
+}
+
 IniText FileTools::ReadIniValue(const fs::path& file, std::string_view section,
                                 std::string_view key, std::string_view fallback,
                                 int /*flags*/, FileWork& work,
@@ -168,6 +188,11 @@ bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
       !IsCompactIniFile(existing->content, section, key)) {
     throw Error("Could not write", file,
                 "It holds more than a compact copy, so it is left as it is");
+  }
+  // A run that only looks meets what replacing would.
+  if (look_only && existing->read_only) {
+    throw Error("Could not write", file,
+                "It is read-only, so it is left as it is");
   }
   if (!look_only) work.ReplaceFile(file, bytes, existing->content);
   return true;

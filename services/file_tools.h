@@ -39,6 +39,12 @@ class FileTools {
   // the share of a network path that cannot be found.
   void CreateFolder(const std::filesystem::path& folder, FileWork& work);
 
+  // Returns true when CreateFolder would make `folder`, false when it is a
+  // folder already; throws the Error CreateFolder would where that can be
+  // told without making anything: a file in the way, a parent that cannot
+  // be looked at. For a run that only looks.
+  bool WouldCreateFolder(const std::filesystem::path& folder);
+
   // Returns the value of `key` in the first section named `section` of the
   // INI file `file`, or `fallback` when the file has no such section or key,
   // and puts the file's permissions in `permissions` when given. Throws

@@ -128,20 +128,49 @@ class FileWork {
                    std::string_view expected);
 
   // Removes the file at `path` when it is a copy Norvale could have
-  // written: a regular file, not a link, that is not read-only and holds
-  // exactly a compact copy (IsCompactIniFile). What is removed is proven to
-  // be what was looked at, by removing it through what it was read through
-  // or by moving it to a temporary name first and looking again; a run
-  // killed meanwhile leaves it under its name or under a temporary name
-  // that a later run removes as a leftover. Returns false, leaving it as it
-  // is, when it is anything else, is gone, or changed meanwhile. Throws
-  // Error when its disk refuses.
-  bool RemoveCopy(const std::filesystem::path& path);
+  // written holding `expected`: a regular file, not a link, that is not
+  // read-only and holds exactly `expected`, a compact copy
+  // (IsCompactIniFile), in the folder whose identity is `*folder` when
+  // given. What is removed is proven to be what was looked at, by removing
+  // it through what it was read through or by moving it to a temporary name
+  // first and looking again; a run killed meanwhile leaves it under its name
+  // or under a temporary name that a later run removes as a leftover.
+  // Returns false, leaving it as it is, when it is anything else, is gone,
+  // or changed meanwhile. Throws Error when its folder is not `*folder` or
+  // its disk refuses. A run that only looks removes nothing, but returns
+  // and throws as the removal would, as far as can be told beforehand.
+  bool RemoveCopy(const std::filesystem::path& path,
+                  const FileId* folder = nullptr,
+                  std::string_view expected = {});
 
-  // Removes the folder `folder` when it is empty and no link. Returns false
-  // when it holds anything, is a link or is gone. Throws Error when its
-  // disk refuses.
-  bool RemoveEmptyFolder(const std::filesystem::path& folder);
+  // Removes the folder `folder` when it is empty and no link, and its
+  // parent's identity is `*parent` when given. Returns false when it holds
+  // anything, is a link or is gone. Throws Error when the parent is another
+  // or its disk refuses. A run that only looks removes nothing, but returns
+  // true and throws as the removal would where it can tell beforehand.
+  bool RemoveEmptyFolder(const std::filesystem::path& folder,
+                         const FileId* parent = nullptr);
+
+  // Returns true when another disk is mounted on the folder `folder`, or
+  // when that cannot be told; such a folder is never entered to remove
+  // anything.
+  bool IsMountPoint(const std::filesystem::path& folder);
+
+  // Makes this run the only one writing to the folder `destination` until
+  // it ends, so that no other run takes its temporary files for leftovers
+  // or its copies for stale ones. Returns false when the folder does not
+  // exist yet; throws Error when another run holds it.
+  bool LockDestination(const std::filesystem::path& destination);
+
+  // Hides the file `path` from the user's view of the folder, as the
+  // platform hides files (a dot name on POSIX needs nothing more).
+  void HideFile(const std::filesystem::path& path);
+
+  // The folders this run made, in their full paths.
+  const std::unordered_set<std::filesystem::path::string_type>& folders_made()
+      const {
+    return made_;
+  }
 
   // Notes that the run made `folder`, so that it is flushed with the copies
   // where its disk needs that, and known to hold nothing of an earlier run.

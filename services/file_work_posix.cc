@@ -3,6 +3,7 @@
 #include "services/file_work_posix.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -85,7 +86,9 @@ FileWork::FileWork() : state_(std::make_unique<State>()) {
   state_->made = &made_;
 }
 
-FileWork::~FileWork() = default;
+FileWork::~FileWork() {
+  if (state_->lock >= 0) ::close(state_->lock);
+}
 
 void FileWork::MeetDestination(const fs::path& destination,
                                const fs::path& source) {
@@ -150,6 +153,54 @@ bool FileWork::IsSourceFolder(const FileId& folder) const {
 }
 
 void FileWork::LookOnly() { state_->look_only = true; }
+
+bool FileWork::IsMountPoint(const fs::path& folder) {
+  struct statx st;
+  if (::statx(AT_FDCWD, folder.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+              STATX_INO, &st) != 0) {
+    return true;
+  }
+  if ((st.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+    return (st.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  }
+  // An older kernel: another disk at least has another device.
+  struct stat parent;
+  return ::stat(folder.parent_path().c_str(), &parent) != 0 ||
+         parent.st_dev != ::makedev(st.stx_dev_major, st.stx_dev_minor);
+}
+
+bool FileWork::LockDestination(const fs::path& destination) {
+  State& state = *state_;
+  if (state.lock >= 0) return true;
+  const int fd =
+      ::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return false;
+    throw ErrnoError("Could not open the folder", destination);
+  }
+  // A lock on the folder itself: nothing is added to the destination, and
+  // the system lets go of it however the run ends. Disks that keep no locks
+  // of their own (FUSE) are locked by the kernel for this machine.
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int saved = errno;
+    if (saved == EINTR) continue;
+    ::close(fd);
+    if (saved == EWOULDBLOCK) {
+      throw Error("Could not write to", destination,
+                  "Another Norvale run is writing to it; try again when that "
+                  "run has finished");
+    }
+    // A disk that cannot lock at all (some network shares) is written to
+    // as before.
+    if (saved == ENOLCK || saved == EOPNOTSUPP || saved == ENOSYS) return true;
+    errno = saved;
+    throw ErrnoError("Could not lock the folder", destination);
+  }
+  state.lock = fd;
+  return true;
+}
+
+void FileWork::HideFile(const fs::path&) {}
 
 void FileWork::NoteSourceFolder(const FileId& folder) {
   state_->source_folders.insert(folder);

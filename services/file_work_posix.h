@@ -33,6 +33,9 @@ struct FileWork::State {
   std::unordered_set<std::string> folders_cleared;
   // A run that only tells what it would do removes no leftover either.
   bool look_only = false;
+  // The destination, open and locked while the run writes to it; -1 when
+  // not locked.
+  int lock = -1;
 
   OpenFolder source_folder{O_PATH};
   // The folder of the last copy, with what is known of it and its disk.

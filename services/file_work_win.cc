@@ -180,6 +180,26 @@ bool FileWork::IsSourceFolder(const FileId& folder) const {
 
 void FileWork::LookOnly() { state_->look_only = true; }
 
+// A volume mounted in a folder is a mount point, which the walks take for
+// a link and never enter.
+bool FileWork::IsMountPoint(const fs::path&) { return false; }
+
+// Windows keeps every file Norvale writes open without sharing deletion
+// while it works on it; a second run meets those as files held by another
+// program, which ends it with a message.
+bool FileWork::LockDestination(const fs::path&) { return true; }
+
+void FileWork::HideFile(const fs::path& path) {
+  const std::wstring text = LongPath(path);
+  const DWORD attributes = ::GetFileAttributesW(text.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_HIDDEN) != 0) {
+    return;
+  }
+  // Hidden or not, the file is whole; a failure here costs only its view.
+  ::SetFileAttributesW(text.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);
+}
+
 void FileWork::NoteSourceFolder(const FileId& folder) {
   state_->source_folders.insert(folder);
 }

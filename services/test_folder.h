@@ -104,7 +104,11 @@ inline Files Tree(const std::filesystem::path& root,
   Files files;
   for (const auto& entry :
        std::filesystem::recursive_directory_iterator(root)) {
-    if (!entry.is_regular_file()) continue;
+    // The destination's record of Norvale's copies is checked on its own.
+    if (!entry.is_regular_file() ||
+        entry.path().filename() == ".norvale-copies") {
+      continue;
+    }
     const std::string name =
         std::filesystem::relative(entry.path(), root).generic_u8string();
     if (others == nullptr || entry.path().extension() == ".url") {

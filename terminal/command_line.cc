@@ -70,6 +70,8 @@ CommandLine ParseCommandLine(const std::vector<fs::path>& arguments) {
       command.action = CommandLine::Action::kRun;
     } else if (is("--delete")) {
       command.remove_stale = true;
+    } else if (is("--delete-all")) {
+      command.remove_stale = command.remove_all = true;
     } else if (is("--dry-run") || is("-n")) {
       command.look_only = true;
     } else if (is("--verbose") || is("-v")) {

@@ -23,6 +23,8 @@ struct CommandLine {
   std::filesystem::path destination;
   // With --run: --delete, --dry-run (-n) and --verbose (-v).
   bool remove_stale = false;
+  // --delete-all: --delete, also when SOURCE holds no shortcut.
+  bool remove_all = false;
   bool look_only = false;
   bool verbose = false;
   std::string mistake;

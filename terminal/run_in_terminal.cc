@@ -34,9 +34,10 @@ class Interruptible : public RunObserver {
     if (verbose_ == nullptr) return;
     // The progress line is drawn again at the next shortcut.
     if (progress_ != nullptr) progress_->Clear();
-    const char* mark = change == Change::kCreated    ? "+ "
-                       : change == Change::kReplaced ? "~ "
-                                                     : "- ";
+    const char* mark = change == Change::kCreated       ? "+ "
+                       : change == Change::kReplaced    ? "~ "
+                       : change == Change::kNotRecorded ? "! "
+                                                        : "- ";
 #ifdef _WIN32
     verbose_->Write(mark + relative.u8string() + "\n");
 #else
@@ -66,6 +67,7 @@ int Run(const CommandLine& command, Console& output, Console& error) {
   Interruptible observer(progress.get(), command.verbose ? &output : nullptr);
   RunOptions options;
   options.remove_stale = command.remove_stale;
+  options.remove_all = command.remove_all;
   options.look_only = command.look_only;
   CompressionRun run(command.source, command.destination, &observer, options);
   const Message message = RunAndReport(run);

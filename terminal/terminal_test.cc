@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "run/test_record.h"
 #include "services/test_folder.h"
 #include "terminal/command_line.h"
 
@@ -119,8 +120,15 @@ TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
   TestFolder root;
   root.Write("Src/a.url", Compact("http://a/"));
   root.Write("Src/News/b.url", "[InternetShortcut]\nURL=http://b/\nIcon=x\n");
-  // A copy whose shortcut is gone, in a folder it alone holds.
+  // A copy whose shortcut is gone, in a folder it alone holds, both as an
+  // earlier run recorded them; and a file only like a copy.
   root.Write("Out/Old/c.url", Compact("http://c/"));
+  root.Write("Out/stray.url", Compact("http://s/"));
+  PlantRecord(root.path() / "Out", root.path() / "Src",
+              {{"Old/c.url", Compact("http://c/")}}, {"Old"});
+  const std::string stray =
+      " 1 copy whose shortcut is gone is not in Norvale's record of what it "
+      "wrote, so --delete keeps it.\n";
   const struct {
     std::vector<std::string> arguments;
     int status;
@@ -132,18 +140,22 @@ TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
        0,
        "+ News/b.url\n+ a.url\nDry run of 2 favorites: nothing was "
        "changed.\n2 copies would be written, 0 up to date already. 1 copy in "
-       "the destination no longer has a shortcut; --delete would remove it.\n",
+       "the destination no longer has a shortcut; --delete would remove it." +
+           stray,
        ""},
       {{"--run", "Src", "Out"},
        0,
        "Compressed 2 favorites.\n2 copies written, 0 up to date already. 1 "
        "copy in the destination no longer has a shortcut; Norvale --run "
-       "--delete removes it.\n",
+       "--delete removes it." +
+           stray,
        ""},
       {{"--run", "--delete", "--verbose", "Src", "Out"},
        0,
-       "- Old/c.url\nCompressed 2 favorites.\n0 copies written, 2 up to date "
-       "already. 1 copy whose shortcut is gone was removed.\n",
+       "- Old/c.url\n- Old/\n! stray.url\nCompressed 2 favorites.\n0 copies "
+       "written, 2 up to date already. 1 copy whose shortcut is gone was "
+       "removed. 1 copy whose shortcut is gone is not in Norvale's record of "
+       "what it wrote, so --delete kept it.\n",
        ""},
       {{"--delete", "-n", "Src"},
        2,
