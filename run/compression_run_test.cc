@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@
 
 #include "services/system_calls_win.h"
 #else
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -544,6 +547,228 @@ TEST(CompressionRunTest, RemovesStaleCopiesOnlyAfterAWholeRunOutsideTheSource) {
               c.removed.empty() || c.removed[0] != "Out/Old/gone.url");
   }
 }
+
+#ifndef _WIN32
+// Stops the removals after `removals` copies were removed.
+struct StopRemoving : RunObserver {
+  explicit StopRemoving(size_t removals) : removals(removals) {}
+  bool Searching(size_t, size_t) override { return true; }
+  bool Compressing(size_t done, size_t total) override {
+    return done < total || removed < removals;
+  }
+  void Flushing() override {}
+  void Changed(Change change, const fs::path&) override {
+    if (change == Change::kRemoved) ++removed;
+  }
+  size_t removals, removed = 0;
+};
+
+// --delete removes only what Norvale can prove it wrote: never a file a
+// source links to, a user's file or folder, a copy across a mount or one
+// of a source that looks unmounted; never writes into its own source; one
+// run at a time; Ctrl+C stops it between two copies.
+TEST(CompressionRunTest, RemovesOnlyWhatTheRecordProvesNorvaleWrote) {
+  const auto compact = [](const char* url) { return Compact(url); };
+  const struct {
+    const char* name;
+    // Makes the tree below `root` after a first run from Src to Out.
+    std::function<void(const fs::path& root)> then;
+    const char *source, *dest;
+    RunOptions options;
+    size_t stop_after;
+    std::string said;
+    std::vector<std::string> stay, gone;
+  } cases[] = {
+      {"a source link to a copy",
+       [](const fs::path& root) {
+         fs::remove(root / "Src/a.b.url");
+         fs::create_symlink(root / "Out/a.b.url", root / "Src/Linked.URL");
+       },
+       "Src",
+       "Out",
+       {.remove_stale = true},
+       99,
+       "Compressed 2 favorites",
+       {"Out/a.b.url", "Out/Linked.URL", "Out/Sub/c.url"},
+       {}},
+      {"a user's empty and own folders",
+       [&](const fs::path& root) {
+         fs::remove_all(root / "Src/Sub");
+         fs::create_directories(root / "Out/Mine");
+         TestFolder::WriteAt(root / "Out/Yours/c.url", compact("http://c/"));
+         TestFolder::WriteAt(root / "Out/Saved.url", compact("http://s/"));
+         PlantRecord(root / "Out", root / "Src",
+                     {{"Sub/c.url", compact("http://c/")},
+                      {"Yours/c.url", compact("http://c/")}},
+                     {"Sub"});
+       },
+       "Src",
+       "Out",
+       {.remove_stale = true},
+       99,
+       "Compressed 1 favorites",
+       {"Out/Mine", "Out/Yours", "Out/Saved.url"},
+       {"Out/Sub", "Out/Yours/c.url"}},
+      {"the home folder as destination",
+       [&](const fs::path& root) {
+         TestFolder::WriteAt(root / "Downloads/dragged.url",
+                             compact("http://d/"));
+       },
+       "Src",
+       "",
+       {.remove_stale = true},
+       99,
+       "It holds the source folder",
+       {"Downloads/dragged.url", "Out/a.b.url"},
+       {"a.b.url"}},
+      {"a source that looks unmounted",
+       [](const fs::path& root) {
+         fs::remove_all(root / "Src");
+         fs::create_directory(root / "Src");
+       },
+       "Src",
+       "Out",
+       {.remove_stale = true},
+       99,
+       "holds no shortcut, as a disk that is not mounted looks",
+       {"Out/a.b.url", "Out/Sub/c.url"},
+       {}},
+      {"all removed when asked",
+       [](const fs::path& root) {
+         fs::remove_all(root / "Src");
+         fs::create_directory(root / "Src");
+       },
+       "Src",
+       "Out",
+       {.remove_stale = true, .remove_all = true},
+       99,
+       "Compressed 0 favorites",
+       {"Out"},
+       {"Out/a.b.url", "Out/Sub"}},
+      {"a copy into its own source",
+       [&](const fs::path& root) {
+         TestFolder::WriteAt(root / "Src/Src/c.url", compact("http://c/"));
+       },
+       "Src",
+       "",
+       {},
+       99,
+       "is a source folder",
+       {"Src/Src/c.url"},
+       {"Src/c.url"}},
+      {"stopped while removing",
+       [](const fs::path& root) { fs::remove_all(root / "Src/Sub"); },
+       "Src",
+       "Out",
+       {.remove_stale = true},
+       0,
+       "Cancelled. 0 of 1",
+       {"Out/Sub/c.url"},
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestFolder root;
+    root.Write("Src/a.b.url", Full("http://a/"));
+    root.Write("Src/Sub/c.url", Full("http://c/"));
+    CompressionRun first(root.path() / "Src", root.path() / "Out");
+    first.Run();
+    c.then(root.path());
+    StopRemoving stop(c.stop_after);
+    CompressionRun run(root.path() / c.source, root.path() / c.dest, &stop,
+                       c.options);
+    const Message told = RunAndReport(run);
+    EXPECT_NE(told.text.find(c.said), std::string::npos) << told.text;
+    for (const std::string& name : c.stay) {
+      EXPECT_TRUE(fs::exists(fs::symlink_status(root.path() / name))) << name;
+    }
+    for (const std::string& name : c.gone) {
+      EXPECT_FALSE(fs::exists(fs::symlink_status(root.path() / name))) << name;
+    }
+    // What a stopped run did not look at is still Norvale's to remove.
+    if (c.stop_after == 0) {
+      CompressionRun again(root.path() / "Src", root.path() / "Out", nullptr,
+                           {.remove_stale = true});
+      again.Run();
+      EXPECT_FALSE(fs::exists(root.path() / "Out/Sub"));
+    }
+  }
+}
+
+// Another run writing to the destination, and another disk mounted below
+// it, stop or bound what a run does there.
+TEST(CompressionRunTest, KeepsToItsOwnDestination) {
+  TestFolder root, elsewhere;
+  root.Write("Src/a.url", Full("http://a/"));
+  root.Write("Src/Other/b.url", Full("http://b/"));
+  CompressionRun(root.path() / "Src", root.path() / "Out").Run();
+  const int held = ::open((root.path() / "Out").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  CompressionRun second(root.path() / "Src", root.path() / "Out");
+  EXPECT_NE(
+      RunAndReport(second).text.find("Another Norvale run is writing to it"),
+      std::string::npos);
+  ::close(held);
+  if (::geteuid() != 0) GTEST_SKIP() << "a bind mount needs root";
+  // The same bytes at the recorded place, on a disk mounted there.
+  fs::remove_all(root.path() / "Src/Other");
+  TestFolder::WriteAt(elsewhere.path() / "b.url", Compact("http://b/"));
+  fs::remove(root.path() / "Out/Other/b.url");
+  const std::string mount = "mount --bind " + elsewhere.path().string() + " " +
+                            (root.path() / "Out/Other").string();
+  ASSERT_EQ(std::system(mount.c_str()), 0);
+  CompressionRun run(root.path() / "Src", root.path() / "Out", nullptr,
+                     {.remove_stale = true});
+  RunAndReport(run);
+  EXPECT_EQ(ReadBytes(elsewhere.path() / "b.url"), Compact("http://b/"));
+  std::system(("umount " + (root.path() / "Out/Other").string()).c_str());
+}
+
+// A dry run meets every failure the real run would, and says so the same.
+TEST(CompressionRunTest, ADryRunFailsWhereTheRunWould) {
+  const struct {
+    const char* name;
+    std::function<void(const fs::path& root)> make;
+    std::string said;
+  } cases[] = {
+      {"a read-only copy of another address",
+       [](const fs::path& root) {
+         TestFolder::WriteAt(root / "Out/a.url", Compact("http://old/"));
+         fs::permissions(root / "Out/a.url", fs::perms::owner_read);
+       },
+       "It is read-only"},
+      {"a file in the way of a folder",
+       [](const fs::path& root) {
+         TestFolder::WriteAt(root / "Out/Sub", "mine");
+       },
+       "A file of that name is in the way"},
+      {"two shortcuts on one copy through a folder link",
+       [](const fs::path& root) {
+         TestFolder::WriteAt(root / "Src/Twin/c.url", Full("http://t/"));
+         fs::create_directories(root / "Out/Sub");
+         fs::create_directory_symlink("Sub", root / "Out/Twin");
+       },
+       "two shortcuts cannot share one copy"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestFolder root;
+    root.Write("Src/a.url", Full("http://a/"));
+    root.Write("Src/Sub/c.url", Full("http://c/"));
+    c.make(root.path());
+    std::string said[2];
+    for (const bool look_only : {true, false}) {
+      CompressionRun run(root.path() / "Src", root.path() / "Out", nullptr,
+                         {.look_only = look_only});
+      const Message told = RunAndReport(run);
+      said[look_only] = told.text.substr(0, told.text.find('\n'));
+      EXPECT_EQ(told.icon, Message::Icon::kError) << told.text;
+    }
+    EXPECT_EQ(said[true], said[false]);
+    EXPECT_NE(said[true].find(c.said), std::string::npos) << said[true];
+  }
+}
+#endif  // _WIN32
 
 #ifndef _WIN32
 // A source folder the user may not read looks empty; the run fails there,

@@ -41,14 +41,19 @@ class TestFolder {
 
   const std::filesystem::path& path() const { return path_; }
 
-  // Writes `bytes` to `relative` below the folder, creating its folders.
-  std::filesystem::path Write(const std::filesystem::path& relative,
-                              std::string_view bytes) const {
-    const std::filesystem::path file = path_ / relative;
+  // Writes `bytes` to the file `file`, creating its folders.
+  static std::filesystem::path WriteAt(const std::filesystem::path& file,
+                                       std::string_view bytes) {
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary)
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return file;
+  }
+
+  // Writes `bytes` to `relative` below the folder, creating its folders.
+  std::filesystem::path Write(const std::filesystem::path& relative,
+                              std::string_view bytes) const {
+    return WriteAt(path_ / relative, bytes);
   }
 
  private:
