@@ -129,11 +129,18 @@ std::string HelpText() {
 #endif
          "      --delete    then remove the copies whose shortcuts are gone\n"
          "                  from SOURCE, and the folders that held only them;\n"
-         "                  only Norvale's own compact copies are removed\n"
+         "                  only copies that Norvale's record in DESTINATION\n"
+         "                  names as written by it, never a file a source\n"
+         "                  links to, nor on another disk, nor when "
+         "DESTINATION\n"
+         "                  is, holds or lies inside SOURCE\n"
+         "      --delete-all  as --delete, also when SOURCE holds no shortcut\n"
+         "                  (which otherwise looks like a disk not mounted)\n"
          "  -n, --dry-run   change nothing; tell what would be written and\n"
          "                  removed\n"
          "  -v, --verbose   print each copy created (+), replaced (~) or\n"
-         "                  removed (-), below DESTINATION, one to a line\n"
+         "                  removed (-), or kept for want of a record (!),\n"
+         "                  below DESTINATION, one to a line\n"
 #ifdef _WIN32
          "      --help, /?  display this help and exit\n"
 #else
