@@ -14,7 +14,6 @@
 
 #include "services/system_calls_win.h"
 #else
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -525,36 +524,6 @@ TEST(CompressionRunTest, RemovesStaleCopiesOnlyAfterAWholeRunOutsideTheSource) {
               c.removed.empty() || c.removed[0] != "Out/Old/gone.url");
   }
 }
-
-#ifndef _WIN32
-// A source folder the user may not read looks empty; the run fails there,
-// and no copy of what it holds is taken for one whose shortcut is gone.
-// Run as a user who is not root, since root reads any folder.
-TEST(CompressionRunTest, RemovesNothingWhenASourceFolderCannotBeRead) {
-  TestFolder root;
-  root.Write("Fav/Locked/a.url", Full("http://a/"));
-  root.Write("Out/Locked/a.url", Compact("http://a/"));
-  fs::permissions(root.path() / "Fav/Locked", fs::perms::none);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::geteuid() == 0) {
-      for (const auto& entry : fs::recursive_directory_iterator(root.path()))
-        ::lchown(entry.path().c_str(), 65534, 65534);
-      ::chown(root.path().c_str(), 65534, 65534);
-      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
-    }
-    CompressionRun run(root.path() / "Fav", root.path() / "Out", nullptr,
-                       {.remove_stale = true});
-    const Message told = RunAndReport(run);
-    ::_exit(told.icon == Message::Icon::kError ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  EXPECT_EQ(ReadBytes(root.path() / "Out/Locked/a.url"), Compact("http://a/"));
-  fs::permissions(root.path() / "Fav/Locked", fs::perms::owner_all);
-}
-#endif
 
 }  // namespace
 }  // namespace norvale

@@ -124,6 +124,8 @@ bool StaleCopies::Walk(const Native& text, const FileId& id,
       continue;
     }
     bool read_only = false;
+    // What the system cannot tell (kUnknown) may be a folder of copies or
+    // a user's file: it is kept, and so is the folder holding it.
     if (entry.kind != FileKind::kFile || !MatchesPattern(entry.name, "*.url") ||
         IsListed(path) || IsLive(path, id) ||
         !IsCompactCopy(fs::path(path), &read_only)) {
