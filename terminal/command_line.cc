@@ -131,7 +131,10 @@ std::string HelpText() {
          "  -n, --dry-run   change nothing; tell what would be written and\n"
          "                  removed\n"
          "  -v, --verbose   print each copy created (+), replaced (~) or\n"
-         "                  removed (-), below DESTINATION, one to a line\n"
+         "                  removed (-), below DESTINATION, one to a line;\n"
+         "                  control characters and backslashes in names are\n"
+         "                  escaped as \\n, \\t, \\\\ or \\ooo (octal), as ls "
+         "-b does\n"
 #ifdef _WIN32
          "      --help, /?  display this help and exit\n"
 #else
