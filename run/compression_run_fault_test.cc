@@ -1,7 +1,9 @@
 // Runs on real folders that fail: a full disk, a kill half-way, a disk that
-// cannot flush. Each must stop with an error naming the path and lose
-// nothing.
+// cannot flush, a source that cannot be seen whole. Each must stop with an
+// error naming the path and lose nothing.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <fstream>
@@ -9,6 +11,7 @@
 #include <string>
 
 #include "run/compression_run.h"
+#include "run/run_report.h"
 #include "services/test_faults.h"
 #include "services/test_folder.h"
 
@@ -138,6 +141,118 @@ TEST(FaultTest, AFileReadShortIsNeverWritten) {
   EXPECT_NE(message.find("could not be read back whole"), std::string::npos)
       << message;
   EXPECT_NE(ReadBytes(copy), user.substr(0, 20));
+}
+
+// What the search cannot see of the source stops the run, naming it, before
+// anything is written or removed: a folder the user may not read, an entry
+// that a disk without entry types cannot tell, even when it can list the
+// folder holding it, and a link named like a shortcut that leads nowhere
+// reachable. A run that finished instead would count a tree it never saw,
+// and --delete would remove the copies of what is hidden. An entry gone
+// meanwhile, and a link named otherwise, are nothing to the run. Run as a
+// user who is not root, since root reads any folder.
+TEST(FaultTest, WhatTheSearchCannotSeeStopsTheRun) {
+  const fs::perms none = fs::perms::none, read = fs::perms::owner_read;
+  const struct {
+    const char* locked;  // Given `mode`, when not null.
+    fs::perms mode;
+    const char *link, *target;  // A link in Fav, when not null.
+    faults::Plan plan;
+    const char* said;  // The error's end; null when the run finishes.
+  } cases[] = {
+      {"Fav/Sub", none, nullptr, nullptr, {}, "Fav/Sub\": Permission denied"},
+      {"Fav/Sub",
+       read,
+       nullptr,
+       nullptr,
+       {.types_unknown = true},
+       "Fav/Sub/In\": Permission denied"},
+      {nullptr,
+       none,
+       nullptr,
+       nullptr,
+       {.types_unknown = true, .look_error = EIO, .look_fails_at = "Sub"},
+       "Fav/Sub\": Input/output error"},
+      {"private",
+       none,
+       "p.url",
+       "../private/p.url",
+       {},
+       "Fav/p.url\": Permission denied"},
+      {nullptr,
+       none,
+       "d.url",
+       "gone",
+       {},
+       "d.url\": No such file or directory"},
+      {nullptr,
+       none,
+       "o.url",
+       "o.url",
+       {.types_unknown = true},
+       "o.url\": Too many levels of symbolic links"},
+      {nullptr,
+       none,
+       "l.url",
+       "a.url",
+       {.look_error = EIO, .look_fails_at = "l.url"},
+       "l.url\": Input/output error"},
+      {nullptr, none, "d", "gone", {.types_unknown = true}, nullptr},
+      {nullptr,
+       none,
+       nullptr,
+       nullptr,
+       {.types_unknown = true, .look_error = ENOENT, .look_fails_at = "a.url"},
+       nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said ? c.said : c.link ? c.link : "gone meanwhile");
+    TestFolder root;
+    root.Write("Fav/a.url", Shortcut("http://a/"));
+    root.Write("Fav/Sub/In/b.url", Shortcut("http://b/"));
+    root.Write("private/p.url", Shortcut("http://p/"));
+    const fs::path copy = root.Write("Out/Sub/In/b.url", Compact("http://b/"));
+    if (c.link) fs::create_symlink(c.target, root.path() / "Fav" / c.link);
+    if (c.locked) fs::permissions(root.path() / c.locked, c.mode);
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      if (::geteuid() == 0) {
+        for (const auto& entry : fs::recursive_directory_iterator(root.path()))
+          ::lchown(entry.path().c_str(), 65534, 65534);
+        ::chown(root.path().c_str(), 65534, 65534);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+      }
+      faults::Scoped faults(c.plan);
+      CompressionRun run(root.path() / "Fav", root.path() / "Out", nullptr,
+                         {.remove_stale = true});
+      const Message told = RunAndReport(run);
+      const std::string text =
+          (told.icon == Message::Icon::kError ? "! " : "") + told.text;
+      ::_exit(::write(pipe[1], text.data(), text.size()) < 0);
+    }
+    ::close(pipe[1]);
+    std::string told;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(pipe[0], buffer, sizeof(buffer))) > 0;)
+      told.append(buffer, static_cast<size_t>(got));
+    ::close(pipe[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    if (c.said) {
+      EXPECT_EQ(told.rfind("! ", 0), 0u) << told;
+      EXPECT_NE(
+          told.find("/" + std::string(c.said) + "\n\nNo shortcut was written."),
+          std::string::npos)
+          << told;
+    } else {
+      EXPECT_EQ(told.rfind("Compressed ", 0), 0u) << told;
+    }
+    EXPECT_EQ(ReadBytes(copy), Compact("http://b/"));
+    if (c.locked) fs::permissions(root.path() / c.locked, fs::perms::owner_all);
+  }
 }
 
 }  // namespace

@@ -14,8 +14,10 @@ std::string UpToDate(size_t count) {
 }
 
 // Copies left as they were are not written, so that a run stopped early
-// in an update never claims to have written what it did not.
+// in an update never claims to have written what it did not; a run that
+// only looks wrote nothing, whatever it counted.
 std::string WrittenBefore(const CompressionRun& run) {
+  if (run.options().look_only) return "Nothing was changed.";
   const size_t written = run.written(), up_to_date = run.up_to_date();
   const std::string of = " of " + std::to_string(run.total());
   if (written == 0 && up_to_date == 0) return "No shortcut was written.";
@@ -28,9 +30,12 @@ std::string WrittenBefore(const CompressionRun& run) {
 }
 
 std::string Cancelled(const CompressionRun& run) {
+  const bool look_only = run.options().look_only;
   if (run.total() == 0) {
-    return "Cancelled while looking for shortcuts. No shortcut was written.";
+    return std::string("Cancelled while looking for shortcuts. ") +
+           (look_only ? "Nothing was changed." : "No shortcut was written.");
   }
+  if (look_only) return "Cancelled. Nothing was changed.";
   std::string text = "Cancelled. " + std::to_string(run.written()) + " of " +
                      std::to_string(run.total()) + " shortcuts were written" +
                      UpToDate(run.up_to_date()) + ".";

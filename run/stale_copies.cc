@@ -183,6 +183,10 @@ bool StaleCopies::Walk(const Native& text, const FileId& id,
       all_removed = false;
       continue;
     }
+    // What the system cannot tell (kUnknown) may be a folder of copies or
+    // a user's file: it is kept, with what the record names below it, and so
+    // is the folder holding it.
+    if (entry.kind == FileKind::kUnknown) KeepRecordedBelow(relative);
     std::string content;
     if (entry.kind != FileKind::kFile || !MatchesPattern(entry.name, "*.url") ||
         IsListed(path) || IsLive(path, id) ||

@@ -1,7 +1,9 @@
-// Stands in front of the C library's read, pread, write, fstatfs, openat,
-// renameat2, renameat, linkat, unlinkat, fsync and syncfs, and of operator new,
-// to show the faults a test plans (test_faults.h). Definitions in the program
-// come before the C library's, so the services linked into it call these.
+// Stands in front of the C library's read, pread, write, getdents64, fstatat,
+// fstatfs, openat, renameat2, renameat, linkat, unlinkat, fsync and syncfs,
+// and of operator new, to show the faults a test plans (test_faults.h).
+// Definitions in the program come before the C library's, so the services
+// linked into it call these.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -153,6 +155,23 @@ extern "C" int fsync(int fd) {
     }
   }
   return NEXT(fsync)(fd);
+}
+
+extern "C" ssize_t getdents64(int fd, void* buffer, size_t size) {
+  const ssize_t got = NEXT(getdents64)(fd, buffer, size);
+  for (ssize_t at = 0; active && plan.types_unknown && at < got;) {
+    auto* entry = reinterpret_cast<dirent64*>(static_cast<char*>(buffer) + at);
+    entry->d_type = DT_UNKNOWN;
+    at += entry->d_reclen;
+  }
+  return got;
+}
+
+extern "C" int fstatat(int folder, const char* name, struct stat* st,
+                       int flags) {
+  if (active && plan.look_error != 0 && plan.look_fails_at == name)
+    return errno = plan.look_error, -1;
+  return NEXT(fstatat)(folder, name, st, flags);
 }
 
 extern "C" int fstatfs(int fd, struct statfs* info) {

@@ -158,11 +158,12 @@ class FileWorkWinTest : public ::testing::Test {
 // files. Symbolic links, junctions, and links that WSL or an NFS client made
 // are links, and WSL's pipes no files: a copy is neither read nor written
 // there, nor where it is online only, which reading would download. No
-// search lists them as shortcuts. Defender, the search indexer and OneDrive
-// open each new file for a moment: an open or rename meanwhile fails,
-// waited out for about a second, then reported. A USB stick's root, which
-// Windows says it cannot make again (Wine: that it exists), is a folder to
-// write into; only a file is in the way.
+// search lists them as shortcuts, and a link Windows cannot follow is
+// listed as unknown, for a search to stop at rather than pass over. Defender,
+// the search indexer and OneDrive open each new file for a moment: an open or
+// rename meanwhile fails, waited out for about a second, then reported. A USB
+// stick's root, which Windows says it cannot make again (Wine: that it exists),
+// is a folder to write into; only a file is in the way.
 TEST_F(FileWorkWinTest, TakesFilesAndFoldersAsWindowsHasThem) {
   const char *kLink = "It is a link", *kOnline = "It is online only";
   const struct {
@@ -175,8 +176,8 @@ TEST_F(FileWorkWinTest, TakesFilesAndFoldersAsWindowsHasThem) {
       {IO_REPARSE_TAG_DEDUP, 0, nullptr, FileKind::kFile},
       {IO_REPARSE_TAG_SYMLINK, 0, kLink, FileKind::kFile},
       {IO_REPARSE_TAG_MOUNT_POINT, 0, kLink, FileKind::kNone},
-      {kTagWslLink, 0, kLink, FileKind::kOther},
-      {IO_REPARSE_TAG_NFS, 0, kLink, FileKind::kOther},
+      {kTagWslLink, 0, kLink, FileKind::kUnknown},
+      {IO_REPARSE_TAG_NFS, 0, kLink, FileKind::kUnknown},
       {kTagWslFifo, 0, "not a regular file", FileKind::kOther},
       {IO_REPARSE_TAG_CLOUD_3, kRecallOnDataAccess, kOnline, FileKind::kFile},
       {IO_REPARSE_TAG_CLOUD_3, kRecallOnOpen, kOnline, FileKind::kFile},

@@ -9,14 +9,20 @@
 
 namespace norvale {
 
-enum class FileKind { kNone, kFile, kFolder, kOther };
+enum class FileKind { kNone, kFile, kFolder, kOther, kUnknown };
 
 struct FolderEntry {
   std::filesystem::path::string_type name;
   // kFile for a regular file, kFolder for a folder, kOther for anything
   // else. A link is kFile when it leads to a regular file and kOther
-  // otherwise, so that a link to a folder is never followed.
+  // otherwise, so that a link to a folder is never followed. kUnknown when
+  // the system could not tell what the entry is, or, for a link, what it
+  // leads to: it may be a folder, or a shortcut, that only cannot be seen.
   FileKind kind;
+  // True when the entry is a link itself.
+  bool link = false;
+  // Why the kind is kUnknown.
+  std::error_code error;
 };
 
 // Returns what `path` leads to, links followed: kFile for a regular file,
@@ -24,8 +30,9 @@ struct FolderEntry {
 // when nothing can be reached there.
 FileKind KindOf(const std::filesystem::path& path, std::error_code& ec);
 
-// Returns the entries of `folder` except "." and "..", in no set order.
-// Sets `ec` when the folder cannot be read to its end.
+// Returns the entries of `folder` except "." and "..", in no set order,
+// leaving out an entry that vanished while it was looked at. Sets `ec` when
+// the folder cannot be read to its end.
 std::vector<FolderEntry> ListFolder(const std::filesystem::path& folder,
                                     std::error_code& ec);
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "services/folder_io.h"
 
@@ -46,29 +47,46 @@ std::vector<FolderEntry> ListFolder(const fs::path& folder,
       at += entry->d_reclen;
       const std::string_view name = entry->d_name;
       if (name == "." || name == "..") continue;
-      FileKind kind = FileKind::kOther;
+      FolderEntry listed{std::string(name), FileKind::kOther};
+      struct stat st;
       if (entry->d_type == DT_DIR) {
-        kind = FileKind::kFolder;
+        listed.kind = FileKind::kFolder;
       } else if (entry->d_type == DT_REG) {
-        kind = FileKind::kFile;
-      } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-        // Some file systems leave the type to be asked. A link counts when
-        // it leads to a regular file, and is never followed to a folder; an
-        // entry that vanished meanwhile, or a dangling link, is nothing.
-        struct stat st;
-        bool link = entry->d_type == DT_LNK;
-        if (!link &&
-            ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-          if (S_ISDIR(st.st_mode)) kind = FileKind::kFolder;
-          if (S_ISREG(st.st_mode)) kind = FileKind::kFile;
-          link = S_ISLNK(st.st_mode);
-        }
-        if (link && ::fstatat(fd, entry->d_name, &st, 0) == 0 &&
-            S_ISREG(st.st_mode)) {
-          kind = FileKind::kFile;
+        listed.kind = FileKind::kFile;
+      } else if (entry->d_type == DT_LNK) {
+        listed.link = true;
+      } else if (entry->d_type == DT_UNKNOWN) {
+        // Some file systems leave the type to be asked. An entry that
+        // cannot be asked may be a folder, so it is listed as unknown for
+        // the caller to decide; one that vanished meanwhile is nothing.
+        if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+          if (errno == ENOENT) continue;
+          listed.kind = FileKind::kUnknown;
+          listed.error.assign(errno, std::generic_category());
+        } else if (S_ISDIR(st.st_mode)) {
+          listed.kind = FileKind::kFolder;
+        } else if (S_ISREG(st.st_mode)) {
+          listed.kind = FileKind::kFile;
+        } else {
+          listed.link = S_ISLNK(st.st_mode);
         }
       }
-      entries.push_back({std::string(name), kind});
+      // A link counts when it leads to a regular file, and is never
+      // followed to a folder. One whose target cannot be reached, dangling
+      // included, is unknown: it may stand for a shortcut.
+      if (listed.link && ::fstatat(fd, entry->d_name, &st, 0) == 0) {
+        if (S_ISREG(st.st_mode)) listed.kind = FileKind::kFile;
+      } else if (listed.link) {
+        const int why = errno;
+        if (why == ENOENT &&
+            ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 &&
+            errno == ENOENT) {
+          continue;  // The link itself vanished.
+        }
+        listed.kind = FileKind::kUnknown;
+        listed.error.assign(why, std::generic_category());
+      }
+      entries.push_back(std::move(listed));
     }
   }
   ::close(fd);

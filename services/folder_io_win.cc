@@ -2,6 +2,8 @@
 // API: the C run-time's own folder functions stop at 260 characters.
 #include <windows.h>
 
+#include <utility>
+
 #include "services/file_kind_win.h"
 #include "services/folder_io.h"
 #include "services/long_path_win.h"
@@ -68,22 +70,25 @@ std::vector<FolderEntry> ListFolder(const std::filesystem::path& folder,
   do {
     if (IsDotOrDotDot(data.cFileName)) continue;
     const DWORD attributes = data.dwFileAttributes;
-    FileKind kind = FileKind::kFile;
+    FolderEntry entry{data.cFileName, FileKind::kFile};
     if (IsLink(attributes, data.dwReserved0)) {
       // A link to a file is taken for one where the system follows it to a
-      // regular file; Windows cannot follow a link that WSL made.
-      kind = FileKind::kOther;
-      std::error_code target_ec;
-      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-          KindOf(folder / data.cFileName, target_ec) == FileKind::kFile) {
-        kind = FileKind::kFile;
+      // regular file. One it cannot follow (dangling, denied, or made by
+      // WSL, which Windows cannot follow) is unknown: it may stand for a
+      // shortcut. A link to a folder is never followed.
+      entry.link = true;
+      entry.kind = FileKind::kOther;
+      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        const FileKind target = KindOf(folder / data.cFileName, entry.error);
+        if (target == FileKind::kFile) entry.kind = FileKind::kFile;
+        if (entry.error) entry.kind = FileKind::kUnknown;
       }
     } else if (IsSpecialFile(attributes, data.dwReserved0)) {
-      kind = FileKind::kOther;
+      entry.kind = FileKind::kOther;
     } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      kind = FileKind::kFolder;
+      entry.kind = FileKind::kFolder;
     }
-    entries.push_back({data.cFileName, kind});
+    entries.push_back(std::move(entry));
   } while (Calls().find_next(find, &data));
   if (::GetLastError() != ERROR_NO_MORE_FILES) ec = LastError();
   ::FindClose(find);

@@ -54,11 +54,18 @@ class Search {
     std::vector<Native> folders;
     for (FolderEntry& entry : entries) {
       const bool folder = entry.kind == FileKind::kFolder && recursive_;
-      if (folder || (entry.kind == FileKind::kFile &&
-                     MatchesPattern(entry.name, pattern_))) {
+      const bool match = MatchesPattern(entry.name, pattern_);
+      // What cannot be seen may hold shortcuts, or be one: a search that
+      // left it out would look whole and be taken for the tree, and with
+      // --delete the copies of what it hides would go. A link that leads
+      // nowhere reachable is only let go when it could be no match.
+      const bool unseen = entry.kind == FileKind::kUnknown &&
+                          (match || (recursive_ && !entry.link));
+      if (folder || unseen || (entry.kind == FileKind::kFile && match)) {
         Native child = text;
         if (child.empty() || child.back() != kSeparator) child += kSeparator;
         child += entry.name;
+        if (unseen) throw SystemError("Could not look at", child, entry.error);
         (folder ? folders : found_).push_back(std::move(child));
       }
       // Told of every entry, not only of matches, so that a tree of many

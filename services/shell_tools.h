@@ -44,7 +44,9 @@ class ShellTools {
   // case its text or the tree's names go through. Each folder searched is
   // noted in `work` as a source folder. Each path begins with the text of
   // `folder` as passed. Throws Error naming the folder when `folder`, or any
-  // folder below it, cannot be read; throws SearchCancelled when `on_found`
+  // folder below it, cannot be read, and naming the entry when the system
+  // cannot tell what an entry is that could be a folder or a match, or what
+  // a link that matches leads to; throws SearchCancelled when `on_found`
   // says so.
   PathList FindFiles(const std::filesystem::path& folder,
                      std::string_view pattern, bool recursive,

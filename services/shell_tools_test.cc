@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 // passed, with or without a separator at its end. A shortcut is any name
 // whose last four characters are ".url" in any letter case, whatever comes
 // before; folders named like shortcuts, links to folders and pipes are
-// never taken.
+// never taken, nor a link leading nowhere whose name is no shortcut's.
 TEST(FindFilesTest, ListsShortcutsBelowTheFolderText) {
   TestFolder tree;
   std::vector<std::string> names = {".url",    "A.URL", "News/Daily/c.url",
@@ -33,7 +33,7 @@ TEST(FindFilesTest, ListsShortcutsBelowTheFolderText) {
   // Names no Windows folder can hold.
   names.insert(names.begin(), {"*x.url", "?*.URL"});
   fs::create_symlink(tree.path() / "b.url", tree.path() / "link.url");
-  fs::create_symlink(tree.path() / "missing", tree.path() / "dangling.url");
+  fs::create_symlink(tree.path() / "missing", tree.path() / "dangling");
   fs::create_directory_symlink(tree.path(), tree.path() / "loop");
   ASSERT_EQ(::mkfifo((tree.path() / "pipe.url").c_str(), 0600), 0);
 #endif

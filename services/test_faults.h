@@ -1,7 +1,8 @@
 // Faults a test can make this process's system calls show: reads cut short
 // or never ready, a full disk or a kill in the middle of a write, a file system
-// without unnamed files or without a rename that refuses a taken name, and a
-// failing flush. faults_test.cc, linked into the test program, stands in front
+// without unnamed files or without a rename that refuses a taken name, a
+// failing flush, listings without entry types and entries that cannot be
+// looked at. faults_test.cc, linked into the test program, stands in front
 // of the C library's calls; nothing changes while no plan is in force.
 #ifndef NORVALE_SERVICES_TEST_FAULTS_H_
 #define NORVALE_SERVICES_TEST_FAULTS_H_
@@ -34,6 +35,12 @@ struct Plan {
   int flush_error = 0;               // When not 0, syncfs fails with it.
   bool numbers_made_up = false;      // Every disk says it is FAT, whose
                                      // file numbers do not last.
+  bool types_unknown = false;  // Folder listings give no entry types, as on
+                               // NFSv3 or ext2 without filetype.
+  // When not 0, asking what the entry `look_fails_at` (a name in its
+  // folder) is, or leads to, fails with it.
+  int look_error = 0;
+  std::string look_fails_at;
   // Called once, just before the first rename of a file, as another
   // program changing it at that moment would.
   std::function<void()> before_rename = nullptr;

@@ -140,7 +140,9 @@ std::string HelpText() {
          "                  removed\n"
          "  -v, --verbose   print each copy created (+), replaced (~) or\n"
          "                  removed (-), or kept for want of a record (!),\n"
-         "                  below DESTINATION, one to a line\n"
+         "                  below DESTINATION, one to a line; control\n"
+         "                  characters and backslashes in names are escaped\n"
+         "                  as \\n, \\t, \\\\ or \\ooo (octal), as ls -b does\n"
 #ifdef _WIN32
          "      --help, /?  display this help and exit\n"
 #else

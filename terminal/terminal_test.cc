@@ -120,12 +120,25 @@ TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
   TestFolder root;
   root.Write("Src/a.url", Compact("http://a/"));
   root.Write("Src/News/b.url", "[InternetShortcut]\nURL=http://b/\nIcon=x\n");
-  // A copy whose shortcut is gone, in a folder it alone holds, both as an
-  // earlier run recorded them; and a file only like a copy.
+  // Names that would break a line apart or hide in it, printed escaped:
+  // control characters, C1 ones, a backslash, a byte that is no UTF-8 and a
+  // surrogate, beside UTF-8 that is printed as it is.
+  root.Write(
+      "Src/t\tb\\c\x7f\xff\xc2\x85\xed\xa0\x80\xc3\xa9\xf0\x9f\x98\x80.url",
+      Compact("http://t/"));
+  const std::string odd =
+      "t\\tb\\\\c\\177\\377\\302\\205\\355\\240\\200\xc3\xa9\xf0\x9f\x98\x80."
+      "url\n";
+  // Copies whose shortcuts are gone as an earlier run recorded them, one in
+  // a folder it alone holds, one whose name would print as a second
+  // removal; and a file only like a copy.
   root.Write("Out/Old/c.url", Compact("http://c/"));
+  root.Write("Out/x\n- a.url", Compact("http://x/"));
   root.Write("Out/stray.url", Compact("http://s/"));
   PlantRecord(root.path() / "Out", root.path() / "Src",
-              {{"Old/c.url", Compact("http://c/")}}, {"Old"});
+              {{"Old/c.url", Compact("http://c/")},
+               {"x\n- a.url", Compact("http://x/")}},
+              {"Old"});
   const std::string stray =
       " 1 copy whose shortcut is gone is not in Norvale's record of what it "
       "wrote, so --delete keeps it.\n";
@@ -138,24 +151,25 @@ TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
       // nothing: the next run still writes both.
       {{"--run", "-nv", "Src", "Out"},
        0,
-       "+ News/b.url\n+ a.url\nDry run of 2 favorites: nothing was "
-       "changed.\n2 copies would be written, 0 up to date already. 1 copy in "
-       "the destination no longer has a shortcut; --delete would remove it." +
+       "+ News/b.url\n+ a.url\n+ " + odd +
+           "Dry run of 3 favorites: nothing was changed.\n3 copies would be "
+           "written, 0 up to date already. 2 copies in the destination no "
+           "longer have a shortcut; --delete would remove them." +
            stray,
        ""},
       {{"--run", "Src", "Out"},
        0,
-       "Compressed 2 favorites.\n2 copies written, 0 up to date already. 1 "
-       "copy in the destination no longer has a shortcut; Norvale --run "
-       "--delete removes it." +
+       "Compressed 3 favorites.\n3 copies written, 0 up to date already. 2 "
+       "copies in the destination no longer have a shortcut; Norvale --run "
+       "--delete removes them." +
            stray,
        ""},
       {{"--run", "--delete", "--verbose", "Src", "Out"},
        0,
-       "- Old/c.url\n- Old/\n! stray.url\nCompressed 2 favorites.\n0 copies "
-       "written, 2 up to date already. 1 copy whose shortcut is gone was "
-       "removed. 1 copy whose shortcut is gone is not in Norvale's record of "
-       "what it wrote, so --delete kept it.\n",
+       "- Old/c.url\n- Old/\n! stray.url\n- x\\n- a.url\nCompressed 3 "
+       "favorites.\n0 copies written, 3 up to date already. 2 copies whose "
+       "shortcuts are gone were removed. 1 copy whose shortcut is gone is not "
+       "in Norvale's record of what it wrote, so --delete kept it.\n",
        ""},
       {{"--delete", "-n", "Src"},
        2,
