@@ -393,7 +393,7 @@ TEST(DiskTest, FilesOnTwoDisksAreTwoFilesAndFullOrReadOnlyDisksTakeUpdates) {
 // another file, a link or what it leads to, a read-only copy, a live copy
 // spelled otherwise, a folder the source has or one holding a user's file.
 // A run killed while removing leaves each file there or gone, and the next
-// run finishes the work.
+// run finishes the work, leaving none of its temporary files behind.
 TEST(DiskTest, RemovesOnlyCopiesWhoseShortcutsAreGone) {
   TestFolder source, outside;
   source.Write("a.url", Shortcut("http://a/"));
@@ -445,6 +445,12 @@ TEST(DiskTest, RemovesOnlyCopiesWhoseShortcutsAreGone) {
       EXPECT_EQ(ReadBytes(outside.path() / "o.url"), Compact("http://o/"));
       EXPECT_TRUE(fs::is_directory(dest / "Empty"));
       EXPECT_EQ(fs::exists(dest / "Old"), killed && fs::exists(dest / "Old"));
+      // The next run removes what a killed one left, wherever it is.
+      for (const auto& entry : fs::recursive_directory_iterator(dest)) {
+        EXPECT_TRUE(killed ||
+                    entry.path().filename().string().rfind("~NV", 0) != 0)
+            << entry.path();
+      }
     };
     fs::create_directories(dest);
     plant();
@@ -462,7 +468,7 @@ TEST(DiskTest, RemovesOnlyCopiesWhoseShortcutsAreGone) {
     EXPECT_EQ(run.removed(), disk.ignores_case ? 6u : 7u);
     EXPECT_EQ(run.stale(), run.removed() + (disk.modes ? 1 : 0));
     check(false);
-    for (const int at : {2, 4, 7}) {
+    for (const int at : {2, 4, 7, 10}) {
       SCOPED_TRACE(at);
       fs::remove_all(dest);
       fs::create_directories(dest);

@@ -488,7 +488,8 @@ TEST(CompressionRunTest, RemovesStaleCopiesOnlyAfterAWholeRunOutsideTheSource) {
     root.Write("Fav/In/gone.url", Compact("http://g/"));
     root.Write("Out/Old/gone.url", Compact("http://g/"));
     root.Write("old.url", Compact("http://o/"));
-    // A killed run's temporary file, which only a run that writes removes.
+    // A killed run's temporary file, which a run that writes or removes
+    // takes away.
 #ifdef _WIN32
     const std::string leftover = "Out/.norvale-1-2.tmp";
 #else

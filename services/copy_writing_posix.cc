@@ -464,6 +464,18 @@ bool FileWork::RemoveCopy(const fs::path& path) {
   return true;
 }
 
+bool FileWork::ClearLeftovers(const fs::path& folder) {
+  if (state_->look_only) return false;
+  const char* name = nullptr;
+  bool cleared = false;
+  try {
+    // Opened as the folder of a copy, it is cleared as such.
+    state_->OpenCopyFolder(folder / "", &name, &cleared);
+  } catch (const Error&) {
+  }
+  return cleared;
+}
+
 bool FileWork::RemoveEmptyFolder(const fs::path& folder) {
   State& state = *state_;
   if (state.look_only) {

@@ -289,6 +289,15 @@ bool FileWork::RemoveCopy(const fs::path& path) {
   return true;
 }
 
+bool FileWork::ClearLeftovers(const fs::path& folder) {
+  try {
+    ClearFolderOf(*state_, folder / L"*");
+  } catch (const Error&) {
+    // Whatever reads the folder next names why it cannot be reached.
+  }
+  return false;
+}
+
 bool FileWork::RemoveEmptyFolder(const fs::path& folder) {
   State& state = *state_;
   RefuseWhileLooking(state, kRemoveFolderAction, folder);

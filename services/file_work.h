@@ -45,7 +45,8 @@ constexpr uint64_t kLargestShortcut = 16u << 20;
 // whether its file numbers identify files lastingly: where they do not,
 // files are told apart by their real paths. Norvale's own temporary files
 // older than the run are leftovers of an earlier one, removed from each
-// folder a copy is written to that is no source folder.
+// folder a copy is written to or removed from, or that ClearLeftovers is
+// asked about, that is no source folder.
 class FileWork {
  public:
   FileWork();
@@ -142,6 +143,17 @@ class FileWork {
   // when it holds anything, is a link or is gone. Throws Error when its
   // disk refuses.
   bool RemoveEmptyFolder(const std::filesystem::path& folder);
+
+  // Removes from the folder `folder`, where copies are, once a run, the
+  // temporary files a killed run of Norvale's left there, as is done in
+  // each folder a copy is written to: so that a removal killed half-way,
+  // or a write into a folder that gets no copy again, leaves nothing for
+  // good. Does nothing in a folder the run made or searched for sources,
+  // or for a run that only looks. Returns true when it removed any, so that
+  // a folder that held only those counts as emptied (never on Windows, whose
+  // removals leave none). Never fails: a folder that cannot be opened is
+  // named by whatever reads it next.
+  bool ClearLeftovers(const std::filesystem::path& folder);
 
   // Notes that the run made `folder`, so that it is flushed with the copies
   // where its disk needs that, and known to hold nothing of an earlier run.

@@ -26,7 +26,8 @@ FileId FileWork::State::Identify(int fd, const struct stat& st,
           real_paths.Of(fd, disk.ignores_case == Ability::kNo, path)};
 }
 
-void FileWork::State::OpenCopyFolder(const fs::path& path, const char** name) {
+void FileWork::State::OpenCopyFolder(const fs::path& path, const char** name,
+                                     bool* cleared) {
   if (!copy_folder.For(path, name)) return;
   const int fd = copy_folder.fd();
   if (fd < 0 || ::fstat(fd, &copy_folder_stat) != 0) {
@@ -45,7 +46,8 @@ void FileWork::State::OpenCopyFolder(const fs::path& path, const char** name) {
       folders_cleared.count(folder) == 0 &&
       source_folders.count(CopyFolderId()) == 0) {
     folders_cleared.insert(folder);
-    RemoveLeftovers(fd, start);
+    const bool any = RemoveLeftovers(fd, start);
+    if (cleared != nullptr) *cleared = any;
   }
 }
 

@@ -53,8 +53,10 @@ struct FileWork::State {
   // Makes the folder of the copy `path` the open copy folder, and puts the
   // last component of `path` in `name`. A folder opened anew has its disk
   // learned and, unless the run made or searched it, its leftovers
-  // removed. Throws Error naming `path` when it cannot be opened.
-  void OpenCopyFolder(const std::filesystem::path& path, const char** name);
+  // removed, telling `cleared` whether there were any. Throws Error naming
+  // `path` when it cannot be opened.
+  void OpenCopyFolder(const std::filesystem::path& path, const char** name,
+                      bool* cleared = nullptr);
 
   // Returns the identity of the open copy folder.
   const FileId& CopyFolderId();

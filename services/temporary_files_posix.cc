@@ -94,11 +94,12 @@ std::string KeptName(std::string_view temporary) {
   return kept;
 }
 
-void RemoveLeftovers(int folder, const timespec& start) {
+bool RemoveLeftovers(int folder, const timespec& start) {
   std::vector<std::string> names;
   ForEachName(folder, "", [&](const char* name) {
     if (IsTemporaryName(name)) names.emplace_back(name);
   });
+  bool removed = false;
   for (const std::string& name : names) {
     Descriptor fd(::openat(folder, name.c_str(),
                            O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
@@ -108,10 +109,12 @@ void RemoveLeftovers(int folder, const timespec& start) {
     if (IsLeftover(fd.get(), name, start, &read) &&
         ::fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
         now.st_ino == read.st_ino && now.st_size == read.st_size &&
-        !Before(read.st_mtim, now.st_mtim)) {
-      ::unlinkat(folder, name.c_str(), 0);
+        !Before(read.st_mtim, now.st_mtim) &&
+        ::unlinkat(folder, name.c_str(), 0) == 0) {
+      removed = true;
     }
   }
+  return removed;
 }
 
 }  // namespace norvale

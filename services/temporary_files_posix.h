@@ -38,8 +38,8 @@ std::string KeptName(std::string_view temporary);
 // killed before this one left: regular files of Norvale's own name
 // pattern, last written before `start`, holding nothing or the beginning of
 // a compact copy. Anything else, such as a user's file of the same name, is
-// left as it is.
-void RemoveLeftovers(int folder, const timespec& start);
+// left as it is. Returns true when it removed any.
+bool RemoveLeftovers(int folder, const timespec& start);
 
 }  // namespace norvale
 
