@@ -250,6 +250,7 @@ bool WriteInOneCall(int folder, const Disk& disk, const char* name,
 bool FileWork::WriteNewFile(const fs::path& path, std::string_view bytes,
                             Permissions permissions) {
   State& state = *state_;
+  state.existing.Reset(-1);
   const char* name = nullptr;
   state.OpenCopyFolder(path, &name);
   const int folder = state.copy_folder.fd();
@@ -298,6 +299,8 @@ bool FileWork::WriteNewFile(const fs::path& path, std::string_view bytes,
 void FileWork::ReplaceFile(const fs::path& path, std::string_view bytes,
                            std::string_view expected) {
   State& state = *state_;
+  // A FUSE daemon keeps a file removed while open under a name of its own.
+  state.existing.Reset(-1);
   const char* name = nullptr;
   state.OpenCopyFolder(path, &name);
   const int fd = state.copy_folder.fd();
@@ -407,6 +410,7 @@ bool IsRemovableCopy(int fd, const struct stat& st, const fs::path& path,
 bool FileWork::RemoveCopy(const fs::path& path) {
   State& state = *state_;
   if (state.look_only) throw Error(kRemoveAction, path, "Nothing is changed");
+  state.existing.Reset(-1);
   const char* name = nullptr;
   state.OpenCopyFolder(path, &name);
   const int folder = state.copy_folder.fd();

@@ -105,6 +105,22 @@ class FileWork {
   std::optional<ExistingCopy> ReadExistingCopy(
       const std::filesystem::path& path);
 
+  // Returns the permission bits that the copy at `path`, read last by
+  // ReadExistingCopy, has beyond those a copy of a source with
+  // `permissions` may have: the source's less the user's umask, and always
+  // the user's own read and write, which the next run needs to update it.
+  // Returns 0 when it has none, when `path` is not the copy read last or
+  // its disk keeps no permissions, for a run that only looks, and on
+  // Windows, where a copy takes its folder's access rules.
+  Permissions ExcessPermissions(const std::filesystem::path& path,
+                                Permissions permissions);
+
+  // Takes `bits` away from the permissions of the copy at `path`, read last
+  // by ReadExistingCopy, through the descriptor it was read with, so that
+  // only the file that was read is changed; adds none. Throws Error when
+  // the system refuses, unless its disk keeps no permissions at all.
+  void TakePermissions(const std::filesystem::path& path, Permissions bits);
+
   // Creates `path`, which must not exist yet, holding `bytes`, readable as
   // `permissions` allow (less the user's umask, always by the user; 0 for
   // the system's default). The name only ever shows the whole content (or,

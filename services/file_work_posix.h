@@ -11,6 +11,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "services/descriptor_posix.h"
 #include "services/disk_posix.h"
 #include "services/file_id.h"
 #include "services/file_work.h"
@@ -40,6 +41,13 @@ struct FileWork::State {
   struct stat copy_folder_stat = {};
   Disk* copy_disk = nullptr;
   std::optional<FileId> copy_folder_id;
+
+  // The copy ReadExistingCopy read last, held open so that its permissions
+  // are changed on that very file, and its path.
+  Descriptor existing{-1};
+  std::string existing_path;
+  // The user's umask, which a copy's permissions never exceed either.
+  mode_t umask = 022;
 
   // The folder PlaceOf was last asked about.
   std::string place_folder;
