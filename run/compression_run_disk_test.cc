@@ -47,8 +47,9 @@ std::pair<mode_t, uid_t> ModeOf(const fs::path& path) {
 // The first run writes every copy whole, as private as its source, and
 // flushes it where the disk is; running again onto the up-to-date copy
 // writes, renames and flushes nothing, and leaves each copy as it was (time
-// and, off FUSE, file), which sync and backup tools rely on. A copy
-// replaced keeps the permissions and owner the user gave it.
+// and, off FUSE, file), which sync and backup tools rely on. An update run
+// flushes every folder it wrote to. A copy replaced keeps the permissions
+// and owner the user gave it.
 TEST(DiskTest, WritesFlushesAndLeavesUpToDateCopiesAlone) {
   std::vector<std::pair<std::string, std::string>> shortcuts = {
       {"a.url", "http://a/"},
@@ -106,6 +107,17 @@ TEST(DiskTest, WritesFlushesAndLeavesUpToDateCopiesAlone) {
       std::string others;
       EXPECT_EQ(Tree(dest, &others), expected);
       EXPECT_EQ(others, "");
+    }
+    {
+      // An update run writing into folders that exist flushes each of them.
+      source.Write("News/b.url", Shortcut("http://b2/"));
+      source.Write("Many/Site 7.url", Shortcut("http://b2/"));
+      faults::Scoped faults({});
+      EXPECT_EQ(CompressionRun(source.path(), dest).Run(), expected.size());
+      if (disk.fuse) {
+        EXPECT_EQ(faults.seen().folders_fsynced,
+                  (std::set<std::string>{dest / "News", dest / "Many"}));
+      }
     }
     if (disk.modes) {
       EXPECT_EQ(ModeOf(dest / "News/b.url").first, 0600u);
