@@ -48,8 +48,9 @@ std::pair<mode_t, uid_t> ModeOf(const fs::path& path) {
 // The first run writes every copy whole, as private as its source, and
 // flushes it where the disk is; running again onto the up-to-date copy
 // writes, renames and flushes nothing, and leaves each copy as it was (time
-// and, off FUSE, file), which sync and backup tools rely on. A copy
-// replaced keeps the permissions and owner the user gave it.
+// and, off FUSE, file), which sync and backup tools rely on. An update run
+// flushes every folder it wrote to. A copy replaced keeps the permissions
+// and owner the user gave it.
 TEST(DiskTest, WritesFlushesAndLeavesUpToDateCopiesAlone) {
   std::vector<std::pair<std::string, std::string>> shortcuts = {
       {"a.url", "http://a/"},
@@ -109,12 +110,23 @@ TEST(DiskTest, WritesFlushesAndLeavesUpToDateCopiesAlone) {
       EXPECT_EQ(Tree(dest, &others), expected);
       EXPECT_EQ(others, "");
     }
+    {
+      // An update run writing into folders that exist flushes each of them,
+      // and the top one, whose record of the copies changes with them.
+      source.Write("News/b.url", Shortcut("http://b2/"));
+      source.Write("Many/Site 7.url", Shortcut("http://b2/"));
+      faults::Scoped faults({});
+      EXPECT_EQ(CompressionRun(source.path(), dest).Run(), expected.size());
+      if (disk.fuse) {
+        EXPECT_EQ(faults.seen().folders_fsynced,
+                  (std::set<std::string>{dest, dest / "News", dest / "Many"}));
+      }
+    }
     if (disk.modes) {
       EXPECT_EQ(ModeOf(dest / "News/b.url").first, 0600u);
-      // Group write, which the umask would take away from a new file.
+      // More private than its source, which a replacement never undoes.
       fs::permissions(dest / "a.url",
-                      fs::perms::owner_read | fs::perms::owner_write |
-                          fs::perms::group_read | fs::perms::group_write);
+                      fs::perms::owner_read | fs::perms::owner_write);
       if (::geteuid() == 0) ::chown((dest / "a.url").c_str(), 4321, 4321);
       const auto mode = ModeOf(dest / "a.url");
       source.Write("a.url", Shortcut("http://changed/"));
@@ -395,7 +407,7 @@ TEST(DiskTest, FilesOnTwoDisksAreTwoFilesAndFullOrReadOnlyDisksTakeUpdates) {
 // another file, a link or what it leads to, a read-only copy, a live copy
 // spelled otherwise, a folder the source has or one holding a user's file.
 // A run killed while removing leaves each file there or gone, and the next
-// run finishes the work.
+// run finishes the work, leaving none of its temporary files behind.
 TEST(DiskTest, RemovesOnlyCopiesWhoseShortcutsAreGone) {
   TestFolder source, outside;
   source.Write("a.url", Shortcut("http://a/"));
@@ -460,6 +472,12 @@ TEST(DiskTest, RemovesOnlyCopiesWhoseShortcutsAreGone) {
       EXPECT_TRUE(fs::is_directory(dest / "Empty"));
       EXPECT_EQ(fs::exists(dest / "Old/Deep"),
                 killed && fs::exists(dest / "Old/Deep"));
+      // The next run removes what a killed one left, wherever it is.
+      for (const auto& entry : fs::recursive_directory_iterator(dest)) {
+        EXPECT_TRUE(killed ||
+                    entry.path().filename().string().rfind("~NV", 0) != 0)
+            << entry.path();
+      }
     };
     fs::create_directories(dest);
     plant();
@@ -478,7 +496,7 @@ TEST(DiskTest, RemovesOnlyCopiesWhoseShortcutsAreGone) {
     EXPECT_EQ(run.stale(), run.removed() + (disk.modes ? 1 : 0));
     EXPECT_EQ(run.unrecorded(), 2u);
     check(false);
-    for (const int at : {2, 4, 7}) {
+    for (const int at : {2, 4, 7, 10}) {
       SCOPED_TRACE(at);
       fs::remove_all(dest);
       fs::create_directories(dest);

@@ -12,6 +12,7 @@
 
 #include "run/compression_run.h"
 #include "run/run_report.h"
+#include "services/temporary_files_posix.h"
 #include "services/test_faults.h"
 #include "services/test_folder.h"
 
@@ -253,6 +254,112 @@ TEST(FaultTest, WhatTheSearchCannotSeeStopsTheRun) {
     EXPECT_EQ(ReadBytes(copy), Compact("http://b/"));
     if (c.locked) fs::permissions(root.path() / c.locked, fs::perms::owner_all);
   }
+}
+
+// Another program may make a file at the very name Norvale is about to
+// give one (a temporary name, or a copy's) on any file system, with or
+// without a rename that refuses a taken name or hard links. That file is
+// never replaced: a temporary name found taken is given up for another; a
+// copy's name found taken keeps what stands there; a copy being removed
+// that changed meanwhile goes back only to a free name, else is kept under
+// a name the message gives, which holds it. One that vanished meanwhile is
+// named nowhere.
+TEST(FaultTest, ANameTakenMeanwhileIsNeverReplaced) {
+  const faults::Plan file_systems[] = {
+      {.no_unnamed_files = true},
+      {.no_unnamed_files = true, .no_noreplace_rename = true},
+      {.no_unnamed_files = true,
+       .no_noreplace_rename = true,
+       .no_hard_links = true},
+  };
+  // Larger than a copy written in one call where names are not atomic.
+  const std::string large = "http://a/" + std::string(5000, 'x');
+  const std::string changed = Shortcut("http://changed/");
+  const struct {
+    bool remove;
+    std::string url, taken;
+    bool change, vanish;
+    std::string said;
+  } cases[] = {
+      {true, "http://a/", "~NV", false, false, ""},
+      {false, large, "~NV", false, false, ""},
+      {false, "http://a/", "a.url", false, false, "a.url\": It holds more"},
+      {false, large, "a.url", false, false, "a.url\": It holds more"},
+      {true, "http://a/", "gone.url", true, false,
+       "gone.url\": It changed while Norvale was removing it; what it held "
+       "is kept beside it as \""},
+      {true, "http://a/", "", false, true, ""},
+  };
+  for (size_t i = 0; i < std::size(file_systems); ++i) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE("file system " + std::to_string(i) + ", case " +
+                   std::to_string(&c - cases));
+      TestFolder source, dest;
+      // A copy before it teaches Norvale the file system's ways, as a run
+      // would, so that a.url goes by what the file system allows.
+      source.Write("0.url", Shortcut("http://0/"));
+      source.Write("a.url", Shortcut(c.url));
+      // A copy of Norvale's own whose shortcut is then gone.
+      if (c.remove) {
+        source.Write("gone.url", Shortcut("http://g/"));
+        ASSERT_EQ(CompressionRun(source.path(), dest.path()).Run(), 3u);
+        fs::remove(source.path() / "gone.url");
+      }
+      faults::Plan plan = file_systems[i];
+      std::string planted;
+      plan.before_name_taken = [&](const char* name) {
+        if (planted.empty() && !c.taken.empty() &&
+            std::string(name).rfind(c.taken, 0) == 0) {
+          dest.Write(planted = name, "mine");
+        }
+      };
+      if (c.change) {
+        plan.before_rename = [&] { dest.Write("gone.url", changed); };
+      }
+      plan.before_open = [&](const char* name) {
+        std::error_code ec;
+        if (c.vanish && name[0] == '~') fs::remove(dest.path() / name, ec);
+      };
+      std::string message;
+      {
+        faults::Scoped faults(plan);
+        CompressionRun run(source.path(), dest.path(), nullptr,
+                           {.remove_stale = c.remove});
+        message = ErrorOf([&] { run.Run(); });
+      }
+      EXPECT_NE(message.find(c.said), std::string::npos) << message;
+      EXPECT_EQ(message.empty(), c.said.empty()) << message;
+      EXPECT_EQ(planted.empty(), c.taken.empty());
+      if (!planted.empty()) EXPECT_EQ(ReadBytes(dest.path() / planted), "mine");
+      const size_t kept = message.find("kept beside it as \"");
+      if (kept != std::string::npos) {
+        const size_t from = kept + 19;
+        const std::string name =
+            message.substr(from, message.find('"', from) - from);
+        EXPECT_EQ(ReadBytes(dest.path() / name), changed) << name;
+      }
+      if (c.remove && !c.change && !c.vanish)
+        EXPECT_FALSE(fs::exists(dest.path() / "gone.url"));
+      if (!c.remove && c.taken == "~NV")
+        EXPECT_EQ(ReadBytes(dest.path() / "a.url"), Compact(c.url));
+    }
+  }
+}
+
+// Two runs started alike (the same process id, as in a container, or
+// forked from one parent) take different temporary names, so that no other
+// program can make one of them ready beforehand.
+TEST(FaultTest, TemporaryNamesDifferFromOneRunToTheNext) {
+  TemporaryName();
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  const pid_t child = ::fork();
+  const std::string names = TemporaryName() + TemporaryName();
+  if (child == 0) ::_exit(::write(ends[1], names.data(), names.size()) > 0);
+  char theirs[32] = {};
+  EXPECT_EQ(::read(ends[0], theirs, sizeof(theirs)), 24);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_NE(names, theirs);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #else
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -777,6 +778,51 @@ TEST(CompressionRunTest, ADryRunFailsWhereTheRunWould) {
     EXPECT_EQ(said[true], said[false]);
     EXPECT_NE(said[true].find(c.said), std::string::npos) << said[true];
   }
+}
+#endif  // _WIN32
+
+#ifndef _WIN32
+// A copy is never more open than its source less the umask, whichever
+// changed last: a source made private makes its up-to-date copy private
+// too, which counts as no write, and a replaced copy likewise. A copy the
+// user made more private stays so, every copy stays the user's to update,
+// also of a read-only source, a run that only looks changes nothing, and a
+// source met as its own copy is never changed.
+TEST(CompressionRunTest, CopiesAreNeverMoreOpenThanTheirSources) {
+  const mode_t umask = ::umask(022);
+  const struct {
+    mode_t source, copy, source_now;  // copy: as the user made it, or 0.
+    bool change, look_only, into_source;
+    mode_t expected;
+    size_t written;
+  } cases[] = {
+      {0644, 0, 0600, false, false, false, 0600, 0},
+      {0644, 0, 0640, true, false, false, 0640, 1},
+      {0644, 0, 0600, false, true, false, 0644, 0},
+      {0644, 0600, 0644, true, false, false, 0600, 1},
+      {0664, 0666, 0664, false, false, false, 0644, 0},
+      {0444, 0, 0444, false, false, false, 0644, 0},
+      {0644, 0, 0400, false, false, false, 0600, 0},
+      {0666, 0, 0666, false, false, true, 0666, 0},
+  };
+  for (const auto& c : cases) {
+    TestFolder root;
+    const fs::path source = root.Write("Src/a.url", Compact("http://a/"));
+    const fs::path out = root.path() / (c.into_source ? "Src" : "Out");
+    fs::permissions(source, static_cast<fs::perms>(c.source));
+    CompressionRun(root.path() / "Src", out).Run();
+    if (c.copy != 0) fs::permissions(out / "a.url", fs::perms(c.copy));
+    if (c.change) root.Write("Src/a.url", Compact("http://b/"));
+    fs::permissions(source, static_cast<fs::perms>(c.source_now));
+    CompressionRun run(root.path() / "Src", out, nullptr,
+                       {.look_only = c.look_only});
+    run.Run();
+    struct stat st {};
+    ::stat((out / "a.url").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, c.expected) << std::oct << c.source_now;
+    EXPECT_EQ(run.written(), c.written) << std::oct << c.source_now;
+  }
+  ::umask(umask);
 }
 #endif  // _WIN32
 

@@ -133,6 +133,10 @@ bool StaleCopies::Find(bool remove, bool look_only, const OnStale& on_stale,
 
 bool StaleCopies::Walk(const Native& text, const FileId& id,
                        const fs::path& twin) {
+  // A removal killed half-way leaves a temporary file where no copy may be
+  // written again; cleared first, it leaves the folder empty to remove.
+  const bool cleared =
+      remove_ && !look_only_ && work_.ClearLeftovers(Openable(text));
   std::error_code ec;
   std::vector<FolderEntry> entries = ListFolder(Openable(text), ec);
   if (ec) {
@@ -148,7 +152,7 @@ bool StaleCopies::Walk(const Native& text, const FileId& id,
             [](const FolderEntry& a, const FolderEntry& b) {
               return a.name < b.name;
             });
-  bool all_removed = !entries.empty();
+  bool all_removed = !entries.empty() || cleared;
   for (const FolderEntry& entry : entries) {
     if (stopped_) return false;
     const Native path = text + entry.name;

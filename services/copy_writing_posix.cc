@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <unordered_set>
 
@@ -57,12 +58,7 @@ std::string WriteTemporary(int folder, const Disk& disk, const fs::path& path,
                            std::string_view bytes, mode_t mode,
                            const struct stat* like = nullptr) {
   std::string temporary;
-  int raw = -1;
-  do {
-    temporary = TemporaryName();
-    raw = ::openat(folder, temporary.c_str(),
-                   O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  } while (raw < 0 && errno == EEXIST);
+  const int raw = CreateTemporary(folder, mode, &temporary);
   if (raw < 0) throw ErrnoError(kWriteAction, path);
   Descriptor fd(raw);
   if (like != nullptr) {
@@ -83,56 +79,63 @@ std::string WriteTemporary(int folder, const Disk& disk, const fs::path& path,
   return temporary;
 }
 
+// Gives the file `from` in the folder open as `folder` the name `to`, which
+// must be free, by the best call on `disk` that refuses a taken name: a
+// rename that refuses one; where `from` is a temporary name of Norvale's
+// own, a hard link and the removal of that name; else by claiming `to`
+// with an exclusive create and renaming over that claim, which so replaces
+// only Norvale's own empty file (a run killed in between leaves it, which a
+// later run replaces or removes). Returns false with errno set (EEXIST when
+// `to` is taken), having moved nothing and left no claim.
+bool MoveToFreeName(int folder, Disk& disk, const char* from, const char* to,
+                    bool from_temporary, mode_t mode) {
+  if (disk.noreplace_rename != Ability::kNo) {
+    if (::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0) {
+      disk.noreplace_rename = Ability::kYes;
+      return true;
+    }
+    if (!Unsupported(errno)) return false;
+    disk.noreplace_rename = Ability::kNo;
+  }
+  // Removing the old name after a link acts on it by name, which only a
+  // name of Norvale's own allows.
+  if (from_temporary && disk.hard_links != Ability::kNo) {
+    if (::linkat(folder, from, folder, to, 0) == 0) {
+      disk.hard_links = Ability::kYes;
+      ::unlinkat(folder, from, 0);
+      return true;
+    }
+    // FAT and exFAT have no hard links, and say so with EPERM.
+    if (!Unsupported(errno) && errno != EPERM) return false;
+    disk.hard_links = Ability::kNo;
+  }
+  const int claim =
+      ::openat(folder, to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (claim < 0) return false;
+  ::close(claim);
+  if (::renameat(folder, from, folder, to) != 0) {
+    const int saved = errno;
+    ::unlinkat(folder, to, 0);
+    errno = saved;
+    return false;
+  }
+  return true;
+}
+
 // Gives the temporary file `temporary` in `folder` the name `name` (the last
-// component of `path`) by the best call that refuses a taken name on `disk`.
+// component of `path`) by a call that refuses a taken name on `disk`.
 // Returns false, removing the temporary file, when the name is taken.
 // Throws Error naming `path`, removing it too, on any other failure.
 bool GiveName(int folder, Disk& disk, const std::string& temporary,
               const char* name, const fs::path& path, mode_t mode) {
-  if (disk.noreplace_rename != Ability::kNo) {
-    if (::renameat2(folder, temporary.c_str(), folder, name,
-                    RENAME_NOREPLACE) == 0) {
-      disk.noreplace_rename = Ability::kYes;
-      return true;
-    }
-    if (errno == EEXIST) return ::unlinkat(folder, temporary.c_str(), 0), false;
-    if (!Unsupported(errno)) FailRemoving(folder, temporary, path);
-    disk.noreplace_rename = Ability::kNo;
+  if (MoveToFreeName(folder, disk, temporary.c_str(), name, true, mode)) {
+    return true;
   }
-  if (disk.hard_links != Ability::kNo) {
-    // A link refuses a taken name as well; the temporary name goes after.
-    if (::linkat(folder, temporary.c_str(), folder, name, 0) == 0) {
-      disk.hard_links = Ability::kYes;
-      ::unlinkat(folder, temporary.c_str(), 0);
-      return true;
-    }
-    if (errno == EEXIST) return ::unlinkat(folder, temporary.c_str(), 0), false;
-    // FAT and exFAT have no hard links, and say so with EPERM.
-    if (!Unsupported(errno) && errno != EPERM) {
-      FailRemoving(folder, temporary, path);
-    }
-    disk.hard_links = Ability::kNo;
-  }
-  // The name is claimed by an exclusive create, then the whole file renamed
-  // over the claim: a run killed in between leaves an empty file, which the
-  // next run replaces, and never part of a copy.
-  const int claim =
-      ::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (claim < 0) {
-    const int saved = errno;
-    ::unlinkat(folder, temporary.c_str(), 0);
-    if (saved == EEXIST) return false;
-    errno = saved;
-    throw NameRefused(path);
-  }
-  ::close(claim);
-  if (::renameat(folder, temporary.c_str(), folder, name) != 0) {
-    const int saved = errno;
-    ::unlinkat(folder, name, 0);
-    errno = saved;
-    FailRemoving(folder, temporary, path);
-  }
-  return true;
+  const int saved = errno;
+  ::unlinkat(folder, temporary.c_str(), 0);
+  if (saved == EEXIST) return false;
+  errno = saved;
+  throw NameRefused(path);
 }
 
 // Gives the unnamed file open as `fd` the name `name` in the folder open as
@@ -172,19 +175,39 @@ bool HoldsExactly(int folder, const std::string& name,
   }
 }
 
-// Throws the Error saying that the file at `path` changed while being
-// replaced and could not be put back, after renaming `temporary`, which now
-// holds it, to a name that no later run removes as a leftover.
-[[noreturn]] void KeepAside(int folder, const std::string& temporary,
-                            const fs::path& path) {
-  std::string kept = KeptName(temporary);
-  if (::renameat(folder, temporary.c_str(), folder, kept.c_str()) != 0) {
-    kept = temporary;
+// Returns the name under which the file `temporary` in `folder`, holding
+// what changed while Norvale replaced or removed a copy, stays: one that no
+// later run removes as a leftover where that name is free, else its
+// temporary name. Returns nothing when it is gone, so that no message names
+// a file that is not there.
+std::optional<std::string> KeepAside(int folder, Disk& disk,
+                                     const std::string& temporary) {
+  const std::string kept = KeptName(temporary);
+  if (MoveToFreeName(folder, disk, temporary.c_str(), kept.c_str(), true,
+                     0600)) {
+    return kept;
   }
-  throw Error(kWriteAction, path,
-              "It changed while Norvale was replacing it; what it held is "
-              "kept beside it as \"" +
-                  kept + "\"");
+  struct stat st;
+  if (::fstatat(folder, temporary.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return std::nullopt;
+  }
+  return temporary;
+}
+
+// Returns the Error saying that the file at `path` changed while Norvale
+// was `doing` ("replacing", "removing") it, after keeping what it then held
+// under a name of its own, from `temporary` in `folder`.
+Error KeptAside(int folder, Disk& disk, const std::string& temporary,
+                const char* action, const char* doing, const fs::path& path) {
+  const std::optional<std::string> kept = KeepAside(folder, disk, temporary);
+  if (!kept) {
+    return Error(action, path,
+                 std::string("It changed while Norvale was ") + doing +
+                     " it, and what it held then is gone");
+  }
+  return Error(action, path,
+               std::string("It changed while Norvale was ") + doing +
+                   " it; what it held is kept beside it as \"" + *kept + "\"");
 }
 
 Error ChangedMeanwhile(const fs::path& path) {
@@ -227,6 +250,7 @@ bool WriteInOneCall(int folder, const Disk& disk, const char* name,
 bool FileWork::WriteNewFile(const fs::path& path, std::string_view bytes,
                             Permissions permissions) {
   State& state = *state_;
+  state.existing.Reset(-1);
   const char* name = nullptr;
   state.OpenCopyFolder(path, &name);
   const int folder = state.copy_folder.fd();
@@ -275,6 +299,8 @@ bool FileWork::WriteNewFile(const fs::path& path, std::string_view bytes,
 void FileWork::ReplaceFile(const fs::path& path, std::string_view bytes,
                            std::string_view expected) {
   State& state = *state_;
+  // A FUSE daemon keeps a file removed while open under a name of its own.
+  state.existing.Reset(-1);
   const char* name = nullptr;
   state.OpenCopyFolder(path, &name);
   const int fd = state.copy_folder.fd();
@@ -302,7 +328,7 @@ void FileWork::ReplaceFile(const fs::path& path, std::string_view bytes,
       if (!HoldsExactly(fd, temporary, expected, path)) {
         if (::renameat2(fd, temporary.c_str(), fd, name, RENAME_EXCHANGE) !=
             0) {
-          KeepAside(fd, temporary, path);
+          throw KeptAside(fd, disk, temporary, kWriteAction, "replacing", path);
         }
         ::unlinkat(fd, temporary.c_str(), 0);
         throw ChangedMeanwhile(path);
@@ -350,7 +376,9 @@ void FileWork::ReplaceFile(const fs::path& path, std::string_view bytes,
   if (held != expected) {
     const std::string back =
         WriteTemporary(fd, disk, path, held, held_st.st_mode & 0777, &held_st);
-    if (::renameat(fd, back.c_str(), fd, name) != 0) KeepAside(fd, back, path);
+    if (::renameat(fd, back.c_str(), fd, name) != 0) {
+      throw KeptAside(fd, disk, back, kWriteAction, "replacing", path);
+    }
     throw ChangedMeanwhile(path);
   }
 }
@@ -382,6 +410,7 @@ bool IsRemovableCopy(int fd, const struct stat& st, const fs::path& path,
 bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
                           std::string_view expected) {
   State& state = *state_;
+  state.existing.Reset(-1);
   const char* name = nullptr;
   state.OpenCopyFolder(path, &name);
   const int folder = state.copy_folder.fd();
@@ -414,23 +443,19 @@ bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
     }
     return true;
   }
-  // A file has no removal by descriptor: it is moved to a name of
-  // Norvale's own, which no other program uses, and looked at there once
-  // more before it goes. A run killed meanwhile leaves it under that name,
-  // as a leftover the next run removes.
-  const std::string temporary = TemporaryName();
-  int moved = -1;
-  if (disk.noreplace_rename != Ability::kNo) {
-    moved =
-        ::renameat2(folder, name, folder, temporary.c_str(), RENAME_NOREPLACE);
-    if (moved != 0 && Unsupported(errno)) disk.noreplace_rename = Ability::kNo;
+  // A file has no removal by descriptor: it is moved to a free name of
+  // Norvale's own, never over another file, and looked at there once more
+  // before it goes. A run killed meanwhile leaves it under that name, as a
+  // leftover a later run removes.
+  std::string temporary;
+  bool moved = false;
+  for (int tries = 0; !moved && tries < kTemporaryTries; ++tries) {
+    temporary = TemporaryName();
+    moved = MoveToFreeName(folder, disk, name, temporary.c_str(), false,
+                           st.st_mode & 0777);
+    if (!moved && errno != EEXIST) break;
   }
-  if (moved != 0 && disk.noreplace_rename == Ability::kNo) {
-    // The temporary name is new to the folder; on these disks a rename
-    // cannot refuse one that is taken, and nothing takes it.
-    moved = ::renameat(folder, name, folder, temporary.c_str());
-  }
-  if (moved != 0) {
+  if (!moved) {
     if (errno == ENOENT) return false;
     throw ErrnoError(kRemoveAction, path);
   }
@@ -441,26 +466,36 @@ bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
        (now.st_dev == st.st_dev && now.st_ino == st.st_ino)) &&
       HoldsExactly(folder, temporary, content, path);
   if (!same) {
-    // Another program put something else there meanwhile: it goes back.
-    if (::renameat2(folder, temporary.c_str(), folder, name,
-                    RENAME_NOREPLACE) != 0 &&
-        (!Unsupported(errno) ||
-         ::renameat(folder, temporary.c_str(), folder, name) != 0)) {
-      throw Error(kRemoveAction, path,
-                  "It changed while Norvale was removing it; what it held is "
-                  "kept beside it as \"" +
-                      temporary + "\"");
+    // Another program put something else there meanwhile: it goes back,
+    // unless its name was taken again meanwhile too, or it is gone.
+    if (MoveToFreeName(folder, disk, temporary.c_str(), name, true,
+                       st.st_mode & 0777) ||
+        errno == ENOENT) {
+      return false;
     }
-    return false;
+    throw KeptAside(folder, disk, temporary, kRemoveAction, "removing", path);
   }
   if (::unlinkat(folder, temporary.c_str(), 0) != 0) {
     const int saved = errno;
-    ::renameat(folder, temporary.c_str(), folder, name);
+    MoveToFreeName(folder, disk, temporary.c_str(), name, true,
+                   st.st_mode & 0777);
     errno = saved;
     throw ErrnoError(kRemoveAction, path);
   }
   state.Changed();
   return true;
+}
+
+bool FileWork::ClearLeftovers(const fs::path& folder) {
+  if (state_->look_only) return false;
+  const char* name = nullptr;
+  bool cleared = false;
+  try {
+    // Opened as the folder of a copy, it is cleared as such.
+    state_->OpenCopyFolder(folder / "", &name, &cleared);
+  } catch (const Error&) {
+  }
+  return cleared;
 }
 
 bool FileWork::RemoveEmptyFolder(const fs::path& folder,

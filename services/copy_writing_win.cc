@@ -291,6 +291,15 @@ bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
   return true;
 }
 
+bool FileWork::ClearLeftovers(const fs::path& folder) {
+  try {
+    ClearFolderOf(*state_, folder / L"*");
+  } catch (const Error&) {
+    // Whatever reads the folder next names why it cannot be reached.
+  }
+  return false;
+}
+
 bool FileWork::RemoveEmptyFolder(const fs::path& folder,
                                  const FileId* parent_id) {
   State& state = *state_;

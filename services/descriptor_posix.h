@@ -23,6 +23,11 @@ class Descriptor {
   Descriptor& operator=(const Descriptor&) = delete;
 
   int get() const { return fd_; }
+  // Closes the descriptor held, if any, and holds `fd` instead.
+  void Reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
   // Closes now and returns close's result, which can report a lost write.
   int Close() {
     const int result = ::close(fd_);

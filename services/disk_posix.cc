@@ -5,8 +5,6 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include "services/descriptor_posix.h"
 #include "services/temporary_files_posix.h"
 
@@ -26,12 +24,7 @@ constexpr long kMadeUpNumbers[] = {0x4d44, 0x2011BAB0, 0x517B,
 // the disk keeps case apart. Learns nothing when the file cannot be made.
 void Probe(Disk& disk, int folder) {
   std::string name;
-  int raw = -1;
-  do {
-    name = TemporaryName();
-    raw = ::openat(folder, name.c_str(),
-                   O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  } while (raw < 0 && errno == EEXIST);
+  const int raw = CreateTemporary(folder, 0600, &name);
   if (raw < 0) return;
   Descriptor fd(raw);
   struct stat made, other;

@@ -34,6 +34,9 @@ struct Disk {
   Ability noreplace_rename = Ability::kUnknown;
   Ability hard_links = Ability::kUnknown;
   Ability exchange = Ability::kUnknown;
+  // Whether a file's permission bits change when asked; exFAT and NTFS
+  // through FUSE say yes and keep none, FAT says the call is unknown.
+  Ability modes = Ability::kUnknown;
   // A folder written to on it, for the flush of the whole disk; on FUSE,
   // every folder written to, each flushed on its own.
   std::unordered_set<std::string> written_folders;

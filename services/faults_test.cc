@@ -84,6 +84,12 @@ extern "C" ssize_t write(int fd, const void* buffer, size_t count) {
   return NEXT(write)(fd, buffer, count);
 }
 
+// Runs the plan's file made at `name`, just before Norvale gives a file
+// that name.
+static void BeforeNameTaken(const char* name) {
+  if (active && plan.before_name_taken) plan.before_name_taken(name);
+}
+
 extern "C" int openat(int folder, const char* path, int flags, ...) {
   va_list arguments;
   va_start(arguments, flags);
@@ -93,6 +99,7 @@ extern "C" int openat(int folder, const char* path, int flags, ...) {
   if (active && plan.no_unnamed_files && (flags & O_TMPFILE) == O_TMPFILE)
     return errno = EOPNOTSUPP, -1;
   if (active && plan.before_open) plan.before_open(path);
+  if ((flags & O_CREAT) != 0) BeforeNameTaken(path);
   return NEXT(openat)(folder, path, flags, mode);
 }
 
@@ -123,6 +130,7 @@ extern "C" int renameat2(int from_folder, const char* from, int to_folder,
   if (active && plan.no_noreplace_rename && flags != 0)
     return errno = EINVAL, -1;
   BeforeRename();
+  BeforeNameTaken(to);
   return NEXT(renameat2)(from_folder, from, to_folder, to, flags);
 }
 
@@ -130,6 +138,7 @@ extern "C" int renameat(int from_folder, const char* from, int to_folder,
                         const char* to) {
   MaybeKilledAtRemoval();
   BeforeRename();
+  BeforeNameTaken(to);
   return NEXT(renameat)(from_folder, from, to_folder, to);
 }
 
@@ -139,6 +148,7 @@ extern "C" int linkat(int from_folder, const char* from, int to_folder,
     return errno = ENOENT, -1;
   if (active) ++observed.renames;
   if (active && plan.no_hard_links) return errno = EPERM, -1;
+  BeforeNameTaken(to);
   return NEXT(linkat)(from_folder, from, to_folder, to, flags);
 }
 

@@ -175,7 +175,22 @@ bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
     }
   }
   if (check) check(*existing);
-  if (existing->content == bytes) return false;
+  // A copy is never more open than its source, whichever changed last:
+  // one up to date, or about to be replaced (which keeps the old one's
+  // permissions), loses what its source lacks, which counts as no write.
+  // A source itself, met where the destination leads into the source, is
+  // never changed.
+  const auto keep_private = [&] {
+    if (look_only) return;
+    const Permissions excess = work.ExcessPermissions(file, permissions);
+    if (excess != 0 && !sources.Holds(existing->id, work)) {
+      work.TakePermissions(file, excess);
+    }
+  };
+  if (existing->content == bytes) {
+    keep_private();
+    return false;
+  }
   // Sources are only ever read, also when the destination leads back into
   // the source folder.
   if (sources.Holds(existing->id, work)) {
@@ -194,7 +209,10 @@ bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
     throw Error("Could not write", file,
                 "It is read-only, so it is left as it is");
   }
-  if (!look_only) work.ReplaceFile(file, bytes, existing->content);
+  if (!look_only) {
+    keep_private();
+    work.ReplaceFile(file, bytes, existing->content);
+  }
   return true;
 }
 

@@ -45,7 +45,8 @@ constexpr uint64_t kLargestShortcut = 16u << 20;
 // whether its file numbers identify files lastingly: where they do not,
 // files are told apart by their real paths. Norvale's own temporary files
 // older than the run are leftovers of an earlier one, removed from each
-// folder a copy is written to that is no source folder.
+// folder a copy is written to or removed from, or that ClearLeftovers is
+// asked about, that is no source folder.
 class FileWork {
  public:
   FileWork();
@@ -103,6 +104,22 @@ class FileWork {
   // larger than any compact copy.
   std::optional<ExistingCopy> ReadExistingCopy(
       const std::filesystem::path& path);
+
+  // Returns the permission bits that the copy at `path`, read last by
+  // ReadExistingCopy, has beyond those a copy of a source with
+  // `permissions` may have: the source's less the user's umask, and always
+  // the user's own read and write, which the next run needs to update it.
+  // Returns 0 when it has none, when `path` is not the copy read last or
+  // its disk keeps no permissions, for a run that only looks, and on
+  // Windows, where a copy takes its folder's access rules.
+  Permissions ExcessPermissions(const std::filesystem::path& path,
+                                Permissions permissions);
+
+  // Takes `bits` away from the permissions of the copy at `path`, read last
+  // by ReadExistingCopy, through the descriptor it was read with, so that
+  // only the file that was read is changed; adds none. Throws Error when
+  // the system refuses, unless its disk keeps no permissions at all.
+  void TakePermissions(const std::filesystem::path& path, Permissions bits);
 
   // Creates `path`, which must not exist yet, holding `bytes`, readable as
   // `permissions` allow (less the user's umask, always by the user; 0 for
@@ -171,6 +188,17 @@ class FileWork {
       const {
     return made_;
   }
+
+  // Removes from the folder `folder`, where copies are, once a run, the
+  // temporary files a killed run of Norvale's left there, as is done in
+  // each folder a copy is written to: so that a removal killed half-way,
+  // or a write into a folder that gets no copy again, leaves nothing for
+  // good. Does nothing in a folder the run made or searched for sources,
+  // or for a run that only looks. Returns true when it removed any, so that
+  // a folder that held only those counts as emptied (never on Windows, whose
+  // removals leave none). Never fails: a folder that cannot be opened is
+  // named by whatever reads it next.
+  bool ClearLeftovers(const std::filesystem::path& folder);
 
   // Notes that the run made `folder`, so that it is flushed with the copies
   // where its disk needs that, and known to hold nothing of an earlier run.

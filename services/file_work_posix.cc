@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <string>
 
 #include "services/descriptor_posix.h"
 #include "services/error.h"
@@ -27,7 +30,8 @@ FileId FileWork::State::Identify(int fd, const struct stat& st,
           real_paths.Of(fd, disk.ignores_case == Ability::kNo, path)};
 }
 
-void FileWork::State::OpenCopyFolder(const fs::path& path, const char** name) {
+void FileWork::State::OpenCopyFolder(const fs::path& path, const char** name,
+                                     bool* cleared) {
   if (!copy_folder.For(path, name)) return;
   const int fd = copy_folder.fd();
   if (fd < 0 || ::fstat(fd, &copy_folder_stat) != 0) {
@@ -46,7 +50,8 @@ void FileWork::State::OpenCopyFolder(const fs::path& path, const char** name) {
       folders_cleared.count(folder) == 0 &&
       source_folders.count(CopyFolderId()) == 0) {
     folders_cleared.insert(folder);
-    RemoveLeftovers(fd, start);
+    const bool any = RemoveLeftovers(fd, start);
+    if (cleared != nullptr) *cleared = any;
   }
 }
 
@@ -81,8 +86,23 @@ void FileWork::State::Written(const char* name) {
   }
 }
 
+// Returns the process's umask, read where the system shows it, so that it is
+// never changed, not even for a moment while another thread makes a file.
+mode_t CurrentUmask() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("Umask:", 0) == 0) {
+      return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+    }
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+
 FileWork::FileWork() : state_(std::make_unique<State>()) {
   ::clock_gettime(CLOCK_REALTIME, &state_->start);
+  state_->umask = CurrentUmask();
   state_->made = &made_;
 }
 
@@ -253,8 +273,11 @@ std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
   State& state = *state_;
   const char* name = nullptr;
   state.OpenCopyFolder(path, &name);
-  Descriptor fd(::openat(state.copy_folder.fd(), name,
-                         O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  // Held until the next copy is read, for TakePermissions.
+  Descriptor& fd = state.existing;
+  fd.Reset(::openat(state.copy_folder.fd(), name,
+                    O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  state.existing_path = path.native();
   if (fd.get() < 0) {
     if (errno == ENOENT) return std::nullopt;
     if (errno == ELOOP) {
@@ -296,7 +319,48 @@ std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
   return existing;
 }
 
+Permissions FileWork::ExcessPermissions(const fs::path& path,
+                                        Permissions permissions) {
+  const State& state = *state_;
+  struct stat st;
+  if (state.look_only || permissions == 0 || state.existing.get() < 0 ||
+      state.existing_path != path.native() ||
+      state.copy_disk->modes == Ability::kNo ||
+      ::fstat(state.existing.get(), &st) != 0) {
+    return 0;
+  }
+  const mode_t allowed = (permissions & ~state.umask) | S_IRUSR | S_IWUSR;
+  return st.st_mode & 0777 & ~allowed;
+}
+
+void FileWork::TakePermissions(const fs::path& path, Permissions bits) {
+  State& state = *state_;
+  constexpr char kAction[] = "Could not make private";
+  const int fd = state.existing.get();
+  struct stat st;
+  if (state.look_only || fd < 0 || state.existing_path != path.native()) {
+    throw Error(kAction, path, "Nothing is changed");
+  }
+  if (::fstat(fd, &st) != 0) throw ErrnoError(kAction, path);
+  const mode_t wanted = st.st_mode & 07777 & ~bits;
+  Disk& disk = *state.copy_disk;
+  if (::fchmod(fd, wanted) != 0) {
+    if (errno != ENOSYS && errno != EOPNOTSUPP) {
+      throw ErrnoError(kAction, path);
+    }
+    disk.modes = Ability::kNo;
+    return;
+  }
+  // A disk that keeps no permissions may still say it changed them.
+  if (disk.modes == Ability::kUnknown) {
+    disk.modes = ::fstat(fd, &st) == 0 && (st.st_mode & 07777) == wanted
+                     ? Ability::kYes
+                     : Ability::kNo;
+  }
+}
+
 void FileWork::CloseFolders() {
+  state_->existing.Reset(-1);
   state_->source_folder.Close();
   state_->copy_folder.Close();
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "services/descriptor_posix.h"
 #include "services/disk_posix.h"
 #include "services/file_id.h"
 #include "services/file_work.h"
@@ -44,6 +45,13 @@ struct FileWork::State {
   Disk* copy_disk = nullptr;
   std::optional<FileId> copy_folder_id;
 
+  // The copy ReadExistingCopy read last, held open so that its permissions
+  // are changed on that very file, and its path.
+  Descriptor existing{-1};
+  std::string existing_path;
+  // The user's umask, which a copy's permissions never exceed either.
+  mode_t umask = 022;
+
   // The folder PlaceOf was last asked about.
   std::string place_folder;
   std::optional<FileId> place_folder_id;
@@ -56,8 +64,10 @@ struct FileWork::State {
   // Makes the folder of the copy `path` the open copy folder, and puts the
   // last component of `path` in `name`. A folder opened anew has its disk
   // learned and, unless the run made or searched it, its leftovers
-  // removed. Throws Error naming `path` when it cannot be opened.
-  void OpenCopyFolder(const std::filesystem::path& path, const char** name);
+  // removed, telling `cleared` whether there were any. Throws Error naming
+  // `path` when it cannot be opened.
+  void OpenCopyFolder(const std::filesystem::path& path, const char** name,
+                      bool* cleared = nullptr);
 
   // Returns the identity of the open copy folder.
   const FileId& CopyFolderId();

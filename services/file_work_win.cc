@@ -313,6 +313,15 @@ std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
   return existing;
 }
 
+// A copy takes its folder's access rules on Windows, never its source's.
+Permissions FileWork::ExcessPermissions(const fs::path& /*path*/,
+                                        Permissions /*permissions*/) {
+  return 0;
+}
+
+void FileWork::TakePermissions(const fs::path& /*path*/, Permissions /*bits*/) {
+}
+
 void FileWork::CloseFolders() {
   // Every file is opened by its full path here; no folder is kept open.
 }

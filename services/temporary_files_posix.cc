@@ -1,10 +1,13 @@
 #include "services/temporary_files_posix.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <vector>
 
 #include "services/descriptor_posix.h"
@@ -56,13 +59,33 @@ bool IsLeftover(int fd, const std::string& name, const timespec& start,
 }  // namespace
 
 std::string TemporaryName() {
-  static std::atomic<unsigned> counter{static_cast<unsigned>(::getpid()) *
-                                       2654435761u};
+  uint32_t number = 0;
+  if (::getrandom(&number, sizeof(number), GRND_NONBLOCK) !=
+      static_cast<ssize_t>(sizeof(number))) {
+    // Only a system too early in its start to have gathered randomness
+    // gets here; the time and a count still keep names apart.
+    static std::atomic<uint32_t> count{0};
+    timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    number = (static_cast<uint32_t>(now.tv_nsec) ^
+              static_cast<uint32_t>(::getpid()) << 12) +
+             count++ * 2654435761u;
+  }
   static constexpr char kHex[] = "0123456789ABCDEF";
-  unsigned number = counter++;
   std::string name(kStart);
   for (size_t i = 0; i < kDigits; ++i, number >>= 4) name += kHex[number & 0xF];
   return name += kEnd;
+}
+
+int CreateTemporary(int folder, mode_t mode, std::string* name) {
+  int fd = -1;
+  for (int tries = 0; tries < kTemporaryTries; ++tries) {
+    *name = TemporaryName();
+    fd = ::openat(folder, name->c_str(),
+                  O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) break;
+  }
+  return fd;
 }
 
 std::string KeptName(std::string_view temporary) {
@@ -71,11 +94,12 @@ std::string KeptName(std::string_view temporary) {
   return kept;
 }
 
-void RemoveLeftovers(int folder, const timespec& start) {
+bool RemoveLeftovers(int folder, const timespec& start) {
   std::vector<std::string> names;
   ForEachName(folder, "", [&](const char* name) {
     if (IsTemporaryName(name)) names.emplace_back(name);
   });
+  bool removed = false;
   for (const std::string& name : names) {
     Descriptor fd(::openat(folder, name.c_str(),
                            O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
@@ -85,10 +109,12 @@ void RemoveLeftovers(int folder, const timespec& start) {
     if (IsLeftover(fd.get(), name, start, &read) &&
         ::fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
         now.st_ino == read.st_ino && now.st_size == read.st_size &&
-        !Before(read.st_mtim, now.st_mtim)) {
-      ::unlinkat(folder, name.c_str(), 0);
+        !Before(read.st_mtim, now.st_mtim) &&
+        ::unlinkat(folder, name.c_str(), 0) == 0) {
+      removed = true;
     }
   }
+  return removed;
 }
 
 }  // namespace norvale

@@ -49,6 +49,10 @@ struct Plan {
   // answering would.
   std::function<void(const char* name)> before_open = nullptr;
   std::function<void()> before_flush = nullptr;
+  // Called with the name a file is about to be given, by an openat that
+  // creates, a rename or a link, as another program making a file of that
+  // name at that moment would.
+  std::function<void(const char* name)> before_name_taken = nullptr;
 };
 
 // What was seen while a plan was in force.
