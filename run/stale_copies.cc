@@ -103,18 +103,12 @@ const CopyRecord& StaleCopies::still_recorded() const {
 
 bool StaleCopies::InsideSource(const fs::path& source,
                                const fs::path& destination, FileWork& work) {
-  const std::optional<FileId> source_id = work.IdentifyFile(source);
-  if (!source_id) return true;  // Nothing can be told; nothing is removed.
+  // Where nothing can be told, nothing is removed; the destination is
+  // resolved only to learn that it can be.
   std::error_code ec;
-  // Links and "..", resolved, so that each folder above is a real one.
-  fs::path folder = fs::canonical(destination, ec);
-  if (ec) return true;
-  for (;;) {
-    if (work.IdentifyFile(folder) == source_id) return true;
-    fs::path parent = folder.parent_path();
-    if (parent == folder || parent.empty()) return false;
-    folder = std::move(parent);
-  }
+  (void)fs::canonical(destination, ec);
+  if (ec || !work.IdentifyFile(source)) return true;
+  return IsWithin(destination, source, work);
 }
 
 bool StaleCopies::Find(bool remove, bool look_only, const OnStale& on_stale,
