@@ -87,7 +87,7 @@ done
   wait_for out.txt
 } | timeout 20 script -qec "'$wine' '$(dirname "$exe")/Norvale.com' --run Big BigOut \
   >out.txt 2>&1" /dev/null >/dev/null
-status=$? written=$(find BigOut -type f | wc -l)
+status=$? written=$(find BigOut -type f -name "*.url" | wc -l)
 grep -q "^Cancelled. $written of 4000 shortcuts were written." out.txt &&
   [ $status = 130 ] && [ "$written" -lt 4000 ] ||
   fail "Ctrl+C: status $status, $written written: $(cat out.txt)"
