@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "run/compression_run.h"
 #include "run/run_report.h"
@@ -360,6 +361,52 @@ TEST(FaultTest, TemporaryNamesDifferFromOneRunToTheNext) {
   EXPECT_EQ(::read(ends[0], theirs, sizeof(theirs)), 24);
   ::waitpid(child, nullptr, 0);
   EXPECT_NE(names, theirs);
+}
+
+// What a run may not change it leaves exactly as it was, not even for a
+// moment: a source, also when it is the destination or lies inside it, is
+// only read (the disk is not probed there, and no copy or record goes into
+// a source folder), and a run that only looks neither replaces an
+// out-of-date copy nor makes a folder.
+TEST(FaultTest, ARunChangesOnlyWhatItMay) {
+  const struct {
+    const char *source, *dest;
+    bool look_only;
+    std::vector<std::string> files;
+  } cases[] = {
+      {"Fav", "Fav", false, {"Fav/a.url", "Fav/New/b.url"}},
+      // The copy of Fav/Fav/c.url would be Fav/c.url.
+      {"Fav", ".", false, {"Fav/Fav/c.url"}},
+      {"Fav", "Out", true, {"Fav/a.url", "Fav/New/b.url"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.source) + " -> " + c.dest);
+    TestFolder root;
+    for (const std::string& file : c.files)
+      root.Write(file, Compact("http://x/"));
+    root.Write("Out/a.url", Compact("http://old/"));
+    const auto snapshot = [&] {
+      std::string all;
+      for (const auto& entry : fs::recursive_directory_iterator(root.path())) {
+        all += entry.path().string() + "\n";
+        if (entry.is_regular_file()) all += ReadBytes(entry.path()) + "\n";
+      }
+      return all;
+    };
+    const std::string before = snapshot();
+    faults::Plan plan;
+    std::string taken;
+    plan.before_name_taken = [&](const char* name) { taken += name; };
+    {
+      faults::Scoped faults(plan);
+      CompressionRun run(root.path() / c.source, root.path() / c.dest, nullptr,
+                         {.look_only = c.look_only});
+      RunAndReport(run);
+      EXPECT_EQ(faults.seen().writes + faults.seen().renames, 0u);
+    }
+    EXPECT_EQ(taken, "");
+    EXPECT_EQ(snapshot(), before);
+  }
 }
 
 }  // namespace

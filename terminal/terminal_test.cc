@@ -135,6 +135,8 @@ TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
   root.Write("Out/Old/c.url", Compact("http://c/"));
   root.Write("Out/x\n- a.url", Compact("http://x/"));
   root.Write("Out/stray.url", Compact("http://s/"));
+  // A copy of an older address, which the run replaces.
+  root.Write("Out/News/b.url", Compact("http://old/"));
   PlantRecord(root.path() / "Out", root.path() / "Src",
               {{"Old/c.url", Compact("http://c/")},
                {"x\n- a.url", Compact("http://x/")}},
@@ -151,7 +153,7 @@ TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
       // nothing: the next run still writes both.
       {{"--run", "-nv", "Src", "Out"},
        0,
-       "+ News/b.url\n+ a.url\n+ " + odd +
+       "~ News/b.url\n+ a.url\n+ " + odd +
            "Dry run of 3 favorites: nothing was changed.\n3 copies would be "
            "written, 0 up to date already. 2 copies in the destination no "
            "longer have a shortcut; --delete would remove them." +
