@@ -409,5 +409,39 @@ TEST(FaultTest, ARunChangesOnlyWhatItMay) {
   }
 }
 
+// A folder of the destination swapped for a link while --delete walks it
+// leads no removal out of the destination: the walk goes through the
+// folders it opened, and stops, saying so.
+TEST(FaultTest, AFolderSwappedForALinkLeadsNoRemovalOut) {
+  TestFolder root, elsewhere;
+  root.Write("Src/a.url", Shortcut("http://a/"));
+  root.Write("Src/Old/c.url", Shortcut("http://c/"));
+  CompressionRun(root.path() / "Src", root.path() / "Out").Run();
+  fs::remove_all(root.path() / "Src/Old");
+  // What the link leads to holds what the record names, byte for byte.
+  elsewhere.Write("c.url", Compact("http://c/"));
+  faults::Plan plan;
+  bool swapped = false;
+  plan.before_open = [&](const char* name) {
+    if (swapped || std::string(name) != "Old") return;
+    swapped = true;
+    fs::rename(root.path() / "Out/Old", root.path() / "Out/Moved");
+    fs::create_directory_symlink(elsewhere.path(), root.path() / "Out/Old");
+  };
+  std::string said;
+  {
+    faults::Scoped faults(plan);
+    CompressionRun run(root.path() / "Src", root.path() / "Out", nullptr,
+                       {.remove_stale = true});
+    said = RunAndReport(run).text;
+  }
+  EXPECT_TRUE(swapped);
+  EXPECT_NE(said.find("Out/Old\": It changed while Norvale was looking at it"),
+            std::string::npos)
+      << said;
+  EXPECT_EQ(ReadBytes(elsewhere.path() / "c.url"), Compact("http://c/"));
+  EXPECT_EQ(ReadBytes(root.path() / "Out/Moved/c.url"), Compact("http://c/"));
+}
+
 }  // namespace
 }  // namespace norvale

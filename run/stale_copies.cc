@@ -127,12 +127,33 @@ bool StaleCopies::Find(bool remove, bool look_only, const OnStale& on_stale,
 
 bool StaleCopies::Walk(const Native& text, const FileId& id,
                        const fs::path& twin) {
-  // A removal killed half-way leaves a temporary file where no copy may be
-  // written again; cleared first, it leaves the folder empty to remove.
-  const bool cleared =
-      remove_ && !look_only_ && work_.ClearLeftovers(Openable(text));
+  // Entered through its parent, so that every act below is on what was
+  // looked at, wherever a folder swapped for a link would lead.
+  bool cleared = false, entered = false;
+  try {
+    entered = work_.EnterFolder(Openable(text), id, &cleared);
+  } catch (const Error&) {
+    // Only counted, the copies there go uncounted; to be removed, they are
+    // a failure to tell.
+    if (remove_) throw;
+  }
+  if (!entered) {
+    KeepRecordedBelow(text.substr(destination_.size()));
+    if (!remove_) return false;
+    throw Error("Could not read the folder", Openable(text),
+                "It changed while Norvale was looking at it");
+  }
+  struct Leave {
+    FileWork& work;
+    ~Leave() { work.LeaveFolder(); }
+  } leave{work_};
+  return WalkEntered(text, id, twin, cleared);
+}
+
+bool StaleCopies::WalkEntered(const Native& text, const FileId& id,
+                              const fs::path& twin, bool cleared) {
   std::error_code ec;
-  std::vector<FolderEntry> entries = ListFolder(Openable(text), ec);
+  std::vector<FolderEntry> entries = work_.ListEnteredFolder(ec);
   if (ec) {
     // Only counted, the copies there go uncounted, and stay recorded; to be
     // removed, they are a failure to tell.
@@ -146,7 +167,9 @@ bool StaleCopies::Walk(const Native& text, const FileId& id,
             [](const FolderEntry& a, const FolderEntry& b) {
               return a.name < b.name;
             });
-  bool all_removed = !entries.empty() || cleared;
+  // A removal killed half-way leaves a temporary file where no copy may be
+  // written again; cleared on entering, it leaves the folder to remove.
+  bool all_removed = !entries.empty() || (cleared && remove_);
   for (const FolderEntry& entry : entries) {
     if (stopped_) return false;
     const Native path = text + entry.name;

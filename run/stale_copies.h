@@ -85,6 +85,11 @@ class StaleCopies {
   bool Walk(const Native& text, const FileId& id,
             const std::filesystem::path& twin);
 
+  // Walk's work once the folder is entered; `cleared` tells whether
+  // entering removed leftovers from it.
+  bool WalkEntered(const Native& text, const FileId& id,
+                   const std::filesystem::path& twin, bool cleared);
+
   // Keeps in the record what it names below the folder whose path below
   // the destination begins with `prefix`, which the walk does not enter.
   void KeepRecordedBelow(const Native& prefix);

@@ -486,18 +486,6 @@ bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
   return true;
 }
 
-bool FileWork::ClearLeftovers(const fs::path& folder) {
-  if (state_->look_only) return false;
-  const char* name = nullptr;
-  bool cleared = false;
-  try {
-    // Opened as the folder of a copy, it is cleared as such.
-    state_->OpenCopyFolder(folder / "", &name, &cleared);
-  } catch (const Error&) {
-  }
-  return cleared;
-}
-
 bool FileWork::RemoveEmptyFolder(const fs::path& folder,
                                  const FileId* parent_id) {
   State& state = *state_;

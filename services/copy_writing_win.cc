@@ -291,13 +291,32 @@ bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
   return true;
 }
 
-bool FileWork::ClearLeftovers(const fs::path& folder) {
+bool FileWork::EnterFolder(const fs::path& folder, const FileId& id,
+                           bool* cleared) {
+  // Junctions and links are never listed as folders, so a walk meets one
+  // only where a folder was swapped for it meanwhile, which the identity
+  // tells.
+  if (IdentifyFile(folder) != id) return false;
   try {
     ClearFolderOf(*state_, folder / L"*");
   } catch (const Error&) {
     // Whatever reads the folder next names why it cannot be reached.
   }
-  return false;
+  if (cleared != nullptr) *cleared = false;
+  state_->walk.push_back(folder);
+  return true;
+}
+
+void FileWork::LeaveFolder() {
+  if (!state_->walk.empty()) state_->walk.pop_back();
+}
+
+std::vector<FolderEntry> FileWork::ListEnteredFolder(std::error_code& ec) {
+  if (state_->walk.empty()) {
+    ec = std::make_error_code(std::errc::bad_file_descriptor);
+    return {};
+  }
+  return ListFolder(state_->walk.back(), ec);
 }
 
 bool FileWork::RemoveEmptyFolder(const fs::path& folder,

@@ -11,9 +11,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <unordered_set>
+#include <vector>
 
 #include "services/file_id.h"
+#include "services/folder_io.h"
 
 namespace norvale {
 
@@ -45,8 +48,8 @@ constexpr uint64_t kLargestShortcut = 16u << 20;
 // whether its file numbers identify files lastingly: where they do not,
 // files are told apart by their real paths. Norvale's own temporary files
 // older than the run are leftovers of an earlier one, removed from each
-// folder a copy is written to or removed from, or that ClearLeftovers is
-// asked about, that is no source folder.
+// folder a copy is written to or removed from, or that a walk enters, that
+// is no source folder.
 class FileWork {
  public:
   FileWork();
@@ -189,16 +192,25 @@ class FileWork {
     return made_;
   }
 
-  // Removes from the folder `folder`, where copies are, once a run, the
-  // temporary files a killed run of Norvale's left there, as is done in
-  // each folder a copy is written to: so that a removal killed half-way,
-  // or a write into a folder that gets no copy again, leaves nothing for
-  // good. Does nothing in a folder the run made or searched for sources,
-  // or for a run that only looks. Returns true when it removed any, so that
-  // a folder that held only those counts as emptied (never on Windows, whose
-  // removals leave none). Never fails: a folder that cannot be opened is
-  // named by whatever reads it next.
-  bool ClearLeftovers(const std::filesystem::path& folder);
+  // Enters the folder `folder` for a walk that may remove from it: the
+  // first through its path, each later one as an entry of the folder
+  // entered last, never through a link, so that the walk stays below where
+  // it began whatever is renamed meanwhile. Until LeaveFolder, copies in it
+  // are read and removed through the folder entered. Once a run it removes
+  // the temporary files a killed run of Norvale's left there, as is done in
+  // each folder a copy is written to, and sets `*cleared` when it removed
+  // any (never on Windows, whose removals leave none), so that a folder that
+  // held only those counts as emptied. Returns false, entering nothing, when
+  // it is gone or no longer the folder `id`; throws Error when it cannot be
+  // opened.
+  bool EnterFolder(const std::filesystem::path& folder, const FileId& id,
+                   bool* cleared = nullptr);
+
+  // Leaves the folder entered last, back into the one before it.
+  void LeaveFolder();
+
+  // Returns the entries of the folder entered last, as ListFolder does.
+  std::vector<FolderEntry> ListEnteredFolder(std::error_code& ec);
 
   // Notes that the run made `folder`, so that it is flushed with the copies
   // where its disk needs that, and known to hold nothing of an earlier run.

@@ -33,6 +33,10 @@ FileId FileWork::State::Identify(int fd, const struct stat& st,
 void FileWork::State::OpenCopyFolder(const fs::path& path, const char** name,
                                      bool* cleared) {
   if (!copy_folder.For(path, name)) return;
+  MetCopyFolder(path, cleared);
+}
+
+void FileWork::State::MetCopyFolder(const fs::path& path, bool* cleared) {
   const int fd = copy_folder.fd();
   if (fd < 0 || ::fstat(fd, &copy_folder_stat) != 0) {
     copy_folder.Close();
@@ -108,6 +112,86 @@ FileWork::FileWork() : state_(std::make_unique<State>()) {
 
 FileWork::~FileWork() {
   if (state_->lock >= 0) ::close(state_->lock);
+  for (const auto& [path, fd] : state_->walk) ::close(fd);
+}
+
+bool FileWork::EnterFolder(const fs::path& folder, const FileId& id,
+                           bool* cleared) {
+  State& state = *state_;
+  std::string text = folder.native();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  int fd = -1;
+  if (state.walk.empty()) {
+    fd = ::open(text.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } else {
+    // An entry of the folder entered last, opened through it and never
+    // through a link, so that no name met on the way can lead elsewhere.
+    const std::string& parent = state.walk.back().first;
+    const std::string name = text.substr(parent.size() + 1);
+    if (text.compare(0, parent.size(), parent) != 0 ||
+        text[parent.size()] != '/' || name.find('/') != std::string::npos) {
+      throw Error("Could not read the folder", folder,
+                  "It is not in the folder Norvale is in");
+    }
+    fd = ::openat(state.walk.back().second, name.c_str(),
+                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  }
+  if (fd < 0) {
+    // Gone, or put back as a link or a file: not what was looked at.
+    if (errno == ENOENT || errno == ELOOP || errno == ENOTDIR) return false;
+    throw ErrnoError("Could not read the folder", folder);
+  }
+  state.walk.emplace_back(text, fd);
+  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) {
+    LeaveFolder();
+    throw ErrnoError("Could not read the folder", folder);
+  }
+  state.copy_folder.Adopt(text, copy);
+  try {
+    state.MetCopyFolder(folder / "", cleared);
+    if (state.CopyFolderId() == id) return true;
+  } catch (const Error&) {
+    LeaveFolder();
+    throw;
+  }
+  LeaveFolder();
+  return false;
+}
+
+void FileWork::LeaveFolder() {
+  State& state = *state_;
+  if (state.walk.empty()) return;
+  ::close(state.walk.back().second);
+  state.walk.pop_back();
+  state.copy_folder.Close();
+  if (state.walk.empty()) return;
+  // Back in the folder before, through the descriptor it was entered by.
+  const auto& [path, fd] = state.walk.back();
+  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return;  // The next act opens it by its path.
+  state.copy_folder.Adopt(path, copy);
+  try {
+    state.MetCopyFolder(fs::path(path) / "", nullptr);
+  } catch (const Error&) {
+    state.copy_folder.Close();
+  }
+}
+
+std::vector<FolderEntry> FileWork::ListEnteredFolder(std::error_code& ec) {
+  State& state = *state_;
+  if (state.walk.empty()) {
+    ec = std::make_error_code(std::errc::bad_file_descriptor);
+    return {};
+  }
+  // Through a descriptor of its own, so that the folder's stays where it is.
+  Descriptor list(::openat(state.walk.back().second, ".",
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (list.get() < 0) {
+    ec.assign(errno, std::generic_category());
+    return {};
+  }
+  return ListOpenFolder(list.get(), ec);
 }
 
 void FileWork::MeetDestination(const fs::path& destination,

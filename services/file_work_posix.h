@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "services/descriptor_posix.h"
 #include "services/disk_posix.h"
@@ -37,6 +39,9 @@ struct FileWork::State {
   // The destination, open and locked while the run writes to it; -1 when
   // not locked.
   int lock = -1;
+  // The folders a walk has entered, each opened from the one before it,
+  // with their paths.
+  std::vector<std::pair<std::string, int>> walk;
 
   OpenFolder source_folder{O_PATH};
   // The folder of the last copy, with what is known of it and its disk.
@@ -66,6 +71,10 @@ struct FileWork::State {
   // learned and, unless the run made or searched it, its leftovers
   // removed, telling `cleared` whether there were any. Throws Error naming
   // `path` when it cannot be opened.
+  // Learns what the newly opened copy folder is, as OpenCopyFolder does
+  // after opening it; `path` names a file in it for any Error.
+  void MetCopyFolder(const std::filesystem::path& path, bool* cleared);
+
   void OpenCopyFolder(const std::filesystem::path& path, const char** name,
                       bool* cleared = nullptr);
 

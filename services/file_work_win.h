@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 #include "services/file_id.h"
 #include "services/file_work.h"
@@ -39,6 +40,8 @@ struct FileWork::State {
   std::unordered_set<std::wstring> folders_cleared;
   // A run that only tells what it would do removes no leftover either.
   bool look_only = false;
+  // The folders a walk has entered.
+  std::vector<std::filesystem::path> walk;
   // The folder of the last copy read or written, and the one PlaceOf was
   // last asked about.
   KnownFolder copy_folder;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "services/folder_io.h"
+#include "services/open_folder_posix.h"
 
 namespace norvale {
 
@@ -25,15 +26,21 @@ FileKind KindOf(const fs::path& path, std::error_code& ec) {
 
 std::vector<FolderEntry> ListFolder(const fs::path& folder,
                                     std::error_code& ec) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    ec.assign(errno, std::generic_category());
+    return {};
+  }
+  std::vector<FolderEntry> entries = ListOpenFolder(fd, ec);
+  ::close(fd);
+  return entries;
+}
+
+std::vector<FolderEntry> ListOpenFolder(int fd, std::error_code& ec) {
   ec.clear();
   std::vector<FolderEntry> entries;
   // The system's own listing calls, read in large pieces: a search looks at
   // every entry of a tree, and the type usually comes with the name.
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    ec.assign(errno, std::generic_category());
-    return entries;
-  }
   alignas(dirent64) char buffer[64 * 1024];
   for (;;) {
     const ssize_t got = ::getdents64(fd, buffer, sizeof(buffer));
@@ -47,7 +54,7 @@ std::vector<FolderEntry> ListFolder(const fs::path& folder,
       at += entry->d_reclen;
       const std::string_view name = entry->d_name;
       if (name == "." || name == "..") continue;
-      FolderEntry listed{std::string(name), FileKind::kOther};
+      FolderEntry listed{std::string(name), FileKind::kOther, false, {}};
       struct stat st;
       if (entry->d_type == DT_DIR) {
         listed.kind = FileKind::kFolder;
@@ -89,7 +96,6 @@ std::vector<FolderEntry> ListFolder(const fs::path& folder,
       entries.push_back(std::move(listed));
     }
   }
-  ::close(fd);
   return entries;
 }
 

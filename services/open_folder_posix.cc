@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include "services/descriptor_posix.h"
 
 namespace norvale {
@@ -41,6 +43,12 @@ bool OpenFolder::For(const std::filesystem::path& path, const char** name) {
   folder_ = folder;
   fd_ = ::open(folder_.c_str(), flags_ | O_DIRECTORY | O_CLOEXEC);
   return true;
+}
+
+void OpenFolder::Adopt(std::string folder, int fd) {
+  Close();
+  folder_ = std::move(folder);
+  fd_ = fd;
 }
 
 void OpenFolder::Close() {

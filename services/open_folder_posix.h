@@ -6,8 +6,17 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "services/folder_io.h"
 
 namespace norvale {
+
+// Returns the entries of the folder open as `fd`, read from where its
+// position stands, as ListFolder does. Sets `ec` when it cannot be read to
+// its end.
+std::vector<FolderEntry> ListOpenFolder(int fd, std::error_code& ec);
 
 // Returns the text of `path` up to its last separator, and in `name` the
 // component after it, which points into `path`.
@@ -35,6 +44,10 @@ class OpenFolder {
   // `path` in `name`. Returns true when it was not open already, after
   // which fd() is -1, with errno set, when it could not be opened.
   bool For(const std::filesystem::path& path, const char** name);
+
+  // Makes `fd`, open on the folder `folder`, the open one; it is this
+  // object's from now on.
+  void Adopt(std::string folder, int fd);
 
   int fd() const { return fd_; }
   // The folder's path, as the file's path spells it.
