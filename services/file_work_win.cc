@@ -126,7 +126,9 @@ FileWork::FileWork() : state_(std::make_unique<State>()) {
   state_->made = &made_;
 }
 
-FileWork::~FileWork() = default;
+FileWork::~FileWork() {
+  if (state_->lock != nullptr) ::CloseHandle(state_->lock);
+}
 
 void FileWork::MeetDestination(const fs::path& /*destination*/,
                                const fs::path& /*source*/) {
@@ -184,10 +186,31 @@ void FileWork::LookOnly() { state_->look_only = true; }
 // a link and never enter.
 bool FileWork::IsMountPoint(const fs::path&) { return false; }
 
-// Windows keeps every file Norvale writes open without sharing deletion
-// while it works on it; a second run meets those as files held by another
-// program, which ends it with a message.
-bool FileWork::LockDestination(const fs::path&) { return true; }
+bool FileWork::LockDestination(const fs::path& destination) {
+  State& state = *state_;
+  if (state.lock != nullptr) return true;
+  const std::optional<FileId> id = IdentifyFile(destination);
+  if (!id) return false;
+  // A mutex named after the folder's identity, however it is spelled or
+  // reached, held by this user's runs; the system lets go of it however the
+  // run ends.
+  std::wstring name = L"Local\\Norvale-" + std::to_wstring(id->device) + L"-" +
+                      std::to_wstring(id->inode) + L"-" +
+                      std::to_wstring(id->inode_high) + L"-" +
+                      std::to_wstring(std::hash<std::wstring>()(id->path));
+  HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr)
+    throw FileError("Could not lock the folder", destination);
+  const DWORD waited = ::WaitForSingleObject(mutex, 0);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    ::CloseHandle(mutex);
+    throw Error("Could not write to", destination,
+                "Another Norvale run is writing to it; try again when that "
+                "run has finished");
+  }
+  state.lock = mutex;
+  return true;
+}
 
 void FileWork::HideFile(const fs::path& path) {
   const std::wstring text = LongPath(path);

@@ -42,6 +42,8 @@ struct FileWork::State {
   bool look_only = false;
   // The folders a walk has entered.
   std::vector<std::filesystem::path> walk;
+  // Held while the run writes to its destination; null when not locked.
+  HANDLE lock = nullptr;
   // The folder of the last copy read or written, and the one PlaceOf was
   // last asked about.
   KnownFolder copy_folder;
