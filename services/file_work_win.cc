@@ -127,7 +127,10 @@ FileWork::FileWork() : state_(std::make_unique<State>()) {
 }
 
 FileWork::~FileWork() {
-  if (state_->lock != nullptr) ::CloseHandle(state_->lock);
+  if (state_->lock != nullptr) {
+    ::ReleaseMutex(state_->lock);
+    ::CloseHandle(state_->lock);
+  }
 }
 
 void FileWork::MeetDestination(const fs::path& /*destination*/,
