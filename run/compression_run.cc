@@ -287,7 +287,8 @@ size_t CompressionRun::Run() {
         StaleCopies::InsideSource(source_folder, destination, work)) {
       return;
     }
-    CopyRecord next = live;
+    // Called once, as the run ends: what the run found is kept, not copied.
+    CopyRecord next = std::move(live);
     if (still != nullptr) {
       next.copies.insert(still->copies.begin(), still->copies.end());
       next.folders = still->folders;
@@ -405,8 +406,10 @@ size_t CompressionRun::Run() {
         earlier.Keep(met->first, met->second, i);
       }
       if (keep_record) {
-        live.copies.emplace(target.native().substr(destination_text.size()),
-                            Fingerprint(ComposeIniFile(kSection, kKey, url)));
+        // The list is sorted, so each copy goes at the end.
+        live.copies.emplace_hint(
+            live.copies.end(), target.native().substr(destination_text.size()),
+            Fingerprint(ComposeIniFile(kSection, kKey, url)));
       }
       ++done_;
     }

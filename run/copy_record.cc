@@ -164,6 +164,7 @@ uint64_t Fingerprint(std::string_view bytes) {
 
 std::string ComposeRecord(const CopyRecord& record) {
   std::string text(kHeader);
+  text.reserve(64 * (record.copies.size() + record.folders.size() + 2));
   text += "source ";
   AppendEscaped(text, Bytes(record.source.native()));
   text += '\n';
@@ -223,7 +224,9 @@ std::optional<CopyRecord> ParseRecord(std::string_view text) {
           !IsBelow(*copy)) {
         return std::nullopt;
       }
-      record.copies.emplace(std::move(*copy), fingerprint);
+      // Written sorted, so each goes at the end.
+      record.copies.emplace_hint(record.copies.end(), std::move(*copy),
+                                 fingerprint);
     } else {
       return std::nullopt;
     }
