@@ -252,7 +252,8 @@ size_t CompressionRun::Run() {
                 "The source holds no shortcut, as a disk that is not mounted "
                 "looks, while Norvale wrote " +
                     std::to_string(record->copies.size()) +
-                    " copies there; to remove them all, use --delete-all");
+                    (record->copies.size() == 1 ? " copy" : " copies") +
+                    " there; to remove them all, use --delete-all");
   }
 
   const size_t cut = source_folder.native().size();
@@ -298,6 +299,10 @@ size_t CompressionRun::Run() {
           folder.compare(0, destination_text.size(), destination_text) == 0) {
         next.folders.insert(folder.substr(destination_text.size()));
       }
+    }
+    // A destination that holds no copy of Norvale's gets no record either.
+    if (!record_file->text && next.copies.empty() && next.folders.empty()) {
+      return;
     }
     if (WriteRecord(*record_file, next, work)) record_written = true;
   };

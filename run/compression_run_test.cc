@@ -549,7 +549,7 @@ TEST(CompressionRunTest, RemovesStaleCopiesOnlyAfterAWholeRunOutsideTheSource) {
     }
     if (!c.record && !c.blocked) {
       EXPECT_EQ(run.unrecorded(), 1u);
-      EXPECT_NE(told.text.find("has no record"), std::string::npos)
+      EXPECT_NE(told.text.find("had no record"), std::string::npos)
           << told.text;
     }
     EXPECT_EQ(after, expected);

@@ -68,10 +68,8 @@ std::string NothingRemoved(const CompressionRun& run) {
     case RecordState::kKept:
       return "";
     case RecordState::kNone:
-      return " Nothing was removed: the destination has no record of the "
-             "copies Norvale wrote there" +
-             std::string(run.options().look_only ? "; the next run starts one."
-                                                 : "; this run started one.");
+      return " Nothing was removed: the destination had no record of the "
+             "copies Norvale wrote there.";
     case RecordState::kDamaged:
       return " Nothing was removed: Norvale's record of the copies it wrote "
              "there cannot be read whole.";
