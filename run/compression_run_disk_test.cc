@@ -267,6 +267,16 @@ TEST(DiskTest, EveryPathAndSpellingOfAFileIsOneFile) {
         TestDisks::Shell("mount --bind " + (at / "Nest/Out").string() + " " +
                          bound.string());
     if (bind) runs.emplace_back(at / "Nest", bound, one);
+    // And a destination elsewhere mounted inside the source: the search
+    // meets it as a mount, not as an entry of the folder it stands in.
+    const fs::path mounted = elsewhere.path() / "m";
+    fs::create_directories(at / "Inner/Mount");
+    fs::create_directory(mounted);
+    on(at, "Inner/a.url", Shortcut("http://a/"));
+    const bool mount = ::geteuid() == 0 &&
+                       TestDisks::Shell("mount --bind " + mounted.string() +
+                                        " " + (at / "Inner/Mount").string());
+    if (mount) runs.emplace_back(at / "Inner", mounted, one);
     for (const auto& [source, dest, said] : runs) {
       for (int pass = 0; pass < 2; ++pass) {
         taken.clear();
@@ -279,6 +289,7 @@ TEST(DiskTest, EveryPathAndSpellingOfAFileIsOneFile) {
       }
     }
     if (bind) TestDisks::Shell("umount " + bound.string());
+    if (mount) TestDisks::Shell("umount " + (at / "Inner/Mount").string());
     EXPECT_EQ(ReadBytes(at / "Mixed/empty.url"), "");
     EXPECT_EQ(Tree(at / "Nest/Out"), (Files{{"a.url", Compact("http://a/")}}));
     EXPECT_EQ(Tree(at / "Compact").size(), 2u);
