@@ -694,6 +694,29 @@ TEST(CompressionRunTest, RemovesOnlyWhatTheRecordProvesNorvaleWrote) {
        "Cancelled. 0 of 1",
        {"Out/Sub/c.url"},
        {}},
+      {"a record of another source",
+       [&](const fs::path& root) {
+         TestFolder::WriteAt(root / "Other/a.b.url", Full("http://a/"));
+       },
+       "Other",
+       "Out",
+       {.remove_stale = true},
+       99,
+       "the destination's record is of another source folder",
+       {"Out/Sub/c.url"},
+       {}},
+      {"a record cut short",
+       [](const fs::path& root) {
+         fs::remove_all(root / "Src/Sub");
+         fs::resize_file(root / "Out/.norvale-copies", 40);
+       },
+       "Src",
+       "Out",
+       {.remove_stale = true},
+       99,
+       "record of the copies it wrote there cannot be read whole",
+       {"Out/Sub/c.url"},
+       {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

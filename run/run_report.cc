@@ -104,7 +104,8 @@ std::string Counts(const CompressionRun& run) {
                : kept == 1 ? "was kept."
                            : "were kept.");
     }
-    text += NothingRemoved(run);
+    // Said only where something was kept for it.
+    if (unrecorded > 0) text += NothingRemoved(run);
   } else if (stale > 0) {
     text += " " + Copies(stale) + " in the destination no longer " +
             (stale == 1 ? "has" : "have") + " a shortcut; " +
