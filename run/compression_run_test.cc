@@ -87,9 +87,11 @@ TEST(CompressionRunTest, MirrorsTheTreeWithOnlyTheAddress) {
       {"News/Daily/c.url", Compact("http://c/")},
       {"Other/b.url", Compact("about:blank")},
       {kOddName, kOddCopy},
-      // The address itself, for readers of either section.
+      // The address itself, for readers of any section, with ".A" as the
+      // first so that readers who compare them take ".W".
       {"wide.url",
        "[InternetShortcut]\r\nURL=http://\xCE\xA8\xCE\xB1/\r\n"
+       "[InternetShortcut.A]\r\nURL=http://\xCE\xA8\xCE\xB1/\r\n"
        "[InternetShortcut.W]\r\nURL=http://+A6gDsQ-/\r\n"},
   };
   const std::string base = root.path().u8string() + kSep;

@@ -195,16 +195,23 @@ IniText ParseIniValue(std::string_view file, std::string_view section,
     decoded = DecodeUtf8(file.substr(3));
   } else {
     // As Windows reads a shortcut: the value it could not write in its code
-    // page is in "<section>.W", in UTF-7, and wins when it is that.
-    std::string_view value;
+    // page is in "<section>.W", in UTF-7, and wins when it is that, but only
+    // while "<section>.A" still holds what the section itself does: a
+    // program that knows only the code page may have changed the address
+    // since, and then the section's own value is the address.
+    std::string_view value, wide_value, ansi_value;
+    const bool found = FindValue(file, section, key, &value);
     const std::string wide_section = std::string(section) + ".W";
-    if (FindValue(file, wide_section, key, &value)) {
-      if (auto units = DecodeUtf7(value)) {
+    const std::string ansi_section = std::string(section) + ".A";
+    if (FindValue(file, wide_section, key, &wide_value) &&
+        (!FindValue(file, ansi_section, key, &ansi_value) ||
+         (found && ansi_value == value))) {
+      if (auto units = DecodeUtf7(wide_value)) {
         IniText wide = IniText::WideSection(std::move(*units));
         if (IsWritableIniValue(wide)) return wide;
       }
     }
-    if (!FindValue(file, section, key, &value)) return fallback;
+    if (!found) return fallback;
     return IniText::Bytes(value);
   }
   Units value;
@@ -259,23 +266,33 @@ std::string Encode(const std::u16string& text, bool wide) {
   return out;
 }
 
+// Returns Windows' sections for `value`: the value as UTF-8 for readers of
+// the file's bytes, the same again in "<section>.A" when `with_ansi`, so
+// that readers who check it take the value as Windows keeps it for its own,
+// in "<section>.W", all quoted alike where reading would trim it. Without
+// `with_ansi`, the two sections Norvale wrote before.
+std::string ComposeWide(std::string_view section, std::string_view key,
+                        const IniText& value, bool with_ansi) {
+  const bool quoted = NeedsQuotes(value.units());
+  const std::string quote = quoted ? "\"" : "";
+  const std::string plain =
+      std::string(key) + "=" + quote + value.ToUtf8() + quote + "\r\n";
+  std::string file = "[" + std::string(section) + "]\r\n" + plain;
+  if (with_ansi) file += "[" + std::string(section) + ".A]\r\n" + plain;
+  file += "[" + std::string(section) + ".W]\r\n" + std::string(key) + "=" +
+          quote + EncodeUtf7(value.units()) + quote + "\r\n";
+  return file;
+}
+
 // Returns the bytes of a file holding `value` in `form`, whatever its
-// characters: one byte a unit, UTF-16LE, or Windows' two sections.
+// characters: one byte a unit, UTF-16LE, or Windows' three sections.
 std::string ComposeInForm(std::string_view section, std::string_view key,
                           const IniText& value, IniText::Form form) {
   if (form != IniText::Form::kWideSection) {
     return Encode(ComposeText(section, key, value),
                   form == IniText::Form::kUnicode);
   }
-  // The value as UTF-8 for readers of the file's bytes, and as Windows
-  // keeps it for its own, quoted alike where reading would trim it.
-  const bool quoted = NeedsQuotes(value.units());
-  const std::string quote = quoted ? "\"" : "";
-  std::string file = "[" + std::string(section) + "]\r\n" + std::string(key) +
-                     "=" + quote + value.ToUtf8() + quote + "\r\n[" +
-                     std::string(section) + ".W]\r\n" + std::string(key) + "=" +
-                     quote + EncodeUtf7(value.units()) + quote + "\r\n";
-  return file;
+  return ComposeWide(section, key, value, /*with_ansi=*/true);
 }
 
 }  // namespace
@@ -293,14 +310,17 @@ bool IsCompactIniFile(std::string_view file, std::string_view section,
   // the same bytes; a missing key reads as an empty value, whose composed
   // file has the key, so it never does.
   const IniText value = ParseIniValue(file, section, key, IniText());
-  return ComposeInForm(section, key, value, value.form()) == file;
+  // Copies written before the ".A" section was are Norvale's too.
+  return ComposeInForm(section, key, value, value.form()) == file ||
+         (value.form() == IniText::Form::kWideSection &&
+          ComposeWide(section, key, value, /*with_ansi=*/false) == file);
 }
 
 namespace {
 
 // Returns true when the units of `text` run through "[section]", CR LF,
-// "key=value", CR LF, and again once for Windows' ".W" section, as far as
-// they go, and no further.
+// "key=value", CR LF, and again for Windows' ".A" and ".W" sections, as far
+// as they go, and no further.
 template <typename C>
 bool FollowsCompactShape(Text<C> text) {
   enum Step { kOpen, kSection, kCr1, kLf1, kKey, kValue, kLf2 };
@@ -310,7 +330,7 @@ bool FollowsCompactShape(Text<C> text) {
     const bool line_end = c == '\r' || c == '\n';
     switch (step) {
       case kOpen:
-        if (c != '[' || ++sections > 2) return false;
+        if (c != '[' || ++sections > 3) return false;
         step = kSection;
         break;
       case kSection:

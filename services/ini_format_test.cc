@@ -91,6 +91,20 @@ TEST(IniFormatTest, ReadsByTheRulesAndWritesWhatReadsBack) {
        "http://\xCE\xA8\xCE\xB1\xE2\x84\x95\xE2\x84\xA7\xE2\x96\xB6/"},
       {"[InternetShortcut.W]\r\nURL=+-a+AOk-\r\n" + s + "URL=x\r\n",
        "+a\xC3\xA9"},
+      // The ".W" value only while ".A" still holds the section's own: an
+      // address changed since by a program that knows only the code page
+      // is the address.
+      {s + "URL=http://?.example/\r\n[InternetShortcut.A]\r\nURL=http://?."
+           "example/\r\n[InternetShortcut.W]\r\nURL=http://+ZeVnLIqe-.example/"
+           "\r\n",
+       "http://\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.example/"},
+      {s + "URL=http://edited.example/\r\n[InternetShortcut.A]\r\nURL=http://"
+           "?.example/?q=1\r\n[InternetShortcut.W]\r\nURL=http://"
+           "+ZeVnLIqe-.example/?q+AD0-1\r\n",
+       "http://edited.example/"},
+      {"[InternetShortcut.A]\r\nURL=x\r\n[InternetShortcut.W]\r\nURL=+AOk-"
+       "\r\n",
+       none},
       // Not UTF-7, or not one line: the key in the section itself.
       {s + "URL=x\r\n[InternetShortcut.W]\r\nURL=+AOkA\r\n", "x"},
       {s + "URL=x\r\n[InternetShortcut.W]\r\nURL=\xC3\xA9\r\n", "x"},
@@ -112,9 +126,20 @@ TEST(IniFormatTest, ReadsByTheRulesAndWritesWhatReadsBack) {
       EXPECT_EQ(copy.rfind("\xFF\xFE", 0) == 0,
                 wide && form.form() == IniText::Form::kUnicode)
           << file;
-      EXPECT_EQ(copy.find("[InternetShortcut.W]") != std::string::npos,
+      // Windows' three sections, in its order, the first two alike.
+      const size_t ansi = copy.find("[InternetShortcut.A]\r\n"),
+                   utf7 = copy.find("[InternetShortcut.W]\r\n");
+      EXPECT_EQ(utf7 != std::string::npos,
                 wide && form.form() == IniText::Form::kWideSection)
           << file;
+      EXPECT_EQ(ansi != std::string::npos, utf7 != std::string::npos);
+      if (ansi != std::string::npos) {
+        const std::string plain = copy.substr(20, ansi - 20);
+        EXPECT_EQ(copy.substr(ansi + 22, utf7 - ansi - 22), plain);
+        // As Norvale wrote it before, with no ".A": still its own.
+        EXPECT_TRUE(IsCompactIniFile(copy.substr(0, ansi) + copy.substr(utf7),
+                                     kSection, kKey));
+      }
     }
   }
 }
