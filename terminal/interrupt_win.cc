@@ -32,6 +32,9 @@ void CatchInterrupt() {
   // Ctrl+C reaches only a program attached to the console it is pressed
   // in, which Norvale.exe is not yet when both its outputs are redirected.
   AttachToConsole();
+  // A program started with Ctrl+C ignored (start /b, a new process group)
+  // inherits that; as Windows' own console programs do, Norvale takes it.
+  ::SetConsoleCtrlHandler(nullptr, FALSE);
   ::SetConsoleCtrlHandler(&OnInterrupt, TRUE);
 }
 
