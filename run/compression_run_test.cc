@@ -155,6 +155,12 @@ TEST(CompressionRunTest, TakesFoldersAsPeoplePasteThem) {
       {"C:\\a.\\b..\\c", "C:\\a\\b..\\c"},
       {"C:\\Copies \\", "C:\\Copies \\"},
       {"\\\\srv\\share.", "\\\\srv\\share"},
+      // "." and ".." first, as Windows resolves them, then the trimming.
+      {"C:\\Backup\\Favs\\..", "C:\\Backup"},
+      {"C:\\Src\\News\\..\\", "C:\\Src\\"},
+      {"C:\\a\\.\\b. ", "C:\\a\\b"},
+      {"C:\\..\\..\\x", "C:\\x"},
+      {"\\\\srv\\share\\..\\Favs", "\\\\srv\\share\\Favs"},
 #else
       {"\"/home/me/My Favs\"", "/home/me/My Favs"},
       {" '/a' \n", "/a"},

@@ -3,6 +3,7 @@
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "services/error.h"
 #include "services/file_tools.h"
@@ -55,6 +56,51 @@ Native Unquoted(const Native& text) {
 }
 
 #ifdef _WIN32
+// Returns `text` with its "." and ".." names resolved as Windows resolves
+// them, by their text and before it trims anything, so that
+// "C:\Backup\Favs\.." is "C:\Backup"; ".." never climbs above the root
+// ("C:\", "\\server\share\"). A path meant for the system as it is
+// ("\\?\") is left as it is, as Windows leaves it.
+Native Resolved(const Native& text) {
+  const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  if (text.rfind(L"\\\\?\\", 0) == 0) return text;
+  size_t root = 0;
+  if (text.size() >= 2 && separator(text[0]) && separator(text[1])) {
+    // The server and the share.
+    root = 2;
+    for (int part = 0; part < 2 && root < text.size(); ++part) {
+      while (root < text.size() && !separator(text[root])) ++root;
+      if (root < text.size()) ++root;
+    }
+  } else if (text.size() >= 2 && text[1] == L':') {
+    root = text.size() >= 3 && separator(text[2]) ? 3 : 2;
+  } else if (!text.empty() && separator(text[0])) {
+    root = 1;
+  }
+  std::vector<Native> names;
+  bool any = false;
+  for (size_t start = root; start < text.size();) {
+    size_t end = start;
+    while (end < text.size() && !separator(text[end])) ++end;
+    const Native name = text.substr(start, end - start);
+    if (name == L"." || name == L"..") {
+      any = true;
+      if (name == L".." && !names.empty()) names.pop_back();
+    } else if (!name.empty()) {
+      names.push_back(name);
+    }
+    start = end + 1;
+  }
+  if (!any) return text;
+  Native resolved = text.substr(0, root);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) resolved += L'\\';
+    resolved += names[i];
+  }
+  if (!names.empty() && separator(text.back())) resolved += L'\\';
+  return resolved;
+}
+
 // Returns `text` trimmed as Windows trims a path it is given: a name that
 // ends in a single dot loses it, and a path that does not end in a
 // separator loses its trailing dots and blanks. Norvale hands Windows every
@@ -85,7 +131,7 @@ Native Trimmed(Native text) {
 fs::path FolderFromField(const fs::path& pasted, std::string_view field) {
   const std::string name(field);
 #ifdef _WIN32
-  const fs::path typed(Trimmed(Unquoted(pasted.native())));
+  const fs::path typed(Trimmed(Resolved(Unquoted(pasted.native()))));
 #else
   const fs::path typed(Unquoted(pasted.native()));
 #endif

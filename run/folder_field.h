@@ -25,11 +25,12 @@ std::filesystem::path DroppedFolder(const std::filesystem::path& dropped);
 
 // Returns the folder that `typed`, the text of the field called `field`
 // ("source" or "destination"), names: quotes around it, as a path is pasted
-// with them, dropped; on Windows trimmed of trailing dots and blanks as
-// Windows trims a path; on Linux a leading "~" alone or "~/" is the home
-// folder, as in a shell. Throws Error naming the field, and the text, when
-// it is empty or not a full path: a relative path would land wherever the
-// program happened to be started.
+// with them, dropped; on Windows its "." and ".." resolved and then trimmed
+// of trailing dots and blanks, as Windows does with a path (on Linux ".."
+// keeps the system's meaning: after a link, the parent of its target); on Linux
+// a leading "~" alone or "~/" is the home folder, as in a shell. Throws Error
+// naming the field, and the text, when it is empty or not a full path: a
+// relative path would land wherever the program happened to be started.
 std::filesystem::path FolderFromField(const std::filesystem::path& typed,
                                       std::string_view field);
 
