@@ -27,6 +27,11 @@ fail() {
   echo "$*" >&2
   failed=1
 }
+# Both programs declare the Windows versions they know and long paths.
+for program in Norvale.exe Norvale.com; do
+  wrestool -x --raw -t 24 "$(dirname "$exe")/$program" 2>/dev/null |
+    grep -q longPathAware || fail "$program has no manifest"
+done
 
 # expect STATUS OUT ERR COMMAND: runs COMMAND from a batch file, its output
 # and errors going to files, whose starts must be OUT and ERR.

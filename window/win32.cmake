@@ -61,6 +61,7 @@ set_source_files_properties(norvale.rc PROPERTIES
 # typed "Norvale" before Norvale.exe; built and installed beside it.
 add_executable(NorvaleConsole
   ${PROJECT_SOURCE_DIR}/terminal/main_console_win.cc
+  norvale_console.manifest
   norvale_console.rc
 )
 set_target_properties(NorvaleConsole PROPERTIES OUTPUT_NAME Norvale
@@ -69,7 +70,7 @@ target_link_libraries(NorvaleConsole PRIVATE terminal)
 # wmain: the arguments come as UTF-16, as every name does.
 target_link_options(NorvaleConsole PRIVATE -municode)
 set_source_files_properties(norvale_console.rc PROPERTIES
-  OBJECT_DEPENDS "${NORVALE_RC_DEPENDS}"
+  OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/norvale_console.manifest;${NORVALE_RC_DEPENDS}"
   INCLUDE_DIRECTORIES "${NORVALE_RC_INCLUDES}")
 
 install(TARGETS Norvale NorvaleConsole RUNTIME DESTINATION .)
