@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs Norvale's Windows Installer package under Wine as a user would,
-# then a newer one over it, then the older one again (refused), then
-# uninstalls, checking at each step the files, the Start menu, the Apps
+# then the other width of the same version over it, then a newer one, then
+# the older one again (refused), then uninstalls, checking at each step the files, the Start menu, the Apps
 # entry, the PATH and the folder verb, and that the installed Norvale runs
 # from a new cmd. Also checks the package's tables and both programs'
 # version resources.
@@ -26,17 +26,20 @@ reg() {
     tr -d '\r'
 }
 wincmd() { "$wine" cmd /c "$@" 2>&1 | tr -d '\r'; }
-# The Apps entry of a package; Wine keeps a user's under HKLM, Windows
-# under the user's Installer keys, shown from either.
+# Where Apps entries are kept: Wine keeps a user's under HKLM, a 32-bit
+# package's in its 32-bit view, Windows under the user's Installer keys,
+# shown from any of them.
+uninstall_keys='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall
+HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall
+HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall'
+# The Apps entry of a package.
 apps_entry() {
-  reg "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1"
-  reg "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1"
+  printf '%s\n' "$uninstall_keys" | while read -r key; do reg "$key\\$1"; done
 }
 # Every Apps entry named Norvale.
 norvale_entries() {
-  for hive in HKCU HKLM; do
-    reg "$hive\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall" /s
-  done | grep -c 'DisplayName *REG_SZ *Norvale$'
+  printf '%s\n' "$uninstall_keys" | while read -r key; do reg "$key" /s; done |
+    grep -c 'DisplayName *REG_SZ *Norvale$'
 }
 property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v p="$2" '$1 == p { print $2 }'; }
 
@@ -57,6 +60,15 @@ has "$summary" "^Template: $(echo "$arch" | sed 's/x86/Intel/');1033$" \
 has "$summary" '^Source: 10 ' "asks for an administrator"
 has "$(msiinfo export "$msi" Environment)" '=-PATH.\[~\];\[INSTALLDIR\]' \
   "PATH is not appended to and taken out again"
+# %LOCALAPPDATA%\Programs goes on uninstalling when that leaves it empty,
+# as ICE64 asks of a folder in the user's profile; Wine leaves it anyway.
+has "$(msiinfo export "$msi" RemoveFile)" \
+  '^RemoveProgramsDir.Programs..ProgramsFolder.2' \
+  "uninstalling leaves %LOCALAPPDATA%\\Programs behind"
+# The same version of the other width is replaced, not installed beside.
+has "$(msiinfo export "$msi" Upgrade)" \
+  "^.4DAE3417-E4D5-4D99-95C0-345C425ACBA6...$version..513..WIX_UPGRADE_DETECTED" \
+  "the other width of this version would install beside it"
 sequence=$(msiinfo export "$msi" InstallExecuteSequence)
 for action in WriteEnvironmentStrings RemoveEnvironmentStrings \
   FindRelatedProducts RemoveExistingProducts LaunchConditions; do
@@ -121,6 +133,20 @@ has "$out" '^Compressed 1 favorites\.$' "the installed Norvale did not run: $out
 has "$out" '^status 0 ?$' "the installed Norvale failed: $out"
 [ -f "$work/Copies/News/a.url" ] || fail "the installed Norvale wrote no copy"
 
+# The other width of the same version replaces it too, leaving one entry
+# and a Norvale that runs.
+case $arch in x64) other=x86 ;; *) other=x64 ;; esac
+other_msi="$work/Norvale-$version-$other.msi"
+other_code='{5B0E7C1A-2F3D-4E6A-9B8C-7D6E5F4A3B21}'
+sh "$here/make_msi.sh" "$other_msi" "$bin" "$other" "$version" "$other_code" \
+  >/dev/null 2>&1 || fail "cannot build the $other package"
+"$wine" msiexec /i "$(winpath "$other_msi")" /qn ||
+  fail "the $other package did not install"
+check_installed "$other_code" "$version"
+[ -z "$(apps_entry "$code")" ] || fail "both widths are installed"
+has "$(wincmd "$installed\\Norvale.com" --version)" "^Norvale $version$" \
+  "Norvale does not run after the other width replaced it"
+
 # A newer version replaces it, leaving one entry.
 newer="$work/Norvale-99.0-$arch.msi"
 newer_code='{0D0C5E1E-9C67-4F4E-9F30-2E1A8C7C0B99}'
@@ -143,6 +169,7 @@ check_installed "$newer_code" 99.0
 "$wine" msiexec /x "$(winpath "$newer")" /qn ||
   fail "msiexec /x failed"
 [ ! -e "$unix_installed" ] || fail "$installed is left behind"
+
 [ ! -e "$start_menu" ] || fail "the Start menu shortcut is left behind"
 [ "$(norvale_entries)" = 0 ] || fail "the Apps entry is left behind"
 [ -z "$(reg 'HKCU\Software\Norvale')" ] || fail "HKCU\\Software\\Norvale is left"

@@ -51,5 +51,5 @@ if(NORVALE_BUILD_TESTS AND CMAKE_CROSSCOMPILING_EMULATOR)
     COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/msi_test_win.sh
             ${CMAKE_CROSSCOMPILING_EMULATOR} ${NORVALE_MSI}
             $<TARGET_FILE_DIR:Norvale> ${NORVALE_MSI_ARCH} ${PROJECT_VERSION})
-  set_tests_properties(windows_installer PROPERTIES TIMEOUT 180 RUN_SERIAL ON)
+  set_tests_properties(windows_installer PROPERTIES TIMEOUT 300 RUN_SERIAL ON)
 endif()
