@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -600,247 +601,148 @@ struct StopRemoving : RunObserver {
   size_t removals, removed = 0;
 };
 
-// --delete removes only what Norvale can prove it wrote: never a file a
-// source links to, a user's file or folder, a copy across a mount or one
-// of a source that looks unmounted; never writes into its own source; one
-// run at a time; Ctrl+C stops it between two copies.
-TEST(CompressionRunTest, RemovesOnlyWhatTheRecordProvesNorvaleWrote) {
-  const auto compact = [](const char* url) { return Compact(url); };
-  const struct {
-    const char* name;
-    // Makes the tree below `root` after a first run from Src to Out.
-    std::function<void(const fs::path& root)> then;
-    const char *source, *dest;
-    RunOptions options;
-    size_t stop_after;
-    std::string said;
-    std::vector<std::string> stay, gone;
-  } cases[] = {
-      {"a source link to a copy",
-       [](const fs::path& root) {
-         fs::remove(root / "Src/a.b.url");
-         fs::create_symlink(root / "Out/a.b.url", root / "Src/Linked.URL");
-       },
-       "Src",
-       "Out",
-       {.remove_stale = true},
-       99,
-       "Compressed 2 favorites",
-       {"Out/a.b.url", "Out/Linked.URL", "Out/Sub/c.url"},
-       {}},
-      {"a user's empty and own folders",
-       [&](const fs::path& root) {
-         fs::remove_all(root / "Src/Sub");
-         fs::create_directories(root / "Out/Mine");
-         TestFolder::WriteAt(root / "Out/Yours/c.url", compact("http://c/"));
-         TestFolder::WriteAt(root / "Out/Saved.url", compact("http://s/"));
-         PlantRecord(root / "Out", root / "Src",
-                     {{"Sub/c.url", compact("http://c/")},
-                      {"Yours/c.url", compact("http://c/")}},
-                     {"Sub"});
-       },
-       "Src",
-       "Out",
-       {.remove_stale = true},
-       99,
-       "Compressed 1 favorites",
-       {"Out/Mine", "Out/Yours", "Out/Saved.url"},
-       {"Out/Sub", "Out/Yours/c.url"}},
-      {"the home folder as destination",
-       [&](const fs::path& root) {
-         TestFolder::WriteAt(root / "Downloads/dragged.url",
-                             compact("http://d/"));
-       },
-       "Src",
-       "",
-       {.remove_stale = true},
-       99,
-       "It holds the source folder",
-       {"Downloads/dragged.url", "Out/a.b.url"},
-       {"a.b.url"}},
-      {"a source that looks unmounted",
-       [](const fs::path& root) {
-         fs::remove_all(root / "Src");
-         fs::create_directory(root / "Src");
-       },
-       "Src",
-       "Out",
-       {.remove_stale = true},
-       99,
-       "holds no shortcut, as a disk that is not mounted looks",
-       {"Out/a.b.url", "Out/Sub/c.url"},
-       {}},
-      {"all removed when asked",
-       [](const fs::path& root) {
-         fs::remove_all(root / "Src");
-         fs::create_directory(root / "Src");
-       },
-       "Src",
-       "Out",
-       {.remove_stale = true, .remove_all = true},
-       99,
-       "Compressed 0 favorites",
-       {"Out"},
-       {"Out/a.b.url", "Out/Sub"}},
-      {"a copy into its own source",
-       [&](const fs::path& root) {
-         TestFolder::WriteAt(root / "Src/Src/c.url", compact("http://c/"));
-       },
-       "Src",
-       "",
-       {},
-       99,
-       "is a source folder",
-       {"Src/Src/c.url"},
-       {"Src/c.url"}},
-      {"stopped while removing",
-       [](const fs::path& root) { fs::remove_all(root / "Src/Sub"); },
-       "Src",
-       "Out",
-       {.remove_stale = true},
-       0,
-       "Cancelled. 0 of 1",
-       {"Out/Sub/c.url"},
-       {}},
-      {"a record of another source",
-       [&](const fs::path& root) {
-         TestFolder::WriteAt(root / "Other/a.b.url", Full("http://a/"));
-       },
-       "Other",
-       "Out",
-       {.remove_stale = true},
-       99,
-       "the destination's record is of another source folder",
-       {"Out/Sub/c.url"},
-       {}},
-      {"a record cut short",
-       [](const fs::path& root) {
-         fs::remove_all(root / "Src/Sub");
-         fs::resize_file(root / "Out/.norvale-copies", 40);
-       },
-       "Src",
-       "Out",
-       {.remove_stale = true},
-       99,
-       "record of the copies it wrote there cannot be read whole",
-       {"Out/Sub/c.url"},
-       {}},
+// Does `step` below `root`: "rm P", "dir P", "copy P" and "full P" (a
+// compact copy or a full shortcut of "http://<P's stem>/"), "edit P" (a full
+// shortcut of another address), "link TARGET P", "ro P", "cut P BYTES",
+// "record COPY... +FOLDER..." (the destination's record, as a run from Src
+// would keep it), "bind FROM P" and "rodisk P" (P mounted read-only onto
+// itself); "run SOURCE DEST [delete] [all] [look] [stop]" (with "look", a
+// dry run first, which must say what the run says; with "stop", Ctrl+C at
+// the first removal), then "said TEXT", "has P" and "gone P" check it.
+// Returns false where a mount needs root.
+bool Step(const fs::path& root, const std::string& step,
+          std::vector<fs::path>& mounts, std::string& told) {
+  std::vector<std::string> words;
+  for (size_t at = 0, end; at < step.size(); at = end + 1) {
+    end = std::min(step.find(' ', at), step.size());
+    words.push_back(step.substr(at, end - at));
+  }
+  const std::string& verb = words[0];
+  const fs::path path = root / words.back();
+  const std::string url = "http://" + path.stem().string() + "/";
+  const auto has = [&](const char* word) {
+    return std::find(words.begin(), words.end(), word) != words.end();
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  if (verb == "rm") fs::remove_all(path);
+  if (verb == "dir") fs::create_directories(path);
+  if (verb == "copy") TestFolder::WriteAt(path, Compact(url));
+  if (verb == "full") TestFolder::WriteAt(path, Full(url));
+  if (verb == "edit") TestFolder::WriteAt(path, Full("http://edited/"));
+  if (verb == "link") fs::create_symlink(words[1], path);
+  if (verb == "ro") fs::permissions(path, fs::perms::owner_read);
+  if (verb == "cut") fs::resize_file(root / words[1], std::stoul(words[2]));
+  if (verb == "has") EXPECT_TRUE(fs::exists(fs::symlink_status(path))) << step;
+  if (verb == "gone")
+    EXPECT_FALSE(fs::exists(fs::symlink_status(path))) << step;
+  if (verb == "said") {
+    EXPECT_NE(told.find(step.substr(5)), std::string::npos) << told;
+  }
+  if (verb == "record") {
+    std::map<std::string, std::string> copies;
+    std::vector<std::string> folders;
+    for (size_t i = 1; i < words.size(); ++i) {
+      const std::string stem = fs::path(words[i]).stem().string();
+      if (words[i][0] == '+') folders.push_back(words[i].substr(1));
+      if (words[i][0] != '+')
+        copies[words[i]] = Compact("http://" + stem + "/");
+    }
+    PlantRecord(root / "Out", root / "Src", copies, folders);
+  }
+  if (verb == "bind" || verb == "rodisk") {
+    const std::string from = (verb == "bind" ? root / words[1] : path).string(),
+                      to = path.string();
+    const std::string ro = " && mount -o remount,ro,bind " + to;
+    if (::geteuid() != 0 || std::system(("mount --bind " + from + " " + to +
+                                         (verb == "rodisk" ? ro : ""))
+                                            .c_str()) != 0) {
+      return false;
+    }
+    mounts.push_back(path);
+  }
+  if (verb == "run") {
+    std::string said[2];
+    for (const bool look : {true, false}) {
+      if (look && !has("look")) continue;
+      StopRemoving stop(has("stop") ? 0 : 99);
+      CompressionRun run(root / words[1], root / words[2], &stop,
+                         {.remove_stale = has("delete"),
+                          .look_only = look,
+                          .remove_all = has("all")});
+      told = RunAndReport(run).text;
+      said[look] = told.substr(0, told.find('\n'));
+    }
+    if (has("look")) EXPECT_EQ(said[true], said[false]);
+  }
+  return true;
+}
+
+// --delete removes only what Norvale can prove it wrote: never a file a
+// source links to, a user's file or folder, a copy on another disk or one
+// of a source that looks unmounted, nor by a damaged record or one of
+// another source; no run writes into its own source; Ctrl+C stops it
+// between two copies, and what it did not look at stays Norvale's. A dry
+// run fails where the run would, saying the same.
+TEST(CompressionRunTest, RemovesOnlyWhatTheRecordProvesNorvaleWrote) {
+  // Each after a first run from Src, holding a.b.url and Sub/c.url, to Out.
+  const std::vector<std::string> cases[] = {
+      {"rm Src/a.b.url", "link ../Out/a.b.url Src/Linked.URL",
+       "run Src Out delete", "said Compressed 2 favorites", "has Out/a.b.url",
+       "has Out/Linked.URL", "has Out/Sub/c.url"},
+      {"rm Src/Sub", "dir Out/Mine", "copy Out/Yours/c.url",
+       "copy Out/Saved.url", "record Sub/c.url Yours/c.url +Sub",
+       "run Src Out delete", "said Compressed 1 favorites", "has Out/Mine",
+       "has Out/Yours", "has Out/Saved.url", "gone Out/Sub",
+       "gone Out/Yours/c.url"},
+      // The home folder as the destination.
+      {"copy Downloads/dragged.url", "run Src . delete",
+       "said It holds the source folder", "has Downloads/dragged.url",
+       "gone a.b.url"},
+      {"rm Src", "dir Src", "run Src Out delete",
+       "said holds no shortcut, as a disk that is not mounted looks",
+       "has Out/a.b.url", "run Src Out delete all",
+       "said Compressed 0 favorites", "gone Out/a.b.url", "gone Out/Sub"},
+      {"copy Src/Src/c.url", "run Src .", "said is a source folder",
+       "has Src/Src/c.url", "gone Src/c.url"},
+      {"rm Src/Sub", "run Src Out delete stop", "said Cancelled. 0 of 1",
+       "has Out/Sub/c.url", "run Src Out delete", "gone Out/Sub"},
+      {"full Other/a.b.url", "run Other Out delete",
+       "said the destination's record is of another source folder",
+       "has Out/Sub/c.url"},
+      {"rm Src/Sub", "cut Out/.norvale-copies 40", "run Src Out delete",
+       "said record of the copies it wrote there cannot be read whole",
+       "has Out/Sub/c.url"},
+      // The same bytes at the recorded place, on a disk mounted there.
+      {"rm Src/Sub", "rm Out/Sub/c.url", "copy Elsewhere/c.url",
+       "bind Elsewhere Out/Sub", "run Src Out delete", "has Elsewhere/c.url"},
+      {"edit Src/a.b.url", "ro Out/a.b.url", "run Src Out delete look",
+       "said a.b.url\": It is read-only"},
+      {"rm Out/Sub", "copy Out/Sub", "run Src Out delete look",
+       "said A file of that name is in the way"},
+      {"full Src/Twin/c.url", "link Sub Out/Twin", "run Src Out delete look",
+       "said two shortcuts cannot share one copy"},
+      {"rm Src/Sub", "rodisk Out", "run Src Out delete look",
+       "said Sub/c.url\": Its disk is mounted read-only", "has Out/Sub/c.url"},
+  };
+  bool skipped = false;
+  for (const auto& steps : cases) {
+    SCOPED_TRACE(steps[1]);
     TestFolder root;
     root.Write("Src/a.b.url", Full("http://a/"));
     root.Write("Src/Sub/c.url", Full("http://c/"));
-    CompressionRun first(root.path() / "Src", root.path() / "Out");
-    first.Run();
-    c.then(root.path());
-    StopRemoving stop(c.stop_after);
-    CompressionRun run(root.path() / c.source, root.path() / c.dest, &stop,
-                       c.options);
-    const Message told = RunAndReport(run);
-    EXPECT_NE(told.text.find(c.said), std::string::npos) << told.text;
-    for (const std::string& name : c.stay) {
-      EXPECT_TRUE(fs::exists(fs::symlink_status(root.path() / name))) << name;
+    CompressionRun(root.path() / "Src", root.path() / "Out").Run();
+    std::vector<fs::path> mounts;
+    std::string told;
+    for (const std::string& step : steps) {
+      if (!Step(root.path(), step, mounts, told)) {
+        skipped = true;
+        break;
+      }
     }
-    for (const std::string& name : c.gone) {
-      EXPECT_FALSE(fs::exists(fs::symlink_status(root.path() / name))) << name;
-    }
-    // What a stopped run did not look at is still Norvale's to remove.
-    if (c.stop_after == 0) {
-      CompressionRun again(root.path() / "Src", root.path() / "Out", nullptr,
-                           {.remove_stale = true});
-      again.Run();
-      EXPECT_FALSE(fs::exists(root.path() / "Out/Sub"));
+    for (auto at = mounts.rbegin(); at != mounts.rend(); ++at) {
+      std::system(("umount " + at->string()).c_str());
     }
   }
-}
-
-// Another disk mounted below the destination is never entered to remove.
-TEST(CompressionRunTest, KeepsToItsOwnDisk) {
-  TestFolder root, elsewhere;
-  root.Write("Src/a.url", Full("http://a/"));
-  root.Write("Src/Other/b.url", Full("http://b/"));
-  CompressionRun(root.path() / "Src", root.path() / "Out").Run();
-  if (::geteuid() != 0) GTEST_SKIP() << "a bind mount needs root";
-  // The same bytes at the recorded place, on a disk mounted there.
-  fs::remove_all(root.path() / "Src/Other");
-  TestFolder::WriteAt(elsewhere.path() / "b.url", Compact("http://b/"));
-  fs::remove(root.path() / "Out/Other/b.url");
-  const std::string mount = "mount --bind " + elsewhere.path().string() + " " +
-                            (root.path() / "Out/Other").string();
-  ASSERT_EQ(std::system(mount.c_str()), 0);
-  CompressionRun run(root.path() / "Src", root.path() / "Out", nullptr,
-                     {.remove_stale = true});
-  RunAndReport(run);
-  EXPECT_EQ(ReadBytes(elsewhere.path() / "b.url"), Compact("http://b/"));
-  std::system(("umount " + (root.path() / "Out/Other").string()).c_str());
-}
-
-// A dry run meets every failure the real run would, and says so the same.
-TEST(CompressionRunTest, ADryRunFailsWhereTheRunWould) {
-  const struct {
-    const char* name;
-    std::function<void(const fs::path& root)> make;
-    std::string said;
-  } cases[] = {
-      {"a read-only copy of another address",
-       [](const fs::path& root) {
-         TestFolder::WriteAt(root / "Out/a.url", Compact("http://old/"));
-         fs::permissions(root / "Out/a.url", fs::perms::owner_read);
-       },
-       "It is read-only"},
-      {"a file in the way of a folder",
-       [](const fs::path& root) {
-         TestFolder::WriteAt(root / "Out/Sub", "mine");
-       },
-       "A file of that name is in the way"},
-      {"two shortcuts on one copy through a folder link",
-       [](const fs::path& root) {
-         TestFolder::WriteAt(root / "Src/Twin/c.url", Full("http://t/"));
-         fs::create_directories(root / "Out/Sub");
-         fs::create_directory_symlink("Sub", root / "Out/Twin");
-       },
-       "two shortcuts cannot share one copy"},
-      // Made as root, on a disk mounted read-only: as a folder the user
-      // may not change, where a stale copy of Norvale's is.
-      {"a stale copy it may not remove",
-       [](const fs::path& root) {
-         CompressionRun(root / "Src", root / "Out").Run();
-         fs::remove(root / "Src/Sub/c.url");
-         const std::string out = (root / "Out").string();
-         if (std::system(("mount --bind " + out + " " + out +
-                          " && mount -o remount,ro,bind " + out)
-                             .c_str()) != 0) {
-           fs::remove_all(root / "Out");
-         }
-       },
-       "Sub/c.url\": Its disk is mounted read-only"},
-  };
-  bool skipped = false;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    TestFolder root;
-    root.Write("Src/a.url", Full("http://a/"));
-    root.Write("Src/Sub/c.url", Full("http://c/"));
-    c.make(root.path());
-    if (!fs::exists(root.path() / "Out")) {
-      skipped = true;  // No mount without root.
-      continue;
-    }
-    std::string said[2];
-    for (const bool look_only : {true, false}) {
-      CompressionRun run(root.path() / "Src", root.path() / "Out", nullptr,
-                         {.remove_stale = true, .look_only = look_only});
-      const Message told = RunAndReport(run);
-      said[look_only] = told.text.substr(0, told.text.find('\n'));
-      EXPECT_EQ(told.icon, Message::Icon::kError) << told.text;
-    }
-    std::system(
-        ("umount " + (root.path() / "Out").string() + " 2>/dev/null").c_str());
-    EXPECT_EQ(said[true], said[false]);
-    EXPECT_NE(said[true].find(c.said), std::string::npos) << said[true];
-  }
-  if (skipped) GTEST_SKIP() << "a read-only mount needs root";
+  if (skipped) GTEST_SKIP() << "a mount needs root";
 }
 #endif  // _WIN32
 
