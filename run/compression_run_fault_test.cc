@@ -13,6 +13,7 @@
 
 #include "run/compression_run.h"
 #include "run/run_report.h"
+#include "run/test_record.h"
 #include "services/temporary_files_posix.h"
 #include "services/test_faults.h"
 #include "services/test_folder.h"
@@ -159,53 +160,26 @@ TEST(FaultTest, WhatTheSearchCannotSeeStopsTheRun) {
     const char* locked;  // Given `mode`, when not null.
     fs::perms mode;
     const char *link, *target;  // A link in Fav, when not null.
-    faults::Plan plan;
-    const char* said;  // The error's end; null when the run finishes.
+    bool types_unknown;
+    int look_error;               // Asking what `fails_at` is fails with it.
+    const char *fails_at, *said;  // The error's end; null when it finishes.
   } cases[] = {
-      {"Fav/Sub", none, nullptr, nullptr, {}, "Fav/Sub\": Permission denied"},
-      {"Fav/Sub",
-       read,
-       nullptr,
-       nullptr,
-       {.types_unknown = true},
+      {"Fav/Sub", none, nullptr, nullptr, false, 0, "",
+       "Fav/Sub\": Permission denied"},
+      {"Fav/Sub", read, nullptr, nullptr, true, 0, "",
        "Fav/Sub/In\": Permission denied"},
-      {nullptr,
-       none,
-       nullptr,
-       nullptr,
-       {.types_unknown = true, .look_error = EIO, .look_fails_at = "Sub"},
+      {nullptr, none, nullptr, nullptr, true, EIO, "Sub",
        "Fav/Sub\": Input/output error"},
-      {"private",
-       none,
-       "p.url",
-       "../private/p.url",
-       {},
+      {"private", none, "p.url", "../private/p.url", false, 0, "",
        "Fav/p.url\": Permission denied"},
-      {nullptr,
-       none,
-       "d.url",
-       "gone",
-       {},
+      {nullptr, none, "d.url", "gone", false, 0, "",
        "d.url\": No such file or directory"},
-      {nullptr,
-       none,
-       "o.url",
-       "o.url",
-       {.types_unknown = true},
+      {nullptr, none, "o.url", "o.url", true, 0, "",
        "o.url\": Too many levels of symbolic links"},
-      {nullptr,
-       none,
-       "l.url",
-       "a.url",
-       {.look_error = EIO, .look_fails_at = "l.url"},
+      {nullptr, none, "l.url", "a.url", false, EIO, "l.url",
        "l.url\": Input/output error"},
-      {nullptr, none, "d", "gone", {.types_unknown = true}, nullptr},
-      {nullptr,
-       none,
-       nullptr,
-       nullptr,
-       {.types_unknown = true, .look_error = ENOENT, .look_fails_at = "a.url"},
-       nullptr},
+      {nullptr, none, "d", "gone", true, 0, "", nullptr},
+      {nullptr, none, nullptr, nullptr, true, ENOENT, "a.url", nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.said ? c.said : c.link ? c.link : "gone meanwhile");
@@ -214,6 +188,9 @@ TEST(FaultTest, WhatTheSearchCannotSeeStopsTheRun) {
     root.Write("Fav/Sub/In/b.url", Shortcut("http://b/"));
     root.Write("private/p.url", Shortcut("http://p/"));
     const fs::path copy = root.Write("Out/Sub/In/b.url", Compact("http://b/"));
+    // Norvale's own, so that only the search keeps it from going.
+    PlantRecord(root.path() / "Out", root.path() / "Fav",
+                {{"Sub/In/b.url", Compact("http://b/")}}, {"Sub", "Sub/In"});
     if (c.link) fs::create_symlink(c.target, root.path() / "Fav" / c.link);
     if (c.locked) fs::permissions(root.path() / c.locked, c.mode);
     int pipe[2];
@@ -226,7 +203,11 @@ TEST(FaultTest, WhatTheSearchCannotSeeStopsTheRun) {
         ::chown(root.path().c_str(), 65534, 65534);
         if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
       }
-      faults::Scoped faults(c.plan);
+      faults::Plan plan;
+      plan.types_unknown = c.types_unknown;
+      plan.look_error = c.look_error;
+      plan.look_fails_at = c.fails_at;
+      faults::Scoped faults(plan);
       CompressionRun run(root.path() / "Fav", root.path() / "Out", nullptr,
                          {.remove_stale = true});
       const Message told = RunAndReport(run);
