@@ -13,7 +13,6 @@
 #include <string>
 
 #include "services/error.h"
-#include "services/shell_tools.h"
 
 namespace norvale {
 
@@ -28,7 +27,7 @@ std::string HomeFolder() {
 std::filesystem::path ShellFolderPath(int csidl, std::string_view what) {
   const std::string home = HomeFolder();
   if (home.empty()) throw Error(what, "", "The home folder is not known");
-  if (csidl == ShellTools::kFavorites)
+  if (csidl == kFavoritesFolder)
     return std::filesystem::path(home) / "Favorites";
 
   // Qt reads the user-dirs settings; it hands back text, so the home part is

@@ -8,16 +8,20 @@
 
 namespace norvale {
 
-// Returns the path of the shell folder `csidl`, which is
-// ShellTools::kFavorites or ShellTools::kDesktopDirectory, whether or not it
-// exists. Throws Error, beginning with `what`, when the platform cannot
-// tell where it is.
+// The shell folder numbers Norvale asks for, as Windows numbers them.
+constexpr int kFavoritesFolder = 6;
+constexpr int kDesktopFolder = 16;
+
+// Returns the path of the shell folder `csidl`, which is kFavoritesFolder or
+// kDesktopFolder, whether or not it exists. Throws Error, beginning with
+// `what`, when the platform cannot tell where it is.
 std::filesystem::path ShellFolderPath(int csidl, std::string_view what);
 
 #ifndef _WIN32
 // Returns the home folder as the bytes the system gave, so that a name that
 // is not valid UTF-8 survives; empty when none is known.
 std::string HomeFolder();
+
 #endif
 
 }  // namespace norvale

@@ -6,7 +6,6 @@
 
 #include "services/error.h"
 #include "services/shell_folders.h"
-#include "services/shell_tools.h"
 
 namespace norvale {
 

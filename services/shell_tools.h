@@ -10,6 +10,7 @@
 
 #include "services/file_work.h"
 #include "services/path_list.h"
+#include "services/shell_folders.h"
 
 namespace norvale {
 
@@ -19,8 +20,8 @@ struct SearchCancelled {};
 class ShellTools {
  public:
   // The shell folder numbers Norvale asks for.
-  static constexpr int kFavorites = 6;
-  static constexpr int kDesktopDirectory = 16;
+  static constexpr int kFavorites = kFavoritesFolder;
+  static constexpr int kDesktopDirectory = kDesktopFolder;
 
   // Returns the one instance, created on first use.
   static ShellTools& Instance();
