@@ -22,6 +22,12 @@ std::filesystem::path ShellFolderPath(int csidl, std::string_view what);
 // is not valid UTF-8 survives; empty when none is known.
 std::string HomeFolder();
 
+// Returns the desktop folder that the user-dirs settings `text` (the
+// content of user-dirs.dirs) name, as a shell sourcing them would see
+// XDG_DESKTOP_DIR, with a leading $HOME taken as `home`; empty when they
+// name none, or only one that is neither absolute nor below $HOME.
+std::filesystem::path DesktopFromUserDirs(std::string_view text,
+                                          const std::string& home);
 #endif
 
 }  // namespace norvale

@@ -7,6 +7,7 @@
 #endif
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,67 @@ TEST(FindFilesTest, ListsShortcutsBelowTheFolderText) {
       EXPECT_EQ(found[i].u8string(), expected[i]);
   }
 }
+
+#ifndef _WIN32
+// The desktop is where the user-dirs settings put it, read as xdg-user-dir
+// reads them (a shell sourcing them) and kept as bytes; none when they name
+// no absolute folder.
+TEST(ShellFoldersTest, ReadsTheDesktopAsTheUserDirsSettingsName) {
+  const std::string home = "/h\xff";
+  const struct {
+    const char* settings;
+    std::string desktop;
+  } cases[] = {
+      {"XDG_DESKTOP_DIR=\"$HOME/Bureau\"\n", home + "/Bureau"},
+      {"XDG_DESKTOP_DIR=${HOME}", home},
+      {"  XDG_DESKTOP_DIR=\"/srv/a b\"  # mine\n", "/srv/a b"},
+      {"XDG_DESKTOP_DIR=\"$HOME/\\\"q\\\" \\$HOME \\x\"",
+       home + "/\"q\" $HOME \\x"},
+      {"XDG_DESKTOP_DIR=$HOME/a\\ b'$HOME'\n", home + "/a b$HOME"},
+      {"XDG_DESKTOP_DIR=\"/a\"\nXDG_DESKTOP_DIR=\"/b\"\n", "/b"},
+      {"XDG_DESKTOP_DIR=\"/a\"\nXDG_DESKTOP_DIR=\"Desk\"\n", "/a"},
+      {"# XDG_DESKTOP_DIR=\"/a\"\nXDG_DESKTOP_DIRS=\"/b\"\n", ""},
+      {"XDG_DESKTOP_DIR=\"$HOMEDIR/D\"\nXDG_DESKTOP_DIR=\"$(pwd)\"\n", ""},
+      {"XDG_DESKTOP_DIR=\"$HOME/D\nXDG_DESKTOP_DIR=/a ls\n", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DesktopFromUserDirs(c.settings, home).native(), c.desktop)
+        << c.settings;
+  }
+}
+
+// The settings are found where xdg-user-dir looks for them, a relative
+// XDG_CONFIG_HOME ignored; ~/Desktop when there is no file to read there
+// (a FIFO is not waited on).
+TEST(ShellFoldersTest, FindsTheUserDirsSettings) {
+  TestFolder tree;
+  const fs::path home = tree.path() / "home";
+  const std::string config = (tree.path() / "config").string();
+  for (const fs::path& folder : {home / ".config", fs::path(config)}) {
+    tree.WriteAt(folder / "user-dirs.dirs",
+                 "XDG_DESKTOP_DIR=\"" + folder.string() + "\"\n");
+  }
+  ASSERT_EQ(::mkfifo((tree.path() / "user-dirs.dirs").c_str(), 0600), 0);
+  const std::pair<std::string, fs::path> cases[] = {
+      {"config", home / ".config"},
+      {config, config},
+      {tree.path().string(), home / "Desktop"},
+  };
+  const std::string saved_home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  ::setenv("HOME", home.c_str(), 1);
+  ShellTools& shell = ShellTools::Instance();
+  EXPECT_EQ(shell.SpecialFolderPath(ShellTools::kFavorites, 0, 0),
+            home / "Favorites");
+  for (const auto& [config_home, desktop] : cases) {
+    ::setenv("XDG_CONFIG_HOME", config_home.c_str(), 1);
+    EXPECT_EQ(shell.SpecialFolderPath(ShellTools::kDesktopDirectory, 0, 0),
+              desktop)
+        << config_home;
+  }
+  ::unsetenv("XDG_CONFIG_HOME");
+  ::setenv("HOME", saved_home.c_str(), 1);
+}
+#endif
 
 }  // namespace
 }  // namespace norvale
