@@ -22,10 +22,11 @@ std::filesystem::path ShellFolderPath(int csidl, std::string_view what);
 // is not valid UTF-8 survives; empty when none is known.
 std::string HomeFolder();
 
-// Returns the desktop folder that the user-dirs settings `text` (the
-// content of user-dirs.dirs) name, as a shell sourcing them would see
-// XDG_DESKTOP_DIR, with a leading $HOME taken as `home`; empty when they
-// name none, or only one that is neither absolute nor below $HOME.
+// Returns the desktop folder that the user-dirs settings `text` (the content
+// of user-dirs.dirs) name in their last XDG_DESKTOP_DIR line, read as a shell
+// sourcing them reads it, with $HOME taken as `home`. A line whose value is
+// no full path, or needs any other expansion, counts for nothing; empty when
+// no line names one.
 std::filesystem::path DesktopFromUserDirs(std::string_view text,
                                           const std::string& home);
 #endif
