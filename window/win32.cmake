@@ -83,6 +83,16 @@ if(NORVALE_BUILD_TESTS)
   set_target_properties(norvale_slow_test PROPERTIES SUFFIX .com)
   target_link_libraries(norvale_slow_test PRIVATE terminal)
   target_link_options(norvale_slow_test PRIVATE -municode)
+  # Norvale.com started with Ctrl+C ignored, for the same test.
+  add_executable(norvale_ignoring_test
+    ${PROJECT_SOURCE_DIR}/terminal/main_console_win.cc
+    ${PROJECT_SOURCE_DIR}/terminal/ctrl_c_ignored_test_win.cc)
+  set_target_properties(norvale_ignoring_test PROPERTIES SUFFIX .com)
+  target_link_libraries(norvale_ignoring_test PRIVATE terminal)
+  target_link_options(norvale_ignoring_test PRIVATE -municode)
+  # Holds Wine's desktop while the tests run (./dev starts it).
+  add_executable(keep_desktop_test WIN32 keep_desktop_test_win.cc)
+  target_link_options(keep_desktop_test PRIVATE -municode)
 endif()
 
 if(NORVALE_BUILD_TESTS)
