@@ -24,10 +24,11 @@ std::string Compose(std::string_view action, const std::filesystem::path& path,
   return message;
 }
 
+}  // namespace
+
 #ifdef _WIN32
-// Returns the system's text for `code`, in UTF-8, without the line end and
-// full stop FormatMessageW puts after it.
-std::string WindowsReason(DWORD code) {
+// FormatMessageW's line end and full stop are left off.
+std::string WindowsReason(unsigned long code) {
   wchar_t* text = nullptr;
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -49,8 +50,6 @@ std::string WindowsReason(DWORD code) {
   return narrow;
 }
 #endif
-
-}  // namespace
 
 Error::Error(std::string_view action, const std::filesystem::path& path,
              std::string_view reason)

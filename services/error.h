@@ -27,6 +27,10 @@ Error SystemError(std::string_view action, const std::filesystem::path& path,
 Error ErrnoError(std::string_view action, const std::filesystem::path& path);
 
 #ifdef _WIN32
+// Returns the system's text for the Windows error `code` (a GetLastError
+// value or an HRESULT), in UTF-8, without a closing full stop.
+std::string WindowsReason(unsigned long code);
+
 // Returns an Error whose reason is the system's text for the Windows error
 // `code` (a GetLastError value or an HRESULT).
 Error WindowsError(std::string_view action, const std::filesystem::path& path,

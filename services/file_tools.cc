@@ -9,6 +9,10 @@
 #include "services/folder_io.h"
 #include "services/ini_format.h"
 
+#ifdef _WIN32
+#include "services/controlled_folders_win.h"
+#endif
+
 namespace norvale {
 namespace {
 
@@ -61,6 +65,13 @@ Error FolderError(const fs::path& folder, std::error_code ec) {
       ec == std::errc::illegal_byte_sequence) {
     return Error(kAction, folder,
                  "Its disk cannot store a folder of this name");
+  }
+#else
+  // Controlled Folder Access refuses new folders with this code alone.
+  constexpr int kAccessDenied = 5;  // ERROR_ACCESS_DENIED
+  if (ec == std::error_code(kAccessDenied, std::system_category())) {
+    return Error(kAction, folder,
+                 WindowsReason(kAccessDenied) + ControlledFolderHint(folder));
   }
 #endif
   return SystemError(kAction, folder, ec);

@@ -12,6 +12,7 @@
 #include "services/file_tools.h"
 #include "services/file_work.h"
 #include "services/folder_io.h"
+#include "services/shell_folders.h"
 #include "services/system_calls_win.h"
 #include "services/test_folder.h"
 
@@ -26,9 +27,18 @@ const std::string kOld = "[InternetShortcut]\r\nURL=http://old/\r\n";
 const std::string kNew = "[InternetShortcut]\r\nURL=http://new/\r\n";
 // What goes wrong: another program rewrites the file once a temporary file
 // is made, reads end after 5 bytes, another program holds the file (or the
-// copy that is to be replaced), is deleting it, or the disk is write
-// protected.
-enum Fault { kNone, kRewrite, kCut, kHeld, kHeldCopy, kDeleting, kProtected };
+// copy that is to be replaced), is deleting it, the disk is write
+// protected, or Controlled Folder Access denies every change.
+enum Fault {
+  kNone,
+  kRewrite,
+  kCut,
+  kHeld,
+  kHeldCopy,
+  kDeleting,
+  kProtected,
+  kDenied
+};
 Fault g_fault;
 
 // Every file's reparse tag (also as listed) and attributes added, how many
@@ -60,6 +70,10 @@ class FileWorkWinTest : public ::testing::Test {
       if (disposition == CREATE_NEW) g_temporary_attributes = flags;
       if (disposition == CREATE_NEW && g_fault == kRewrite)
         std::ofstream(g_copy) << "changed";
+      if (g_fault == kDenied && disposition == CREATE_NEW) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+      }
       if ((g_fault == kDeleting && (access & GENERIC_READ)) ||
           (g_fault == kProtected && disposition == CREATE_NEW)) {
         ::SetLastError(RtlNtStatusToDosError(
@@ -87,7 +101,9 @@ class FileWorkWinTest : public ::testing::Test {
     };
     Calls().create_directory = [](const wchar_t* path) {
       ::SetLastError(ERROR_ACCESS_DENIED);
-      return g_root ? FALSE : SystemCalls().create_directory(path);
+      return g_root || g_fault == kDenied
+                 ? FALSE
+                 : SystemCalls().create_directory(path);
     };
     Calls().read_file = [](HANDLE file, void* into, DWORD size, DWORD* got) {
       ++g_reads;
@@ -418,6 +434,20 @@ TEST_F(FileWorkWinTest, SaysWhatHappened) {
     ::CloseHandle(held);
     EXPECT_NE(message.find(c.said), std::string::npos) << message;
     EXPECT_EQ(ReadBytes(g_copy), c.fault == kRewrite ? "changed" : kOld);
+  }
+  // Controlled Folder Access answers a change in a folder it guards with
+  // "Access is denied" alone; the message names it there, and only there.
+  g_fault = kDenied;
+  const fs::path desktop = ShellFolderPath(kDesktopFolder, "");
+  for (const fs::path& place : {desktop, root.path()}) {
+    for (const std::string& message :
+         {ErrorOf([&] { files.CreateFolder(place / "Favs" / "New", work); }),
+          WriteNew(place / "a.url")}) {
+      EXPECT_NE(message.find(": Access"), std::string::npos) << message;
+      EXPECT_EQ(message.find("Controlled Folder Access") != std::string::npos,
+                place == desktop)
+          << message;
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 #include "services/handle_win.h"
 
+#include "services/controlled_folders_win.h"
 #include "services/file_reading.h"
 #include "services/long_path_win.h"
 #include "services/system_calls_win.h"
@@ -48,6 +49,12 @@ Error FileError(std::string_view action, const std::filesystem::path& path,
       }
       if (HeldElsewhere(path)) {
         return Error(action, path, "Another program is using it");
+      }
+      // Controlled Folder Access refuses changes with this code alone.
+      if (action.rfind(kWriteAction, 0) == 0 ||
+          action.rfind("Could not remove", 0) == 0) {
+        return Error(action, path,
+                     WindowsReason(failure.code) + ControlledFolderHint(path));
       }
       break;
   }
