@@ -543,7 +543,9 @@ TEST(CompressionRunTest, RemovesStaleCopiesOnlyAfterAWholeRunOutsideTheSource) {
     Files expected = before;
     for (const std::string& name : c.removed) expected.erase(name);
     Files after = Tree(root.path());
-    if (c.look_only) EXPECT_EQ(after, before);
+    if (c.look_only) {
+      EXPECT_EQ(after, before);
+    }
     after.erase(leftover);
     expected.erase(leftover);
     // Copies written are all that is new.
