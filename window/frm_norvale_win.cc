@@ -11,7 +11,9 @@
 #include "run/folder_field.h"
 #include "run/run_report.h"
 #include "services/error.h"
+#include "window/dpi_win.h"
 #include "window/run_progress_win.h"
+#include "window/utf16_win.h"
 
 namespace layout = norvale::layout;
 
@@ -28,58 +30,6 @@ constexpr DWORD kWindowStyle =
 constexpr UINT kRunEnded = WM_APP;
 // Draws a run's progress, every 50 ms whatever the run does.
 constexpr UINT_PTR kDrawTimer = 1;
-
-}  // namespace
-
-UINT DpiOf(HWND hwnd) {
-  static const auto get_dpi_for_window =
-      User32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
-  if (get_dpi_for_window != nullptr) {
-    const UINT dpi = get_dpi_for_window(hwnd);
-    if (dpi != 0) return dpi;
-  }
-  const HDC screen = ::GetDC(nullptr);
-  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-  ::ReleaseDC(nullptr, screen);
-  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
-}
-
-HFONT CreateDialogFont(UINT dpi) {
-  // The font as the system sizes it for that monitor, where it can; older
-  // systems size it only for the screen's dots per inch at start.
-  static const auto parameters_for_dpi =
-      User32Function<BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT)>(
-          "SystemParametersInfoForDpi");
-  NONCLIENTMETRICSW metrics = {};
-  metrics.cbSize = sizeof(metrics);
-  if (parameters_for_dpi != nullptr &&
-      parameters_for_dpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0,
-                         dpi)) {
-    return ::CreateFontIndirectW(&metrics.lfMessageFont);
-  }
-  if (!::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics),
-                               &metrics, 0)) {
-    return static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
-  }
-  // The metrics are for the screen's dots per inch at start; the window's
-  // monitor may have others.
-  const HDC screen = ::GetDC(nullptr);
-  const int screen_dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-  ::ReleaseDC(nullptr, screen);
-  LOGFONTW font = metrics.lfMessageFont;
-  font.lfHeight = ::MulDiv(font.lfHeight, static_cast<int>(dpi),
-                           screen_dpi > 0 ? screen_dpi : 96);
-  return ::CreateFontIndirectW(&font);
-}
-
-int MetricForDpi(int index, UINT dpi) {
-  static const auto metrics_for_dpi =
-      User32Function<int(WINAPI*)(int, UINT)>("GetSystemMetricsForDpi");
-  return metrics_for_dpi != nullptr ? metrics_for_dpi(index, dpi)
-                                    : ::GetSystemMetrics(index);
-}
-
-namespace {
 
 std::wstring WindowText(HWND hwnd) {
   std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(hwnd)) + 1,
@@ -98,16 +48,6 @@ void SetFieldText(HWND field, const std::filesystem::path& path) {
 }
 
 }  // namespace
-
-std::wstring WideFromUtf8(std::string_view utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int size = ::MultiByteToWideChar(
-      CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                        wide.data(), size);
-  return wide;
-}
 
 frmNorvale::frmNorvale(HINSTANCE instance, MessageBoxFunction message_box,
                        const AutoCompleteFunction& auto_complete)

@@ -10,6 +10,7 @@
 #include "terminal/command_line.h"
 #include "terminal/run_in_terminal.h"
 #include "window/frm_norvale_win.h"
+#include "window/utf16_win.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
   // The arguments in UTF-16, which every name of a file or folder is, split
