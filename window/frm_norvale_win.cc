@@ -31,20 +31,13 @@ constexpr UINT kRunEnded = WM_APP;
 // Draws a run's progress, every 50 ms whatever the run does.
 constexpr UINT_PTR kDrawTimer = 1;
 
+// Returns the text `hwnd` shows.
 std::wstring WindowText(HWND hwnd) {
   std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(hwnd)) + 1,
                     L'\0');
   text.resize(static_cast<size_t>(
       ::GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
   return text;
-}
-
-// Sets the text of `field`; throws norvale::Error when that fails.
-void SetFieldText(HWND field, const std::filesystem::path& path) {
-  if (!::SetWindowTextW(field, path.c_str())) {
-    throw norvale::WindowsError("Could not show the folder", path,
-                                ::GetLastError());
-  }
 }
 
 }  // namespace
@@ -255,10 +248,12 @@ void frmNorvale::PlaceControls(UINT dpi) {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void frmNorvale::Form_Load() {
+void frmNorvale::Form_Load(const norvale::CommandLine& command) {
   const norvale::DefaultFolders folders = norvale::FindDefaultFolders();
-  SetFieldText(txtSource, folders.source);
-  SetFieldText(txtDest, folders.destination);
+  SetFieldPath(txtSource,
+               command.source.empty() ? folders.source : command.source);
+  SetFieldPath(txtDest, command.destination.empty() ? folders.destination
+                                                    : command.destination);
 }
 
 std::filesystem::path frmNorvale::FieldPath(HWND field) const {
@@ -266,7 +261,10 @@ std::filesystem::path frmNorvale::FieldPath(HWND field) const {
 }
 
 void frmNorvale::SetFieldPath(HWND field, const std::filesystem::path& path) {
-  SetFieldText(field, path);
+  if (!::SetWindowTextW(field, path.c_str())) {
+    throw norvale::WindowsError("Could not show the folder", path,
+                                ::GetLastError());
+  }
 }
 
 void frmNorvale::cmdGo_Click() {
@@ -280,7 +278,7 @@ void frmNorvale::cmdGo_Click() {
     const HWND form = hwnd_;
     norvale::BackgroundRun run(
         FieldPath(txtSource), FieldPath(txtDest),
-        [form] { ::PostMessageW(form, kRunEnded, 0, 0); }, progress_after);
+        [form] { ::PostMessageW(form, kRunEnded, 0, 0); }, progress_after_);
     RunProgressWin progress(hwnd_, [&run] { run.Cancel(); });
     run_ = &run;
     progress_ = &progress;
