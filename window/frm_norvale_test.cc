@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Returns what a message box shows: icon, title, text and one button.
-QStringList box(QMessageBox::Icon icon, const QString &title,
+QStringList Box(QMessageBox::Icon icon, const QString &title,
                 const QString &text) {
   return {QString::number(icon), title, text, "1"};
 }
@@ -34,7 +34,7 @@ class FrmNorvaleTest : public QObject {
   // must enlarge it. Captions are measured afresh from the font rather than
   // from the window's own sums, so a wrong measure in the window shows here
   // as a clipped one.
-  void controlsAndFields() {
+  void ControlsAndFields() {
     QFont font = QApplication::font();
     font.setPointSize(14);
     QApplication::setFont(font);
@@ -138,7 +138,7 @@ class FrmNorvaleTest : public QObject {
       QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton,
                       Qt::NoModifier);
       QApplication::sendEvent(window.txtDest, &drop);
-      QCOMPARE(window.fieldPath(window.txtDest), folder);
+      QCOMPARE(window.FieldPath(window.txtDest), folder);
     }
   }
 
@@ -147,7 +147,7 @@ class FrmNorvaleTest : public QObject {
   // still get its exact bytes, until the user edits the field. A failure is
   // reported, naming the path, and leaves the window taking input; how each
   // outcome is worded is the run's report's business.
-  void pressesRunOnTheFieldsAndReport() {
+  void PressesRunOnTheFieldsAndReport() {
     norvale::TestFolder root;
     const fs::path home = root.path() / "h\xff";
     qputenv("HOME", home.c_str());
@@ -171,13 +171,13 @@ class FrmNorvaleTest : public QObject {
     QList<QStringList> seen;
     QTimer catcher;
     QObject::connect(&catcher, &QTimer::timeout, [&] {
-      auto *messageBox =
+      auto *message_box =
           qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-      if (!messageBox) return;
-      seen << QStringList{QString::number(messageBox->icon()),
-                          messageBox->windowTitle(), messageBox->text(),
-                          QString::number(messageBox->buttons().size())};
-      messageBox->done(QMessageBox::Ok);
+      if (!message_box) return;
+      seen << QStringList{QString::number(message_box->icon()),
+                          message_box->windowTitle(), message_box->text(),
+                          QString::number(message_box->buttons().size())};
+      message_box->done(QMessageBox::Ok);
     });
     catcher.start(10);
     QTest::mouseClick(window.cmdGo, Qt::LeftButton);
@@ -185,16 +185,16 @@ class FrmNorvaleTest : public QObject {
 
     QTest::keyClicks(window.txtSource, "/Missing");
     const QString typed = shown + "/Favorites/Missing";
-    QCOMPARE(window.fieldPath(window.txtSource),
+    QCOMPARE(window.FieldPath(window.txtSource),
              fs::path(QFile::encodeName(typed).toStdString()));
     window.cmdGo->click();
     const QString text = seen.value(1).value(2);
     QVERIFY2(text.contains(typed), qPrintable(text));
     QCOMPARE(seen,
-             (QList<QStringList>{box(QMessageBox::Information, "Finished",
+             (QList<QStringList>{Box(QMessageBox::Information, "Finished",
                                      "Compressed 2 favorites.\n\n2 copies "
                                      "written, 0 up to date already."),
-                                 box(QMessageBox::Critical, "Norvale", text)}));
+                                 Box(QMessageBox::Critical, "Norvale", text)}));
     QVERIFY(window.isVisible());
   }
 
@@ -204,14 +204,14 @@ class FrmNorvaleTest : public QObject {
   // disk answers; the window does not close. Once the copies are being
   // flushed, neither Cancel, nor Escape, nor closing hides the progress or
   // stops the run.
-  void runsOnAThreadOfItsOwn() {
+  void RunsOnAThreadOfItsOwn() {
     norvale::TestFolder root;
     for (const char *name : {"a.url", "hold.url", "z.url"})
       root.Write(std::string("Src/") + name, norvale::Compact("a"));
     frmNorvale window;
-    window.setFieldPath(window.txtSource, root.path() / "Src");
-    window.setFieldPath(window.txtDest, root.path() / "Out");
-    window.progressAfter = std::chrono::milliseconds(0);
+    window.SetFieldPath(window.txtSource, root.path() / "Src");
+    window.SetFieldPath(window.txtDest, root.path() / "Out");
+    window.progress_after_ = std::chrono::milliseconds(0);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     for (const bool flushing : {false, true}) {
