@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QCloseEvent>
 #include <QCompleter>
+#include <QCoreApplication>
 #include <QDropEvent>
 #include <QEventLoop>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 
 #include "run/background_run.h"
 #include "run/folder_field.h"
@@ -66,6 +68,56 @@ class FolderCompleter : public QCompleter {
     while (home.endsWith(QLatin1Char('/'))) home.chop(1);
     return home;
   }
+};
+
+// Keeps keys and clicks from `window` for as long as it lives, as a modal
+// window would, without changing how `window` looks. Both the window's own
+// events, which move the focus before a widget sees them, and those sent to
+// its widgets are taken; other windows, such as a progress dialog, still
+// get theirs.
+class InputBlock : public QObject {
+ public:
+  explicit InputBlock(QWidget *window) : window_(window) {
+    QCoreApplication::instance()->installEventFilter(this);
+  }
+  ~InputBlock() override {
+    QCoreApplication::instance()->removeEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    if (!IsInput(event->type())) return false;
+    if (watched == window_->windowHandle()) return true;
+    const auto *widget = qobject_cast<const QWidget *>(watched);
+    return widget != nullptr && widget->window() == window_;
+  }
+
+ private:
+  static bool IsInput(QEvent::Type type) {
+    switch (type) {
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::InputMethod:
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::Wheel:
+      case QEvent::ContextMenu:
+      case QEvent::DragEnter:
+      case QEvent::DragMove:
+      case QEvent::Drop:
+      case QEvent::TouchBegin:
+      case QEvent::TouchUpdate:
+      case QEvent::TouchEnd:
+      case QEvent::TabletPress:
+      case QEvent::TabletRelease:
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  QWidget *window_;
 };
 
 }  // namespace
@@ -231,6 +283,10 @@ void frmNorvale::cmdGo_Click() {
   running_ = true;
   norvale::Message message;
   {
+    // From the press until the run ends the window takes no input, as under
+    // the progress dialog that shows only later: keys and clicks would
+    // otherwise change the fields beside a run that has already read them.
+    InputBlock block(this);
     QEventLoop loop;
     norvale::BackgroundRun *running = nullptr;
     RunProgress progress(this, [&running] { running->Cancel(); });

@@ -203,7 +203,8 @@ class FrmNorvaleTest : public QObject {
   // a modal dialog, and takes Cancel at once, saying the run stops once the
   // disk answers; the window does not close. Once the copies are being
   // flushed, neither Cancel, nor Escape, nor closing hides the progress or
-  // stops the run.
+  // stops the run. From the press on, before the progress shows, the window
+  // takes no keys or clicks: Tab and typing change no field.
   void RunsOnAThreadOfItsOwn() {
     norvale::TestFolder root;
     for (const char *name : {"a.url", "hold.url", "z.url"})
@@ -211,10 +212,13 @@ class FrmNorvaleTest : public QObject {
     frmNorvale window;
     window.SetFieldPath(window.txtSource, root.path() / "Src");
     window.SetFieldPath(window.txtDest, root.path() / "Out");
-    window.progress_after_ = std::chrono::milliseconds(0);
+    window.progress_after_ = std::chrono::milliseconds(300);
+    const QString fields = window.txtSource->text() + window.txtDest->text();
     window.show();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
     for (const bool flushing : {false, true}) {
+      // Offscreen, the window is not active again after a message box.
+      window.activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(&window));
       std::promise<void> release;
       std::shared_future<void> released = release.get_future().share();
       std::atomic<bool> held{false};
@@ -232,6 +236,18 @@ class FrmNorvaleTest : public QObject {
       norvale::faults::Scoped faults(plan);
       QStringList seen;
       QTimer::singleShot(0, [&] {
+        // As the keyboard and mouse give them, to the window rather than to
+        // a widget: a click moves the focus before a widget sees it.
+        seen << QString::number(QApplication::activeModalWidget() != nullptr);
+        QWindow *handle = window.windowHandle();
+        for (const char key : {'\t', 'Z', 'Z', 'Z'})
+          QTest::keyClick(handle, key);
+        QTest::mouseClick(handle, Qt::LeftButton, {},
+                          window.txtDest->geometry().center());
+        QTest::keyClick(handle, 'Y');
+        const QWidget *focus = QApplication::focusWidget();
+        seen << window.txtSource->text() + window.txtDest->text()
+             << (focus != nullptr ? focus->objectName() : "no focus");
         QProgressDialog *dialog = nullptr;
         QTRY_VERIFY((dialog = qobject_cast<QProgressDialog *>(
                          QApplication::activeModalWidget())) &&
@@ -261,23 +277,23 @@ class FrmNorvaleTest : public QObject {
         }
       });
       answer.start(10);
+      // As pressed, with the focus on the button.
+      window.cmdGo->setFocus();
       window.cmdGo_Click();
-      // Captions, whether Cancel is offered, whether the window closed, and
-      // whether the dialog stayed up through Cancel, Escape and its close box.
+      // Whether the progress showed before the typing, the fields and focus
+      // after it; captions, whether Cancel is offered, whether the window
+      // closed, and whether the dialog stayed up through Cancel, Escape and
+      // its close box.
+      const QStringList typed = {"0", fields, "cmdGo"};
       const QStringList expected =
-          flushing ? QStringList{"Saving the copies to the disk...",
-                                 "0",
-                                 "0",
-                                 "Saving the copies to the disk...",
-                                 "111",
-                                 "Compressed 3 favorites.\n\n3 copies "
-                                 "written, 0 up to date already."}
-                   : QStringList{"Compressing favorites...\n1 of 3",
-                                 "1",
-                                 "0",
-                                 "Stopping once the disk answers...",
-                                 "111",
-                                 "Cancelled. 2 of 3 shortcuts were written."};
+          typed +
+          (flushing ? QStringList{"Saving the copies to the disk...", "0", "0",
+                                  "Saving the copies to the disk...", "111",
+                                  "Compressed 3 favorites.\n\n3 copies "
+                                  "written, 0 up to date already."}
+                    : QStringList{"Compressing favorites...\n1 of 3", "1", "0",
+                                  "Stopping once the disk answers...", "111",
+                                  "Cancelled. 2 of 3 shortcuts were written."});
       QCOMPARE(seen, expected);
       std::filesystem::remove_all(root.path() / "Out");
     }
