@@ -271,6 +271,12 @@ void frmNorvale::cmdGo_Click() {
   // The window goes on drawing while the run works; one run at a time.
   if (running_) return;
   running_ = true;
+  // From the press until the run ends the window takes no input, as under
+  // the progress window that shows only later: keys and clicks would
+  // otherwise change the fields beside a run that has already read them.
+  // Disabled, it looks as before but loses the focus, which is given back.
+  const HWND focus = ::GetFocus();
+  ::EnableWindow(hwnd_, FALSE);
   norvale::Message message;
   bool quit = false;
   int exit_code = 0;
@@ -294,8 +300,8 @@ void frmNorvale::cmdGo_Click() {
         run.Cancel();
         continue;
       }
-      Dispatch(waiting,
-               progress.window() != nullptr ? progress.window() : hwnd_);
+      // Only the progress window, once shown, has Tab and Escape.
+      Dispatch(waiting, progress.window());
     }
     ::KillTimer(hwnd_, kDrawTimer);
     run_ = nullptr;
@@ -303,6 +309,12 @@ void frmNorvale::cmdGo_Click() {
     message = run.outcome();
   }  // The progress window closes before the outcome is shown.
   running_ = false;
+  ::EnableWindow(hwnd_, TRUE);
+  // Given back now, or when the user comes back to the window.
+  if (focus != nullptr && ::IsChild(hwnd_, focus)) {
+    last_focus_ = focus;
+    if (::GetActiveWindow() == hwnd_) ::SetFocus(focus);
+  }
   if (quit) ::PostQuitMessage(exit_code);
   message_box_(hwnd_, WideFromUtf8(message.text), WideFromUtf8(message.title),
                MB_OK | (message.icon == norvale::Message::Icon::kError
@@ -396,9 +408,12 @@ LRESULT frmNorvale::HandleMessage(HWND hwnd, UINT message, WPARAM wparam,
       }
       break;
     case WM_SETCURSOR:
-      // The window still takes input while a run works, before its progress
-      // shows; the cursor tells that work goes on meanwhile.
-      if (running_ && LOWORD(lparam) == HTCLIENT) {
+      // Before a run's progress shows, nothing tells why the window takes
+      // no input: the cursor says that work goes on, and a click is refused
+      // without the beep of a window under a modal one.
+      if (running_ &&
+          (progress_ == nullptr || progress_->window() == nullptr) &&
+          (LOWORD(lparam) == HTCLIENT || LOWORD(lparam) == HTERROR)) {
         ::SetCursor(::LoadCursorW(nullptr, IDC_APPSTARTING));
         return TRUE;
       }

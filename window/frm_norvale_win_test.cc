@@ -48,6 +48,40 @@ HANDLE HoldingCreateFile(const wchar_t* path, DWORD access, DWORD share,
                                             flags);
 }
 
+// Queues Tab, "ZZZ", a click in `field` and "Y" as the keyboard and mouse
+// give them, for whatever next reads the thread's messages.
+void TypeAhead(HWND field) {
+  std::vector<INPUT> input;
+  const auto key = [&input](WORD code) {
+    for (const DWORD up : {DWORD{0}, DWORD{KEYEVENTF_KEYUP}}) {
+      INPUT one = {};
+      one.type = INPUT_KEYBOARD;
+      one.ki.wVk = code;
+      one.ki.dwFlags = up;
+      input.push_back(one);
+    }
+  };
+  for (const WORD code : {WORD{VK_TAB}, WORD{'Z'}, WORD{'Z'}, WORD{'Z'}})
+    key(code);
+  RECT place;
+  ::GetWindowRect(field, &place);
+  for (const DWORD flags :
+       {DWORD{MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE},
+        DWORD{MOUSEEVENTF_LEFTDOWN}, DWORD{MOUSEEVENTF_LEFTUP}}) {
+    INPUT one = {};
+    one.type = INPUT_MOUSE;
+    // In 65536ths of the screen.
+    one.mi.dx = (place.left + place.right) / 2 * 65536 /
+                ::GetSystemMetrics(SM_CXSCREEN);
+    one.mi.dy = (place.top + place.bottom) / 2 * 65536 /
+                ::GetSystemMetrics(SM_CYSCREEN);
+    one.mi.dwFlags = flags;
+    input.push_back(one);
+  }
+  key('Y');
+  ::SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
+}
+
 // What a timer on the test's thread does each time it fires.
 std::function<void()> g_tick;
 void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) { g_tick(); }
@@ -204,6 +238,8 @@ TEST_F(FrmNorvaleWinTest, PressesRunOnTheFieldsAndReport) {
   EXPECT_NE(text.find(missing.native()), text.npos) << text;
   EXPECT_EQ(failed[0],
             Shown(form_.hwnd(), L"Norvale", text, MB_ICONERROR | MB_OK));
+  EXPECT_TRUE(::IsWindowEnabled(form_.hwnd()));
+  EXPECT_EQ(::GetFocus(), cmdGo());
   EXPECT_EQ(
       Press(root.path() / name, root.path() / "Out"),
       std::vector{Shown(form_.hwnd(), L"Finished",
@@ -262,7 +298,9 @@ constexpr Stop kStops[] = {
 // that does not answer, the window's thread draws the progress, in a window
 // that holds its owner, and takes each way of stopping at once, saying the
 // run stops once the disk answers. The main window does not close, and the
-// progress stays up until the run has ended.
+// progress stays up until the run has ended. From the press on, before the
+// progress shows, the window takes no keys or clicks: what is typed right
+// after the press changes no field.
 TEST_F(FrmNorvaleWinTest, RunsOnAThreadOfItsOwn) {
   norvale::TestFolder root;
   for (const char* name : {"a.url", "hold.url", "z.url"})
@@ -307,6 +345,8 @@ TEST_F(FrmNorvaleWinTest, RunsOnAThreadOfItsOwn) {
     g_held = false;
     seen.clear();
     asked_at = 0;
+    // As if typed right after the press: the run's loop reads it.
+    TypeAhead(txtDest());
     EXPECT_EQ(Press(root.path() / "Src", root.path() / "Out"),
               std::vector{Shown(main, L"Norvale",
                                 L"Cancelled. 2 of 3 shortcuts were written.",
@@ -316,6 +356,9 @@ TEST_F(FrmNorvaleWinTest, RunsOnAThreadOfItsOwn) {
                         L"Stopping once the disk answers...", L"0", L"1"}));
     EXPECT_FALSE(::IsWindow(progress));
     EXPECT_TRUE(::IsWindowEnabled(main));
+    EXPECT_EQ(FieldPath(txtSource()), root.path() / "Src");
+    EXPECT_EQ(FieldPath(txtDest()), root.path() / "Out");
+    EXPECT_EQ(::GetFocus(), cmdGo()) << "where the press left it";
     fs::remove_all(root.path() / "Out");
   }
   ::KillTimer(nullptr, timer);
