@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QCloseEvent>
 #include <QCompleter>
+#include <QCoreApplication>
 #include <QDropEvent>
 #include <QEventLoop>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 
 #include "run/background_run.h"
 #include "run/folder_field.h"
@@ -27,7 +29,7 @@ namespace {
 
 // Returns the text shown for `path`; bytes that are not valid UTF-8 show as
 // replacement characters, so this is for display only.
-QString displayName(const std::filesystem::path &path) {
+QString DisplayName(const std::filesystem::path &path) {
   return QFile::decodeName(QByteArray::fromStdString(path.native()));
 }
 
@@ -39,8 +41,8 @@ class FolderCompleter : public QCompleter {
       : QCompleter(model, parent) {}
 
   QStringList splitPath(const QString &path) const override {
-    const QString home = homeText();
-    if (home.isEmpty() || !isAtHome(path)) return QCompleter::splitPath(path);
+    const QString home = HomeText();
+    if (home.isEmpty() || !IsAtHome(path)) return QCompleter::splitPath(path);
     return QCompleter::splitPath(home + path.mid(1));
   }
 
@@ -48,24 +50,74 @@ class FolderCompleter : public QCompleter {
   QString pathFromIndex(const QModelIndex &index) const override {
     const QString path = QCompleter::pathFromIndex(index);
     const auto *field = qobject_cast<const QLineEdit *>(widget());
-    const QString home = homeText();
-    if (field == nullptr || home.isEmpty() || !isAtHome(field->text()) ||
+    const QString home = HomeText();
+    if (field == nullptr || home.isEmpty() || !IsAtHome(field->text()) ||
         !path.startsWith(home))
       return path;
     return QLatin1Char('~') + path.mid(home.size());
   }
 
  private:
-  static bool isAtHome(const QString &text) {
+  static bool IsAtHome(const QString &text) {
     return text == QLatin1String("~") || text.startsWith(QLatin1String("~/"));
   }
   // The home folder as shown, without a separator at its end.
-  static QString homeText() {
+  static QString HomeText() {
     QString home =
         QFile::decodeName(QByteArray::fromStdString(norvale::HomeFolder()));
     while (home.endsWith(QLatin1Char('/'))) home.chop(1);
     return home;
   }
+};
+
+// Keeps keys and clicks from `window` for as long as it lives, as a modal
+// window would, without changing how `window` looks. Both the window's own
+// events, which move the focus before a widget sees them, and those sent to
+// its widgets are taken; other windows, such as a progress dialog, still
+// get theirs.
+class InputBlock : public QObject {
+ public:
+  explicit InputBlock(QWidget *window) : window_(window) {
+    QCoreApplication::instance()->installEventFilter(this);
+  }
+  ~InputBlock() override {
+    QCoreApplication::instance()->removeEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    if (!IsInput(event->type())) return false;
+    if (watched == window_->windowHandle()) return true;
+    const auto *widget = qobject_cast<const QWidget *>(watched);
+    return widget != nullptr && widget->window() == window_;
+  }
+
+ private:
+  static bool IsInput(QEvent::Type type) {
+    switch (type) {
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::InputMethod:
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::Wheel:
+      case QEvent::ContextMenu:
+      case QEvent::DragEnter:
+      case QEvent::DragMove:
+      case QEvent::Drop:
+      case QEvent::TouchBegin:
+      case QEvent::TouchUpdate:
+      case QEvent::TouchEnd:
+      case QEvent::TabletPress:
+      case QEvent::TabletRelease:
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  QWidget *window_;
 };
 
 }  // namespace
@@ -93,7 +145,7 @@ frmNorvale::frmNorvale(QWidget *parent) : QWidget(parent) {
         break;
     }
     widget->setObjectName(QLatin1String(control.name));
-    m_controls[control.tab_index] = widget;
+    controls_[control.tab_index] = widget;
     if (control.kind == layout::Kind::kLabel) continue;
     // Labels take no focus; the others follow the table's order, and the
     // first of them has the focus when the window first shows.
@@ -103,12 +155,12 @@ frmNorvale::frmNorvale(QWidget *parent) : QWidget(parent) {
       widget->setFocus();
     previous = widget;
   }
-  Label1 = static_cast<QLabel *>(m_controls[layout::kLabel1]);
-  Label2 = static_cast<QLabel *>(m_controls[layout::kLabel2]);
-  Label3 = static_cast<QLabel *>(m_controls[layout::kLabel3]);
-  txtSource = static_cast<QLineEdit *>(m_controls[layout::kTxtSource]);
-  txtDest = static_cast<QLineEdit *>(m_controls[layout::kTxtDest]);
-  cmdGo = static_cast<QPushButton *>(m_controls[layout::kCmdGo]);
+  Label1 = static_cast<QLabel *>(controls_[layout::kLabel1]);
+  Label2 = static_cast<QLabel *>(controls_[layout::kLabel2]);
+  Label3 = static_cast<QLabel *>(controls_[layout::kLabel3]);
+  txtSource = static_cast<QLineEdit *>(controls_[layout::kTxtSource]);
+  txtDest = static_cast<QLineEdit *>(controls_[layout::kTxtDest]);
+  cmdGo = static_cast<QPushButton *>(controls_[layout::kCmdGo]);
   Label1->setWordWrap(true);
   // Enter in a field must not start a run behind the user's back.
   cmdGo->setAutoDefault(false);
@@ -119,13 +171,13 @@ frmNorvale::frmNorvale(QWidget *parent) : QWidget(parent) {
   auto *folders = new QFileSystemModel(this);
   folders->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
   folders->setRootPath(QString());
-  prepareField(txtSource, Label2, folders);
-  prepareField(txtDest, Label3, folders);
-  placeControls();
+  PrepareField(txtSource, Label2, folders);
+  PrepareField(txtDest, Label3, folders);
+  PlaceControls();
   connect(cmdGo, &QPushButton::clicked, this, &frmNorvale::cmdGo_Click);
 }
 
-void frmNorvale::prepareField(QLineEdit *field, QLabel *label,
+void frmNorvale::PrepareField(QLineEdit *field, QLabel *label,
                               QFileSystemModel *folders) {
   // The caption has no "&", so being the buddy gives no access key.
   label->setBuddy(field);
@@ -159,14 +211,14 @@ bool frmNorvale::eventFilter(QObject *watched, QEvent *event) {
     // The path's own bytes, not its text, which may not be valid UTF-8.
     const QByteArray bytes = QByteArray::fromPercentEncoding(
         urls.first().path(QUrl::FullyEncoded).toLatin1());
-    setFieldPath(field, norvale::DroppedFolder(bytes.toStdString()));
+    SetFieldPath(field, norvale::DroppedFolder(bytes.toStdString()));
   }
   return true;
 }
 
-bool frmNorvale::captionFits(const layout::Control &control,
+bool frmNorvale::CaptionFits(const layout::Control &control,
                              layout::Rect box) const {
-  const QWidget *widget = widgetFor(control);
+  const QWidget *widget = WidgetFor(control);
   const QSize hint = widget->sizeHint();
   switch (control.kind) {
     case layout::Kind::kLabel:
@@ -185,18 +237,18 @@ bool frmNorvale::captionFits(const layout::Control &control,
   return false;
 }
 
-void frmNorvale::placeControls() {
+void frmNorvale::PlaceControls() {
   // The style may change fonts and margins when it polishes a widget, so
   // measure only after that.
   for (const layout::Control &control : layout::Controls())
-    widgetFor(control)->ensurePolished();
+    WidgetFor(control)->ensurePolished();
   const double scale = layout::ChooseScale(
       [this](const layout::Control &control, layout::Rect box) {
-        return captionFits(control, box);
+        return CaptionFits(control, box);
       });
   for (const layout::Control &control : layout::Controls()) {
     const layout::Rect box = layout::ScaleRect(control.twips, scale);
-    widgetFor(control)->setGeometry(box.left, box.top, box.width, box.height);
+    WidgetFor(control)->setGeometry(box.left, box.top, box.width, box.height);
   }
   const layout::Rect client = layout::ClientRect(scale);
   setFixedSize(client.width, client.height);
@@ -204,22 +256,22 @@ void frmNorvale::placeControls() {
 
 void frmNorvale::Form_Load(const norvale::CommandLine &command) {
   const norvale::DefaultFolders folders = norvale::FindDefaultFolders();
-  setFieldPath(txtSource,
+  SetFieldPath(txtSource,
                command.source.empty() ? folders.source : command.source);
-  setFieldPath(txtDest, command.destination.empty() ? folders.destination
+  SetFieldPath(txtDest, command.destination.empty() ? folders.destination
                                                     : command.destination);
 }
 
-void frmNorvale::setFieldPath(QLineEdit *field,
+void frmNorvale::SetFieldPath(QLineEdit *field,
                               const std::filesystem::path &path) {
-  ShownPath &shown = field == txtSource ? m_sourceShown : m_destShown;
+  ShownPath &shown = field == txtSource ? source_shown_ : dest_shown_;
   shown.path = path;
-  shown.text = displayName(path);
+  shown.text = DisplayName(path);
   field->setText(shown.text);
 }
 
-std::filesystem::path frmNorvale::fieldPath(const QLineEdit *field) const {
-  const ShownPath &shown = field == txtSource ? m_sourceShown : m_destShown;
+std::filesystem::path frmNorvale::FieldPath(const QLineEdit *field) const {
+  const ShownPath &shown = field == txtSource ? source_shown_ : dest_shown_;
   const QString text = field->text();
   if (!shown.text.isNull() && text == shown.text) return shown.path;
   return std::filesystem::path(QFile::encodeName(text).toStdString());
@@ -227,31 +279,35 @@ std::filesystem::path frmNorvale::fieldPath(const QLineEdit *field) const {
 
 void frmNorvale::cmdGo_Click() {
   // The window goes on drawing while the run works; one run at a time.
-  if (m_running) return;
-  m_running = true;
+  if (running_) return;
+  running_ = true;
   norvale::Message message;
   {
+    // From the press until the run ends the window takes no input, as under
+    // the progress dialog that shows only later: keys and clicks would
+    // otherwise change the fields beside a run that has already read them.
+    InputBlock block(this);
     QEventLoop loop;
     norvale::BackgroundRun *running = nullptr;
     RunProgress progress(this, [&running] { running->Cancel(); });
     norvale::BackgroundRun run(
-        fieldPath(txtSource), fieldPath(txtDest),
+        FieldPath(txtSource), FieldPath(txtDest),
         [&loop] {
           QMetaObject::invokeMethod(&loop, &QEventLoop::quit,
                                     Qt::QueuedConnection);
         },
-        progressAfter);
+        progress_after_);
     running = &run;
     // The progress is drawn at most every 50 ms, whatever the run does.
     QTimer draw;
     connect(&draw, &QTimer::timeout, [&] {
-      if (const auto view = run.Now()) progress.show(*view);
+      if (const auto view = run.Now()) progress.Show(*view);
     });
     draw.start(50);
     if (!run.ended()) loop.exec();
     message = run.outcome();
   }  // The progress dialog closes before the outcome is shown.
-  m_running = false;
+  running_ = false;
   QMessageBox box(message.icon == norvale::Message::Icon::kError
                       ? QMessageBox::Critical
                       : QMessageBox::Information,
@@ -262,7 +318,7 @@ void frmNorvale::cmdGo_Click() {
 
 void frmNorvale::closeEvent(QCloseEvent *event) {
   // A run in progress is stopped with Cancel, not by closing under it.
-  if (m_running)
+  if (running_)
     event->ignore();
   else
     QWidget::closeEvent(event);

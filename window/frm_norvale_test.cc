@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Returns what a message box shows: icon, title, text and one button.
-QStringList box(QMessageBox::Icon icon, const QString &title,
+QStringList Box(QMessageBox::Icon icon, const QString &title,
                 const QString &text) {
   return {QString::number(icon), title, text, "1"};
 }
@@ -34,7 +34,7 @@ class FrmNorvaleTest : public QObject {
   // must enlarge it. Captions are measured afresh from the font rather than
   // from the window's own sums, so a wrong measure in the window shows here
   // as a clipped one.
-  void controlsAndFields() {
+  void ControlsAndFields() {
     QFont font = QApplication::font();
     font.setPointSize(14);
     QApplication::setFont(font);
@@ -138,7 +138,7 @@ class FrmNorvaleTest : public QObject {
       QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton,
                       Qt::NoModifier);
       QApplication::sendEvent(window.txtDest, &drop);
-      QCOMPARE(window.fieldPath(window.txtDest), folder);
+      QCOMPARE(window.FieldPath(window.txtDest), folder);
     }
   }
 
@@ -147,7 +147,7 @@ class FrmNorvaleTest : public QObject {
   // still get its exact bytes, until the user edits the field. A failure is
   // reported, naming the path, and leaves the window taking input; how each
   // outcome is worded is the run's report's business.
-  void pressesRunOnTheFieldsAndReport() {
+  void PressesRunOnTheFieldsAndReport() {
     norvale::TestFolder root;
     const fs::path home = root.path() / "h\xff";
     qputenv("HOME", home.c_str());
@@ -171,13 +171,13 @@ class FrmNorvaleTest : public QObject {
     QList<QStringList> seen;
     QTimer catcher;
     QObject::connect(&catcher, &QTimer::timeout, [&] {
-      auto *messageBox =
+      auto *message_box =
           qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-      if (!messageBox) return;
-      seen << QStringList{QString::number(messageBox->icon()),
-                          messageBox->windowTitle(), messageBox->text(),
-                          QString::number(messageBox->buttons().size())};
-      messageBox->done(QMessageBox::Ok);
+      if (!message_box) return;
+      seen << QStringList{QString::number(message_box->icon()),
+                          message_box->windowTitle(), message_box->text(),
+                          QString::number(message_box->buttons().size())};
+      message_box->done(QMessageBox::Ok);
     });
     catcher.start(10);
     QTest::mouseClick(window.cmdGo, Qt::LeftButton);
@@ -185,16 +185,16 @@ class FrmNorvaleTest : public QObject {
 
     QTest::keyClicks(window.txtSource, "/Missing");
     const QString typed = shown + "/Favorites/Missing";
-    QCOMPARE(window.fieldPath(window.txtSource),
+    QCOMPARE(window.FieldPath(window.txtSource),
              fs::path(QFile::encodeName(typed).toStdString()));
     window.cmdGo->click();
     const QString text = seen.value(1).value(2);
     QVERIFY2(text.contains(typed), qPrintable(text));
     QCOMPARE(seen,
-             (QList<QStringList>{box(QMessageBox::Information, "Finished",
+             (QList<QStringList>{Box(QMessageBox::Information, "Finished",
                                      "Compressed 2 favorites.\n\n2 copies "
                                      "written, 0 up to date already."),
-                                 box(QMessageBox::Critical, "Norvale", text)}));
+                                 Box(QMessageBox::Critical, "Norvale", text)}));
     QVERIFY(window.isVisible());
   }
 
@@ -203,18 +203,22 @@ class FrmNorvaleTest : public QObject {
   // a modal dialog, and takes Cancel at once, saying the run stops once the
   // disk answers; the window does not close. Once the copies are being
   // flushed, neither Cancel, nor Escape, nor closing hides the progress or
-  // stops the run.
-  void runsOnAThreadOfItsOwn() {
+  // stops the run. From the press on, before the progress shows, the window
+  // takes no keys or clicks: Tab and typing change no field.
+  void RunsOnAThreadOfItsOwn() {
     norvale::TestFolder root;
     for (const char *name : {"a.url", "hold.url", "z.url"})
       root.Write(std::string("Src/") + name, norvale::Compact("a"));
     frmNorvale window;
-    window.setFieldPath(window.txtSource, root.path() / "Src");
-    window.setFieldPath(window.txtDest, root.path() / "Out");
-    window.progressAfter = std::chrono::milliseconds(0);
+    window.SetFieldPath(window.txtSource, root.path() / "Src");
+    window.SetFieldPath(window.txtDest, root.path() / "Out");
+    window.progress_after_ = std::chrono::milliseconds(300);
+    const QString fields = window.txtSource->text() + window.txtDest->text();
     window.show();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
     for (const bool flushing : {false, true}) {
+      // Offscreen, the window is not active again after a message box.
+      window.activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(&window));
       std::promise<void> release;
       std::shared_future<void> released = release.get_future().share();
       std::atomic<bool> held{false};
@@ -232,6 +236,18 @@ class FrmNorvaleTest : public QObject {
       norvale::faults::Scoped faults(plan);
       QStringList seen;
       QTimer::singleShot(0, [&] {
+        // As the keyboard and mouse give them, to the window rather than to
+        // a widget: a click moves the focus before a widget sees it.
+        seen << QString::number(QApplication::activeModalWidget() != nullptr);
+        QWindow *handle = window.windowHandle();
+        for (const char key : {'\t', 'Z', 'Z', 'Z'})
+          QTest::keyClick(handle, key);
+        QTest::mouseClick(handle, Qt::LeftButton, {},
+                          window.txtDest->geometry().center());
+        QTest::keyClick(handle, 'Y');
+        const QWidget *focus = QApplication::focusWidget();
+        seen << window.txtSource->text() + window.txtDest->text()
+             << (focus != nullptr ? focus->objectName() : "no focus");
         QProgressDialog *dialog = nullptr;
         QTRY_VERIFY((dialog = qobject_cast<QProgressDialog *>(
                          QApplication::activeModalWidget())) &&
@@ -261,23 +277,23 @@ class FrmNorvaleTest : public QObject {
         }
       });
       answer.start(10);
+      // As pressed, with the focus on the button.
+      window.cmdGo->setFocus();
       window.cmdGo_Click();
-      // Captions, whether Cancel is offered, whether the window closed, and
-      // whether the dialog stayed up through Cancel, Escape and its close box.
+      // Whether the progress showed before the typing, the fields and focus
+      // after it; captions, whether Cancel is offered, whether the window
+      // closed, and whether the dialog stayed up through Cancel, Escape and
+      // its close box.
+      const QStringList typed = {"0", fields, "cmdGo"};
       const QStringList expected =
-          flushing ? QStringList{"Saving the copies to the disk...",
-                                 "0",
-                                 "0",
-                                 "Saving the copies to the disk...",
-                                 "111",
-                                 "Compressed 3 favorites.\n\n3 copies "
-                                 "written, 0 up to date already."}
-                   : QStringList{"Compressing favorites...\n1 of 3",
-                                 "1",
-                                 "0",
-                                 "Stopping once the disk answers...",
-                                 "111",
-                                 "Cancelled. 2 of 3 shortcuts were written."};
+          typed +
+          (flushing ? QStringList{"Saving the copies to the disk...", "0", "0",
+                                  "Saving the copies to the disk...", "111",
+                                  "Compressed 3 favorites.\n\n3 copies "
+                                  "written, 0 up to date already."}
+                    : QStringList{"Compressing favorites...\n1 of 3", "1", "0",
+                                  "Stopping once the disk answers...", "111",
+                                  "Cancelled. 2 of 3 shortcuts were written."});
       QCOMPARE(seen, expected);
       std::filesystem::remove_all(root.path() / "Out");
     }

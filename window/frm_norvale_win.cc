@@ -11,7 +11,9 @@
 #include "run/folder_field.h"
 #include "run/run_report.h"
 #include "services/error.h"
+#include "window/dpi_win.h"
 #include "window/run_progress_win.h"
+#include "window/utf16_win.h"
 
 namespace layout = norvale::layout;
 
@@ -29,58 +31,7 @@ constexpr UINT kRunEnded = WM_APP;
 // Draws a run's progress, every 50 ms whatever the run does.
 constexpr UINT_PTR kDrawTimer = 1;
 
-}  // namespace
-
-UINT DpiOf(HWND hwnd) {
-  static const auto get_dpi_for_window =
-      User32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
-  if (get_dpi_for_window != nullptr) {
-    const UINT dpi = get_dpi_for_window(hwnd);
-    if (dpi != 0) return dpi;
-  }
-  const HDC screen = ::GetDC(nullptr);
-  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-  ::ReleaseDC(nullptr, screen);
-  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
-}
-
-HFONT CreateDialogFont(UINT dpi) {
-  // The font as the system sizes it for that monitor, where it can; older
-  // systems size it only for the screen's dots per inch at start.
-  static const auto parameters_for_dpi =
-      User32Function<BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT)>(
-          "SystemParametersInfoForDpi");
-  NONCLIENTMETRICSW metrics = {};
-  metrics.cbSize = sizeof(metrics);
-  if (parameters_for_dpi != nullptr &&
-      parameters_for_dpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0,
-                         dpi)) {
-    return ::CreateFontIndirectW(&metrics.lfMessageFont);
-  }
-  if (!::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics),
-                               &metrics, 0)) {
-    return static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
-  }
-  // The metrics are for the screen's dots per inch at start; the window's
-  // monitor may have others.
-  const HDC screen = ::GetDC(nullptr);
-  const int screen_dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-  ::ReleaseDC(nullptr, screen);
-  LOGFONTW font = metrics.lfMessageFont;
-  font.lfHeight = ::MulDiv(font.lfHeight, static_cast<int>(dpi),
-                           screen_dpi > 0 ? screen_dpi : 96);
-  return ::CreateFontIndirectW(&font);
-}
-
-int MetricForDpi(int index, UINT dpi) {
-  static const auto metrics_for_dpi =
-      User32Function<int(WINAPI*)(int, UINT)>("GetSystemMetricsForDpi");
-  return metrics_for_dpi != nullptr ? metrics_for_dpi(index, dpi)
-                                    : ::GetSystemMetrics(index);
-}
-
-namespace {
-
+// Returns the text `hwnd` shows.
 std::wstring WindowText(HWND hwnd) {
   std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(hwnd)) + 1,
                     L'\0');
@@ -89,25 +40,7 @@ std::wstring WindowText(HWND hwnd) {
   return text;
 }
 
-// Sets the text of `field`; throws norvale::Error when that fails.
-void SetFieldText(HWND field, const std::filesystem::path& path) {
-  if (!::SetWindowTextW(field, path.c_str())) {
-    throw norvale::WindowsError("Could not show the folder", path,
-                                ::GetLastError());
-  }
-}
-
 }  // namespace
-
-std::wstring WideFromUtf8(std::string_view utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int size = ::MultiByteToWideChar(
-      CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                        wide.data(), size);
-  return wide;
-}
 
 frmNorvale::frmNorvale(HINSTANCE instance, MessageBoxFunction message_box,
                        const AutoCompleteFunction& auto_complete)
@@ -315,10 +248,12 @@ void frmNorvale::PlaceControls(UINT dpi) {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void frmNorvale::Form_Load() {
+void frmNorvale::Form_Load(const norvale::CommandLine& command) {
   const norvale::DefaultFolders folders = norvale::FindDefaultFolders();
-  SetFieldText(txtSource, folders.source);
-  SetFieldText(txtDest, folders.destination);
+  SetFieldPath(txtSource,
+               command.source.empty() ? folders.source : command.source);
+  SetFieldPath(txtDest, command.destination.empty() ? folders.destination
+                                                    : command.destination);
 }
 
 std::filesystem::path frmNorvale::FieldPath(HWND field) const {
@@ -326,13 +261,22 @@ std::filesystem::path frmNorvale::FieldPath(HWND field) const {
 }
 
 void frmNorvale::SetFieldPath(HWND field, const std::filesystem::path& path) {
-  SetFieldText(field, path);
+  if (!::SetWindowTextW(field, path.c_str())) {
+    throw norvale::WindowsError("Could not show the folder", path,
+                                ::GetLastError());
+  }
 }
 
 void frmNorvale::cmdGo_Click() {
   // The window goes on drawing while the run works; one run at a time.
   if (running_) return;
   running_ = true;
+  // From the press until the run ends the window takes no input, as under
+  // the progress window that shows only later: keys and clicks would
+  // otherwise change the fields beside a run that has already read them.
+  // Disabled, it looks as before but loses the focus, which is given back.
+  const HWND focus = ::GetFocus();
+  ::EnableWindow(hwnd_, FALSE);
   norvale::Message message;
   bool quit = false;
   int exit_code = 0;
@@ -340,7 +284,7 @@ void frmNorvale::cmdGo_Click() {
     const HWND form = hwnd_;
     norvale::BackgroundRun run(
         FieldPath(txtSource), FieldPath(txtDest),
-        [form] { ::PostMessageW(form, kRunEnded, 0, 0); }, progress_after);
+        [form] { ::PostMessageW(form, kRunEnded, 0, 0); }, progress_after_);
     RunProgressWin progress(hwnd_, [&run] { run.Cancel(); });
     run_ = &run;
     progress_ = &progress;
@@ -356,8 +300,8 @@ void frmNorvale::cmdGo_Click() {
         run.Cancel();
         continue;
       }
-      Dispatch(waiting,
-               progress.window() != nullptr ? progress.window() : hwnd_);
+      // Only the progress window, once shown, has Tab and Escape.
+      Dispatch(waiting, progress.window());
     }
     ::KillTimer(hwnd_, kDrawTimer);
     run_ = nullptr;
@@ -365,6 +309,12 @@ void frmNorvale::cmdGo_Click() {
     message = run.outcome();
   }  // The progress window closes before the outcome is shown.
   running_ = false;
+  ::EnableWindow(hwnd_, TRUE);
+  // Given back now, or when the user comes back to the window.
+  if (focus != nullptr && ::IsChild(hwnd_, focus)) {
+    last_focus_ = focus;
+    if (::GetActiveWindow() == hwnd_) ::SetFocus(focus);
+  }
   if (quit) ::PostQuitMessage(exit_code);
   message_box_(hwnd_, WideFromUtf8(message.text), WideFromUtf8(message.title),
                MB_OK | (message.icon == norvale::Message::Icon::kError
@@ -458,9 +408,12 @@ LRESULT frmNorvale::HandleMessage(HWND hwnd, UINT message, WPARAM wparam,
       }
       break;
     case WM_SETCURSOR:
-      // The window still takes input while a run works, before its progress
-      // shows; the cursor tells that work goes on meanwhile.
-      if (running_ && LOWORD(lparam) == HTCLIENT) {
+      // Before a run's progress shows, nothing tells why the window takes
+      // no input: the cursor says that work goes on, and a click is refused
+      // without the beep of a window under a modal one.
+      if (running_ &&
+          (progress_ == nullptr || progress_->window() == nullptr) &&
+          (LOWORD(lparam) == HTCLIENT || LOWORD(lparam) == HTERROR)) {
         ::SetCursor(::LoadCursorW(nullptr, IDC_APPSTARTING));
         return TRUE;
       }

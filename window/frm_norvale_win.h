@@ -10,36 +10,14 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <string_view>
 
+#include "terminal/command_line.h"
 #include "window/layout.h"
 
 namespace norvale {
 class BackgroundRun;
 }
 class RunProgressWin;
-
-// Returns `utf8` as UTF-16, for the system's wide functions.
-std::wstring WideFromUtf8(std::string_view utf8);
-
-// Returns user32's function `name`, or null on a Windows older than it.
-template <typename Function>
-Function User32Function(const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
-}
-
-// Returns the dots per inch of the monitor `hwnd` is on; older systems, and
-// processes that are not per-monitor aware, have one for the whole screen.
-UINT DpiOf(HWND hwnd);
-
-// Returns a new font, the one dialogs and message boxes use, sized for
-// `dpi`; the caller deletes it once nothing draws with it.
-HFONT CreateDialogFont(UINT dpi);
-
-// Returns the system metric `index`, as GetSystemMetrics does, for a monitor
-// of `dpi`; older systems know it only for the whole screen.
-int MetricForDpi(int index, UINT dpi);
 
 class frmNorvale {
  public:
@@ -63,15 +41,10 @@ class frmNorvale {
   frmNorvale& operator=(const frmNorvale&) = delete;
 
   // Fills txtSource with the Favorites folder and txtDest with
-  // "\Compressed Favorites" after the desktop folder; throws norvale::Error
-  // when either folder cannot be found.
-  void Form_Load();
-
-  // Runs one compression from txtSource to txtDest on a thread of its own,
-  // handling the window's messages until it ends, with a progress window if
-  // it takes long, and reports how it went in a message box; never throws:
-  // a failure is shown and the window stays open.
-  void cmdGo_Click();
+  // "\Compressed Favorites" after the desktop folder, then with the folders
+  // `command` gives in their place; throws norvale::Error when either
+  // default folder cannot be found or a field cannot be set.
+  void Form_Load(const norvale::CommandLine& command = {});
 
   // Shows the window in the middle of its monitor, with the focus in
   // txtSource.
@@ -80,14 +53,24 @@ class frmNorvale {
   // Dispatches messages until the window is closed; returns the exit code.
   int RunMessageLoop();
 
+  // Returns the window, which owns the others Norvale shows.
+  HWND hwnd() const { return hwnd_; }
+
+ private:
+  // Its tests look at the controls and shorten the progress delay.
+  friend class FrmNorvaleWinTest;
+
+  // Runs one compression from txtSource to txtDest on a thread of its own,
+  // handling the window's messages until it ends, with a progress window if
+  // it takes long, and reports how it went in a message box; never throws:
+  // a failure is shown and the window stays open.
+  void cmdGo_Click();
+
   // Returns the folder a run would take from `field` (txtSource or txtDest).
   std::filesystem::path FieldPath(HWND field) const;
   // Puts `path` in `field` (txtSource or txtDest); throws norvale::Error
   // when that fails.
   void SetFieldPath(HWND field, const std::filesystem::path& path);
-
-  // Returns the dots per inch the layout was made for.
-  UINT dpi() const { return dpi_; }
 
   // Returns the control that stands for `control` in the table.
   HWND ControlFor(const norvale::layout::Control& control) const {
@@ -102,19 +85,6 @@ class frmNorvale {
   bool CaptionFits(const norvale::layout::Control& control,
                    const norvale::layout::Rect& box) const;
 
-  HWND hwnd() const { return hwnd_; }
-
-  HWND Label1 = nullptr;
-  HWND Label2 = nullptr;
-  HWND Label3 = nullptr;
-  HWND txtSource = nullptr;
-  HWND txtDest = nullptr;
-  HWND cmdGo = nullptr;
-
-  // How long a run goes before its progress is shown; tests shorten it.
-  std::chrono::milliseconds progress_after{500};
-
- private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam,
                                      LPARAM lparam);
   // Takes a folder or file dropped on either field.
@@ -133,7 +103,14 @@ class frmNorvale {
 
   HINSTANCE instance_;
   MessageBoxFunction message_box_;
+  // The controls in the table's order, and each by its own name.
   std::array<HWND, 6> controls_ = {};
+  HWND Label1 = nullptr;
+  HWND Label2 = nullptr;
+  HWND Label3 = nullptr;
+  HWND txtSource = nullptr;
+  HWND txtDest = nullptr;
+  HWND cmdGo = nullptr;
   HWND hwnd_ = nullptr;
   HFONT font_ = nullptr;
   UINT dpi_ = 96;
@@ -141,6 +118,8 @@ class frmNorvale {
   // The control that had the focus when the window was last deactivated.
   HWND last_focus_ = nullptr;
   bool running_ = false;
+  // How long a run goes before its progress is shown.
+  std::chrono::milliseconds progress_after_{500};
   // While a run goes on: the run, and the progress window that draws it.
   const norvale::BackgroundRun* run_ = nullptr;
   RunProgressWin* progress_ = nullptr;

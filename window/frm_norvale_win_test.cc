@@ -48,6 +48,40 @@ HANDLE HoldingCreateFile(const wchar_t* path, DWORD access, DWORD share,
                                             flags);
 }
 
+// Queues Tab, "ZZZ", a click in `field` and "Y" as the keyboard and mouse
+// give them, for whatever next reads the thread's messages.
+void TypeAhead(HWND field) {
+  std::vector<INPUT> input;
+  const auto key = [&input](WORD code) {
+    for (const DWORD up : {DWORD{0}, DWORD{KEYEVENTF_KEYUP}}) {
+      INPUT one = {};
+      one.type = INPUT_KEYBOARD;
+      one.ki.wVk = code;
+      one.ki.dwFlags = up;
+      input.push_back(one);
+    }
+  };
+  for (const WORD code : {WORD{VK_TAB}, WORD{'Z'}, WORD{'Z'}, WORD{'Z'}})
+    key(code);
+  RECT place;
+  ::GetWindowRect(field, &place);
+  for (const DWORD flags :
+       {DWORD{MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE},
+        DWORD{MOUSEEVENTF_LEFTDOWN}, DWORD{MOUSEEVENTF_LEFTUP}}) {
+    INPUT one = {};
+    one.type = INPUT_MOUSE;
+    // In 65536ths of the screen.
+    one.mi.dx = (place.left + place.right) / 2 * 65536 /
+                ::GetSystemMetrics(SM_CXSCREEN);
+    one.mi.dy = (place.top + place.bottom) / 2 * 65536 /
+                ::GetSystemMetrics(SM_CYSCREEN);
+    one.mi.dwFlags = flags;
+    input.push_back(one);
+  }
+  key('Y');
+  ::SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
+}
+
 // What a timer on the test's thread does each time it fires.
 std::function<void()> g_tick;
 void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) { g_tick(); }
@@ -84,53 +118,72 @@ bool ShowsWhole(HWND control, norvale::layout::Kind kind) {
          need.bottom <= room.bottom - room.top;
 }
 
+}  // namespace
+
+// The window's friend: its tests reach the controls through it.
 class FrmNorvaleWinTest : public ::testing::Test {
  protected:
-  void SetUp() override { form.Show(SW_SHOWNORMAL); }
+  void SetUp() override { form_.Show(SW_SHOWNORMAL); }
 
   // Presses the button as a user would and returns what it showed.
   std::vector<Shown> Press(const fs::path& source, const fs::path& dest) {
-    ::SetWindowTextW(form.txtSource, source.c_str());
-    ::SetWindowTextW(form.txtDest, dest.c_str());
-    shown.clear();
-    ::SendMessageW(form.cmdGo, BM_CLICK, 0, 0);
-    return shown;
+    ::SetWindowTextW(txtSource(), source.c_str());
+    ::SetWindowTextW(txtDest(), dest.c_str());
+    shown_.clear();
+    ::SendMessageW(cmdGo(), BM_CLICK, 0, 0);
+    return shown_;
   }
 
-  std::vector<Shown> shown;
+  // The window's own, as it names them.
+  HWND Label2() const { return form_.Label2; }
+  HWND Label3() const { return form_.Label3; }
+  HWND txtSource() const { return form_.txtSource; }
+  HWND txtDest() const { return form_.txtDest; }
+  HWND cmdGo() const { return form_.cmdGo; }
+  HWND ControlFor(const norvale::layout::Control& control) const {
+    return form_.ControlFor(control);
+  }
+  fs::path FieldPath(HWND field) const { return form_.FieldPath(field); }
+  void SetProgressAfter(std::chrono::milliseconds after) {
+    form_.progress_after_ = after;
+  }
+
+  std::vector<Shown> shown_;
   // The fields the shell was asked to complete, with what.
-  std::vector<std::pair<HWND, DWORD>> completed;
-  frmNorvale form{::GetModuleHandleW(nullptr),
-                  [this](HWND owner, const std::wstring& text,
-                         const std::wstring& title, UINT type) {
-                    shown.emplace_back(owner, title, text, type);
-                    return IDOK;
-                  },
-                  [this](HWND field, DWORD flags) {
-                    completed.emplace_back(field, flags);
-                    return S_OK;
-                  }};
+  std::vector<std::pair<HWND, DWORD>> completed_;
+  frmNorvale form_{::GetModuleHandleW(nullptr),
+                   [this](HWND owner, const std::wstring& text,
+                          const std::wstring& title, UINT type) {
+                     shown_.emplace_back(owner, title, text, type);
+                     return IDOK;
+                   },
+                   [this](HWND field, DWORD flags) {
+                     completed_.emplace_back(field, flags);
+                     return S_OK;
+                   }};
 };
+
+namespace {
 
 // Each caption whole and nothing overlapping, laid out for the dots per
 // inch of the window's monitor.
 TEST_F(FrmNorvaleWinTest, ShowsEveryCaptionWhole) {
-  EXPECT_EQ(TextOf(form.hwnd()), L"Norvale");
-  const LONG style = ::GetWindowLongW(form.hwnd(), GWL_STYLE);
+  EXPECT_EQ(TextOf(form_.hwnd()), L"Norvale");
+  const LONG style = ::GetWindowLongW(form_.hwnd(), GWL_STYLE);
   EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0) << "fixed size";
   const auto icon =
-      reinterpret_cast<HICON>(::GetClassLongPtrW(form.hwnd(), GCLP_HICON));
+      reinterpret_cast<HICON>(::GetClassLongPtrW(form_.hwnd(), GCLP_HICON));
   EXPECT_NE(icon, nullptr);
   EXPECT_NE(icon, ::LoadIconW(nullptr, IDI_APPLICATION)) << "Norvale's own";
   RECT client;
-  ::GetClientRect(form.hwnd(), &client);
+  ::GetClientRect(form_.hwnd(), &client);
   std::vector<RECT> placed;
   for (const norvale::layout::Control& control : norvale::layout::Controls()) {
-    const HWND hwnd = form.ControlFor(control);
+    const HWND hwnd = ControlFor(control);
     EXPECT_TRUE(ShowsWhole(hwnd, control.kind)) << control.name;
     RECT place, both;
     ::GetWindowRect(hwnd, &place);
-    ::MapWindowPoints(nullptr, form.hwnd(), reinterpret_cast<POINT*>(&place),
+    ::MapWindowPoints(nullptr, form_.hwnd(), reinterpret_cast<POINT*>(&place),
                       2);
     EXPECT_TRUE(::UnionRect(&both, &client, &place) &&
                 ::EqualRect(&both, &client))
@@ -142,32 +195,37 @@ TEST_F(FrmNorvaleWinTest, ShowsEveryCaptionWhole) {
 }
 
 TEST_F(FrmNorvaleWinTest, TabMovesThroughTheFieldsAndTheButtonOnly) {
-  EXPECT_EQ(::GetFocus(), form.txtSource);
-  const HWND order[] = {form.txtSource, form.txtDest, form.cmdGo,
-                        form.txtSource};
+  EXPECT_EQ(::GetFocus(), txtSource());
+  const HWND order[] = {txtSource(), txtDest(), cmdGo(), txtSource()};
   for (int i = 0; i < 3; ++i)
-    EXPECT_EQ(::GetNextDlgTabItem(form.hwnd(), order[i], FALSE), order[i + 1]);
+    EXPECT_EQ(::GetNextDlgTabItem(form_.hwnd(), order[i], FALSE), order[i + 1]);
   // Neither the default button, nor one Enter or Escape would press.
-  EXPECT_EQ(::GetWindowLongW(form.cmdGo, GWL_STYLE) & BS_TYPEMASK,
-            BS_PUSHBUTTON);
+  EXPECT_EQ(::GetWindowLongW(cmdGo(), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON);
   for (WPARAM key : {VK_RETURN, VK_ESCAPE}) {
-    MSG press = {form.txtSource, WM_KEYDOWN, key, 0, 0, {0, 0}};
-    ::IsDialogMessageW(form.hwnd(), &press);
+    MSG press = {txtSource(), WM_KEYDOWN, key, 0, 0, {0, 0}};
+    ::IsDialogMessageW(form_.hwnd(), &press);
   }
-  EXPECT_TRUE(shown.empty());
-  EXPECT_TRUE(::IsWindowVisible(form.hwnd()));
+  EXPECT_TRUE(shown_.empty());
+  EXPECT_TRUE(::IsWindowVisible(form_.hwnd()));
 }
 
-// The defaults are the shell's folders, the destination joined as text. A
-// failure is reported, naming the path, and leaves the window taking input;
-// once the fault is gone, a press compresses. How each outcome is worded is
-// the run's report's business.
+// The defaults are the shell's folders, the destination joined as text, or
+// the folders on the command line. A failure is reported, naming the path,
+// and leaves the window taking input; once the fault is gone, a press
+// compresses. How each outcome is worded is the run's report's business.
 TEST_F(FrmNorvaleWinTest, PressesRunOnTheFieldsAndReport) {
-  form.Form_Load();
+  // Started as "Norvale A B", the folders given take the defaults' place.
+  norvale::CommandLine command;
+  command.source = L"C:\\A";
+  command.destination = L"C:\\B";
+  form_.Form_Load(command);
+  EXPECT_EQ(FieldPath(txtSource()), command.source);
+  EXPECT_EQ(FieldPath(txtDest()), command.destination);
+  form_.Form_Load();
   norvale::ShellTools& shell = norvale::ShellTools::Instance();
-  EXPECT_EQ(form.FieldPath(form.txtSource), shell.SpecialFolderPath(6, 0, 0));
+  EXPECT_EQ(FieldPath(txtSource()), shell.SpecialFolderPath(6, 0, 0));
   EXPECT_EQ(
-      form.FieldPath(form.txtDest).native(),
+      FieldPath(txtDest()).native(),
       shell.SpecialFolderPath(16, 0, 0).native() + L"\\Compressed Favorites");
   norvale::TestFolder root;
   // A source named outside every ANSI code page, typed into the field as is.
@@ -179,10 +237,12 @@ TEST_F(FrmNorvaleWinTest, PressesRunOnTheFieldsAndReport) {
   const std::wstring text = std::get<2>(failed[0]);
   EXPECT_NE(text.find(missing.native()), text.npos) << text;
   EXPECT_EQ(failed[0],
-            Shown(form.hwnd(), L"Norvale", text, MB_ICONERROR | MB_OK));
+            Shown(form_.hwnd(), L"Norvale", text, MB_ICONERROR | MB_OK));
+  EXPECT_TRUE(::IsWindowEnabled(form_.hwnd()));
+  EXPECT_EQ(::GetFocus(), cmdGo());
   EXPECT_EQ(
       Press(root.path() / name, root.path() / "Out"),
-      std::vector{Shown(form.hwnd(), L"Finished",
+      std::vector{Shown(form_.hwnd(), L"Finished",
                         L"Compressed 1 favorites.\n\n1 copy written, 0 up to "
                         L"date already.",
                         MB_OK | MB_ICONINFORMATION)});
@@ -194,11 +254,11 @@ TEST_F(FrmNorvaleWinTest, PressesRunOnTheFieldsAndReport) {
 // so only the asking is seen here); a folder dropped from the file manager
 // is put in the field, and a dropped file puts its folder.
 TEST_F(FrmNorvaleWinTest, FieldsSayWhatTheyAreAndHelpTyping) {
-  EXPECT_EQ(::GetWindow(form.txtSource, GW_HWNDPREV), form.Label2);
-  EXPECT_EQ(::GetWindow(form.txtDest, GW_HWNDPREV), form.Label3);
-  EXPECT_EQ(completed, (std::vector<std::pair<HWND, DWORD>>{
-                           {form.txtSource, SHACF_FILESYS_DIRS},
-                           {form.txtDest, SHACF_FILESYS_DIRS}}));
+  EXPECT_EQ(::GetWindow(txtSource(), GW_HWNDPREV), Label2());
+  EXPECT_EQ(::GetWindow(txtDest(), GW_HWNDPREV), Label3());
+  EXPECT_EQ(completed_, (std::vector<std::pair<HWND, DWORD>>{
+                            {txtSource(), SHACF_FILESYS_DIRS},
+                            {txtDest(), SHACF_FILESYS_DIRS}}));
   norvale::TestFolder root;
   const fs::path folder =
       root.Write(norvale::NativePath("Dropped \xCE\xB1/a.url"), kShortcut)
@@ -214,9 +274,8 @@ TEST_F(FrmNorvaleWinTest, FieldsSayWhatTheyAreAndHelpTyping) {
     files->fWide = TRUE;
     path.copy(reinterpret_cast<wchar_t*>(files + 1), path.size());
     ::GlobalUnlock(drop);
-    ::SendMessageW(form.txtDest, WM_DROPFILES, reinterpret_cast<WPARAM>(drop),
-                   0);
-    EXPECT_EQ(form.FieldPath(form.txtDest), folder);
+    ::SendMessageW(txtDest(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
+    EXPECT_EQ(FieldPath(txtDest()), folder);
   }
 }
 
@@ -239,14 +298,16 @@ constexpr Stop kStops[] = {
 // that does not answer, the window's thread draws the progress, in a window
 // that holds its owner, and takes each way of stopping at once, saying the
 // run stops once the disk answers. The main window does not close, and the
-// progress stays up until the run has ended.
+// progress stays up until the run has ended. From the press on, before the
+// progress shows, the window takes no keys or clicks: what is typed right
+// after the press changes no field.
 TEST_F(FrmNorvaleWinTest, RunsOnAThreadOfItsOwn) {
   norvale::TestFolder root;
   for (const char* name : {"a.url", "hold.url", "z.url"})
     root.Write(std::string("Src/") + name, kShortcut);
   norvale::Calls().create_file = &HoldingCreateFile;
-  form.progress_after = std::chrono::milliseconds(0);
-  const HWND main = form.hwnd();
+  SetProgressAfter(std::chrono::milliseconds(0));
+  const HWND main = form_.hwnd();
   const Stop* stop = nullptr;
   std::promise<void> release;
   std::vector<std::wstring> seen;
@@ -284,6 +345,8 @@ TEST_F(FrmNorvaleWinTest, RunsOnAThreadOfItsOwn) {
     g_held = false;
     seen.clear();
     asked_at = 0;
+    // As if typed right after the press: the run's loop reads it.
+    TypeAhead(txtDest());
     EXPECT_EQ(Press(root.path() / "Src", root.path() / "Out"),
               std::vector{Shown(main, L"Norvale",
                                 L"Cancelled. 2 of 3 shortcuts were written.",
@@ -293,6 +356,9 @@ TEST_F(FrmNorvaleWinTest, RunsOnAThreadOfItsOwn) {
                         L"Stopping once the disk answers...", L"0", L"1"}));
     EXPECT_FALSE(::IsWindow(progress));
     EXPECT_TRUE(::IsWindowEnabled(main));
+    EXPECT_EQ(FieldPath(txtSource()), root.path() / "Src");
+    EXPECT_EQ(FieldPath(txtDest()), root.path() / "Out");
+    EXPECT_EQ(::GetFocus(), cmdGo()) << "where the press left it";
     fs::remove_all(root.path() / "Out");
   }
   ::KillTimer(nullptr, timer);

@@ -23,8 +23,8 @@ int main(int argc, char *argv[]) {
   if (command.action != norvale::CommandLine::Action::kWindow)
     return norvale::RunInTerminal(command);
 
-  int qtArgc = 1;
-  QApplication app(qtArgc, argv);
+  int qt_argc = 1;
+  QApplication app(qt_argc, argv);
   QApplication::setApplicationName(QStringLiteral("Norvale"));
   QApplication::setApplicationVersion(QStringLiteral("1.00"));
   // Lets the desktop match the window to the installed menu entry.

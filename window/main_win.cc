@@ -10,6 +10,7 @@
 #include "terminal/command_line.h"
 #include "terminal/run_in_terminal.h"
 #include "window/frm_norvale_win.h"
+#include "window/utf16_win.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
   // The arguments in UTF-16, which every name of a file or folder is, split
@@ -26,11 +27,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
   ::InitCommonControlsEx(&controls);
   try {
     frmNorvale window(instance);
-    window.Form_Load();
-    if (!command.source.empty())
-      window.SetFieldPath(window.txtSource, command.source);
-    if (!command.destination.empty())
-      window.SetFieldPath(window.txtDest, command.destination);
+    window.Form_Load(command);
     window.Show(show_command);
     return window.RunMessageLoop();
   } catch (const std::exception& error) {

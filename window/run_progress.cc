@@ -14,16 +14,16 @@ namespace {
 class ProgressDialog : public QProgressDialog {
  public:
   ProgressDialog(QWidget *parent, std::function<void()> cancel)
-      : QProgressDialog(parent), m_cancel(std::move(cancel)) {
-    setCancelButton(m_button = new QPushButton(tr("Cancel"), this));
+      : QProgressDialog(parent), cancel_(std::move(cancel)) {
+    setCancelButton(button_ = new QPushButton(tr("Cancel"), this));
     // The dialog would hide itself as if the run had stopped.
     disconnect(this, &QProgressDialog::canceled, this, nullptr);
-    connect(this, &QProgressDialog::canceled, this, [this] { stop(); });
+    connect(this, &QProgressDialog::canceled, this, [this] { Stop(); });
   }
 
-  void setCancellable(bool cancellable) {
-    m_cancellable = cancellable;
-    m_button->setEnabled(cancellable);
+  void SetCancellable(bool cancellable) {
+    cancellable_ = cancellable;
+    button_->setEnabled(cancellable);
     // Escape is the dialog's own shortcut for Cancel.
     for (QShortcut *shortcut : findChildren<QShortcut *>())
       shortcut->setEnabled(cancellable);
@@ -32,41 +32,41 @@ class ProgressDialog : public QProgressDialog {
  protected:
   void closeEvent(QCloseEvent *event) override {
     event->ignore();
-    stop();
+    Stop();
   }
-  void reject() override { stop(); }
+  void reject() override { Stop(); }
 
  private:
-  void stop() {
-    if (m_cancellable) m_cancel();
+  void Stop() {
+    if (cancellable_) cancel_();
   }
 
-  std::function<void()> m_cancel;
-  QPushButton *m_button;
-  bool m_cancellable = true;
+  std::function<void()> cancel_;
+  QPushButton *button_;
+  bool cancellable_ = true;
 };
 
 }  // namespace
 
 RunProgress::RunProgress(QWidget *parent, std::function<void()> cancel)
-    : m_parent(parent), m_cancel(std::move(cancel)) {}
+    : parent_(parent), cancel_(std::move(cancel)) {}
 
-RunProgress::~RunProgress() { delete m_dialog; }
+RunProgress::~RunProgress() { delete dialog_; }
 
-void RunProgress::show(const norvale::ProgressReport::View &view) {
-  if (!m_dialog) {
-    m_dialog = new ProgressDialog(m_parent, m_cancel);
-    m_dialog->setWindowTitle(QStringLiteral("Norvale"));
-    m_dialog->setWindowModality(Qt::ApplicationModal);
-    m_dialog->setAutoClose(false);
-    m_dialog->setAutoReset(false);
-    m_dialog->setMinimumDuration(0);
-    m_dialog->setMinimumWidth(320);
+void RunProgress::Show(const norvale::ProgressReport::View &view) {
+  if (!dialog_) {
+    dialog_ = new ProgressDialog(parent_, cancel_);
+    dialog_->setWindowTitle(QStringLiteral("Norvale"));
+    dialog_->setWindowModality(Qt::ApplicationModal);
+    dialog_->setAutoClose(false);
+    dialog_->setAutoReset(false);
+    dialog_->setMinimumDuration(0);
+    dialog_->setMinimumWidth(320);
   }
-  static_cast<ProgressDialog *>(m_dialog.data())
-      ->setCancellable(view.cancellable);
-  m_dialog->setLabelText(QString::fromStdString(view.label));
-  m_dialog->setRange(0, view.maximum);
-  m_dialog->setValue(view.value);
-  if (!m_dialog->isVisible()) m_dialog->show();
+  static_cast<ProgressDialog *>(dialog_.data())
+      ->SetCancellable(view.cancellable);
+  dialog_->setLabelText(QString::fromStdString(view.label));
+  dialog_->setRange(0, view.maximum);
+  dialog_->setValue(view.value);
+  if (!dialog_->isVisible()) dialog_->show();
 }

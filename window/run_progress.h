@@ -21,15 +21,12 @@ class RunProgress {
   RunProgress &operator=(const RunProgress &) = delete;
 
   // Shows `view`, opening the dialog the first time.
-  void show(const norvale::ProgressReport::View &view);
-
-  // Returns the dialog once it has been shown, else null.
-  QProgressDialog *dialog() const { return m_dialog; }
+  void Show(const norvale::ProgressReport::View &view);
 
  private:
-  QWidget *m_parent;
-  std::function<void()> m_cancel;
-  QPointer<QProgressDialog> m_dialog;
+  QWidget *parent_;
+  std::function<void()> cancel_;
+  QPointer<QProgressDialog> dialog_;
 };
 
 #endif  // NORVALE_WINDOW_RUN_PROGRESS_H_

@@ -6,7 +6,8 @@
 #include <cwchar>
 #include <utility>
 
-#include "window/frm_norvale_win.h"
+#include "window/dpi_win.h"
+#include "window/utf16_win.h"
 
 namespace {
 

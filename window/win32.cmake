@@ -4,10 +4,14 @@ enable_language(RC)
 
 set(NORVALE_WINDOW_SOURCES
   ${NORVALE_LAYOUT_SOURCES}
+  dpi_win.cc
+  dpi_win.h
   frm_norvale_win.cc
   frm_norvale_win.h
   run_progress_win.cc
   run_progress_win.h
+  utf16_win.cc
+  utf16_win.h
 )
 
 # The program's icon, made of the rendered sizes; the 256-pixel one stays a
