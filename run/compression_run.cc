@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "ini/ini_format.h"
 #include "run/copy_record.h"
 #include "run/folder_field.h"
 #include "run/stale_copies.h"
@@ -17,7 +18,6 @@
 #include "services/file_tools.h"
 #include "services/file_work.h"
 #include "services/folder_io.h"
-#include "services/ini_format.h"
 #include "services/shell_tools.h"
 
 namespace norvale {

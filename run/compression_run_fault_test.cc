@@ -13,10 +13,10 @@
 
 #include "run/compression_run.h"
 #include "run/run_report.h"
-#include "run/test_record.h"
-#include "services/temporary_files_posix.h"
-#include "services/test_faults.h"
-#include "services/test_folder.h"
+#include "services/posix/temporary_files.h"
+#include "testing/test_faults.h"
+#include "testing/test_folder.h"
+#include "testing/test_record.h"
 
 namespace norvale {
 namespace {

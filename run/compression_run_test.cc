@@ -16,7 +16,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
-#include "services/system_calls_win.h"
+#include "services/win/system_calls.h"
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,10 +24,10 @@
 
 #include "run/folder_field.h"
 #include "run/run_report.h"
-#include "run/test_record.h"
 #include "services/file_work.h"
 #include "services/folder_io.h"
-#include "services/test_folder.h"
+#include "testing/test_folder.h"
+#include "testing/test_record.h"
 
 namespace norvale {
 namespace {

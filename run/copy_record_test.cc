@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "services/test_folder.h"
+#include "testing/test_folder.h"
 
 namespace norvale {
 namespace {

@@ -5,10 +5,10 @@
 #include <system_error>
 #include <utility>
 
+#include "ini/ini_format.h"
 #include "services/error.h"
 #include "services/file_work.h"
 #include "services/folder_io.h"
-#include "services/ini_format.h"
 #include "services/shell_tools.h"
 
 namespace norvale {

@@ -4,13 +4,13 @@
 #include <string>
 #include <system_error>
 
+#include "ini/ini_format.h"
 #include "services/error.h"
 #include "services/file_work.h"
 #include "services/folder_io.h"
-#include "services/ini_format.h"
 
 #ifdef _WIN32
-#include "services/controlled_folders_win.h"
+#include "services/win/controlled_folders.h"
 #endif
 
 namespace norvale {

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string_view>
 
+#include "ini/ini_text.h"
 #include "services/file_work.h"
-#include "services/ini_text.h"
 #include "services/path_list.h"
 
 namespace norvale {

@@ -5,15 +5,15 @@
 #ifndef _WIN32
 #include <sys/stat.h>
 
-#include "services/test_faults.h"
+#include "testing/test_faults.h"
 #endif
 
 #include <iterator>
 #include <string>
 #include <utility>
 
-#include "services/ini_format.h"
-#include "services/test_folder.h"
+#include "ini/ini_format.h"
+#include "testing/test_folder.h"
 
 namespace norvale {
 namespace {

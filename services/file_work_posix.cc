@@ -1,11 +1,13 @@
-// The file work of a run on POSIX: identifying files, and reading sources
-// and the copies found where copies go.
+// The file work of a run on POSIX: identifying files, reading sources and
+// the copies found where copies go, walking folders, and flushing what was
+// written to its disks.
 #include "services/file_work_posix.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,13 +15,28 @@
 #include <fstream>
 #include <string>
 
-#include "services/descriptor_posix.h"
 #include "services/error.h"
-#include "services/temporary_files_posix.h"
+#include "services/posix/descriptor.h"
+#include "services/posix/temporary_files.h"
 
 namespace norvale {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kFlushAction[] = "Could not flush the copies to the disk at";
+
+// Flushes the folder `path` alone, or with `whole` its whole disk.
+void FlushFolder(const std::string& path, bool whole) {
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0) throw ErrnoError(kFlushAction, path);
+  if ((whole ? ::syncfs(fd.get()) : ::fsync(fd.get())) != 0) {
+    throw ErrnoError(kFlushAction, path);
+  }
+}
+
+}  // namespace
 
 FileId FileWork::State::Identify(int fd, const struct stat& st,
                                  const Disk& disk, const fs::path& path) {
@@ -447,6 +464,34 @@ void FileWork::CloseFolders() {
   state_->existing.Reset(-1);
   state_->source_folder.Close();
   state_->copy_folder.Close();
+}
+
+void FileWork::Flush() {
+  bool any_fuse = false;
+  for (const auto& [device, disk] : state_->disks.all()) {
+    if (disk.written_folders.empty()) continue;
+    any_fuse = any_fuse || disk.fuse;
+    if (!disk.fuse) {
+      FlushFolder(*disk.written_folders.begin(), true);
+      continue;
+    }
+    // syncfs reaches no FUSE daemon: each folder written to on its own.
+    for (const std::string& folder : disk.written_folders) {
+      FlushFolder(folder, false);
+    }
+  }
+  if (!any_fuse) return;
+  // A folder made on a FUSE disk is an entry in its parent, which is
+  // flushed for it.
+  for (const std::string& folder : made_) {
+    struct statfs info;
+    if (::statfs(folder.c_str(), &info) != 0 || info.f_type != kFuseMagic) {
+      continue;
+    }
+    const char* name = nullptr;
+    FlushFolder(folder, false);
+    FlushFolder(std::string(SplitFolder(folder, &name)), false);
+  }
 }
 
 }  // namespace norvale

@@ -13,12 +13,12 @@
 #include <utility>
 #include <vector>
 
-#include "services/descriptor_posix.h"
-#include "services/disk_posix.h"
 #include "services/file_id.h"
 #include "services/file_work.h"
-#include "services/open_folder_posix.h"
-#include "services/real_path_posix.h"
+#include "services/posix/descriptor.h"
+#include "services/posix/disk.h"
+#include "services/posix/open_folder.h"
+#include "services/posix/real_path.h"
 
 namespace norvale {
 

@@ -3,11 +3,11 @@
 #include "services/file_work_win.h"
 
 #include "services/error.h"
-#include "services/file_kind_win.h"
 #include "services/folder_io.h"
-#include "services/handle_win.h"
-#include "services/long_path_win.h"
-#include "services/system_calls_win.h"
+#include "services/win/file_kind.h"
+#include "services/win/handle.h"
+#include "services/win/long_path.h"
+#include "services/win/system_calls.h"
 
 namespace norvale {
 namespace {

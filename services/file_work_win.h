@@ -13,7 +13,7 @@
 
 #include "services/file_id.h"
 #include "services/file_work.h"
-#include "services/identity_win.h"
+#include "services/win/identity.h"
 
 namespace norvale {
 

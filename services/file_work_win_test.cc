@@ -8,13 +8,13 @@
 #include <iostream>
 #include <optional>
 
-#include "services/file_kind_win.h"
 #include "services/file_tools.h"
 #include "services/file_work.h"
 #include "services/folder_io.h"
 #include "services/shell_folders.h"
-#include "services/system_calls_win.h"
-#include "services/test_folder.h"
+#include "services/win/file_kind.h"
+#include "services/win/system_calls.h"
+#include "testing/test_folder.h"
 
 extern "C" ULONG WINAPI RtlNtStatusToDosError(LONG status);
 

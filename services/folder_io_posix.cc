@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "services/folder_io.h"
-#include "services/open_folder_posix.h"
+#include "services/posix/open_folder.h"
 
 namespace norvale {
 

@@ -4,10 +4,10 @@
 
 #include <utility>
 
-#include "services/file_kind_win.h"
 #include "services/folder_io.h"
-#include "services/long_path_win.h"
-#include "services/system_calls_win.h"
+#include "services/win/file_kind.h"
+#include "services/win/long_path.h"
+#include "services/win/system_calls.h"
 
 namespace norvale {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "services/test_folder.h"
+#include "testing/test_folder.h"
 
 namespace norvale {
 namespace {

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "run/test_record.h"
-#include "services/test_folder.h"
 #include "terminal/command_line.h"
+#include "testing/test_folder.h"
+#include "testing/test_record.h"
 
 namespace norvale {
 namespace {

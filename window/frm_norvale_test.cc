@@ -10,9 +10,9 @@
 #include <future>
 #include <string>
 
-#include "services/test_faults.h"
-#include "services/test_folder.h"
 #include "terminal/command_line.h"
+#include "testing/test_faults.h"
+#include "testing/test_folder.h"
 
 namespace fs = std::filesystem;
 

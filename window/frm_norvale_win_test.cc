@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "services/shell_tools.h"
-#include "services/system_calls_win.h"
-#include "services/test_folder.h"
+#include "services/win/system_calls.h"
+#include "testing/test_folder.h"
 #include "window/run_progress_win.h"
 
 namespace {

@@ -80,26 +80,6 @@ set_source_files_properties(norvale_console.rc PROPERTIES
 install(TARGETS Norvale NorvaleConsole RUNTIME DESTINATION .)
 
 if(NORVALE_BUILD_TESTS)
-  # Norvale.com whose every read blocks, for the cmd test's Ctrl+C.
-  add_executable(norvale_slow_test
-    ${PROJECT_SOURCE_DIR}/terminal/main_console_win.cc
-    ${PROJECT_SOURCE_DIR}/terminal/slow_disk_test_win.cc)
-  set_target_properties(norvale_slow_test PROPERTIES SUFFIX .com)
-  target_link_libraries(norvale_slow_test PRIVATE terminal)
-  target_link_options(norvale_slow_test PRIVATE -municode)
-  # Norvale.com started with Ctrl+C ignored, for the same test.
-  add_executable(norvale_ignoring_test
-    ${PROJECT_SOURCE_DIR}/terminal/main_console_win.cc
-    ${PROJECT_SOURCE_DIR}/terminal/ctrl_c_ignored_test_win.cc)
-  set_target_properties(norvale_ignoring_test PROPERTIES SUFFIX .com)
-  target_link_libraries(norvale_ignoring_test PRIVATE terminal)
-  target_link_options(norvale_ignoring_test PRIVATE -municode)
-  # Holds Wine's desktop while the tests run (./dev starts it).
-  add_executable(keep_desktop_test WIN32 keep_desktop_test_win.cc)
-  target_link_options(keep_desktop_test PRIVATE -municode)
-endif()
-
-if(NORVALE_BUILD_TESTS)
   # The test carries the program's resources, so it sees the window with
   # the same controls and manifest as Norvale.exe.
   add_executable(frm_norvale_win_test
@@ -109,7 +89,7 @@ if(NORVALE_BUILD_TESTS)
     ${NORVALE_WINDOW_SOURCES}
   )
   target_link_libraries(frm_norvale_win_test PRIVATE
-    run comctl32 ole32 shell32 shlwapi GTest::gtest_main)
+    run testing comctl32 ole32 shell32 shlwapi GTest::gtest_main)
   # It needs a display, which Windows always has and Wine is given by
   # Xvfb; each test makes and removes its own window.
   gtest_discover_tests(frm_norvale_win_test)
