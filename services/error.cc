@@ -4,6 +4,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "services/win/utf16.h"
 #endif
 
 namespace norvale {
@@ -41,13 +43,7 @@ std::string WindowsReason(unsigned long code) {
     wide.pop_back();
   }
   if (wide.empty()) return "Windows error " + std::to_string(code);
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(),
-                                         static_cast<int>(wide.size()), nullptr,
-                                         0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                        narrow.data(), size, nullptr, nullptr);
-  return narrow;
+  return Utf8FromWide(wide);
 }
 #endif
 

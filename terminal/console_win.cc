@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "services/win/utf16.h"
 #include "terminal/console.h"
 
 // What kind of device a handle reaches, which tells the null device from a
@@ -81,10 +82,7 @@ std::string Encoded(std::string_view text) {
   UINT code_page = ::GetConsoleOutputCP();
   if (code_page == 0) code_page = ::GetOEMCP();  // No console at all.
   if (code_page == CP_UTF8) return lines;
-  const int size = static_cast<int>(lines.size());
-  std::wstring wide(lines.size(), L'\0');
-  wide.resize(static_cast<size_t>(::MultiByteToWideChar(
-      CP_UTF8, 0, lines.data(), size, wide.data(), size)));
+  const std::wstring wide = WideFromUtf8(lines);
   const int wide_size = static_cast<int>(wide.size());
   // Code pages such as ISO 2022's take no flags.
   for (const DWORD flags : {DWORD{WC_NO_BEST_FIT_CHARS}, DWORD{0}}) {
@@ -122,11 +120,7 @@ void Console::Write(std::string_view text) {
   if (handle == nullptr || text.empty()) return;
   if (terminal_) {
     // A console shows UTF-16 as it is, whatever its code page.
-    const int size = ::MultiByteToWideChar(
-        CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(),
-                          static_cast<int>(text.size()), wide.data(), size);
+    const std::wstring wide = WideFromUtf8(text);
     DWORD written;
     ::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()),
                     &written, nullptr);

@@ -11,9 +11,9 @@
 #include "run/folder_field.h"
 #include "run/run_report.h"
 #include "services/error.h"
+#include "services/win/utf16.h"
 #include "window/dpi_win.h"
 #include "window/run_progress_win.h"
-#include "window/utf16_win.h"
 
 namespace layout = norvale::layout;
 
@@ -75,7 +75,7 @@ frmNorvale::frmNorvale(HINSTANCE instance, MessageBoxFunction message_box,
   }
   // In tab order, which for the dialog manager is the order of creation.
   for (const layout::Control& control : layout::Controls()) {
-    const std::wstring text = WideFromUtf8(control.text);
+    const std::wstring text = norvale::WideFromUtf8(control.text);
     const auto id = reinterpret_cast<HMENU>(
         static_cast<INT_PTR>(kFirstControlId + control.tab_index));
     HWND hwnd = nullptr;
@@ -181,7 +181,7 @@ bool frmNorvale::CaptionFits(const layout::Control& control,
   const HGDIOBJ old_font = ::SelectObject(dc, font_);
   TEXTMETRICW metrics = {};
   ::GetTextMetricsW(dc, &metrics);
-  const std::wstring text = WideFromUtf8(control.text);
+  const std::wstring text = norvale::WideFromUtf8(control.text);
   // Edges as drawn on the window's monitor.
   const int edge_x = MetricForDpi(SM_CXEDGE, dpi_);
   const int edge_y = MetricForDpi(SM_CYEDGE, dpi_);
@@ -316,7 +316,8 @@ void frmNorvale::cmdGo_Click() {
     if (::GetActiveWindow() == hwnd_) ::SetFocus(focus);
   }
   if (quit) ::PostQuitMessage(exit_code);
-  message_box_(hwnd_, WideFromUtf8(message.text), WideFromUtf8(message.title),
+  message_box_(hwnd_, norvale::WideFromUtf8(message.text),
+               norvale::WideFromUtf8(message.title),
                MB_OK | (message.icon == norvale::Message::Icon::kError
                             ? MB_ICONERROR
                             : MB_ICONINFORMATION));

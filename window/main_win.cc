@@ -6,11 +6,11 @@
 
 #include <exception>
 
+#include "services/win/utf16.h"
 #include "terminal/arguments_win.h"
 #include "terminal/command_line.h"
 #include "terminal/run_in_terminal.h"
 #include "window/frm_norvale_win.h"
-#include "window/utf16_win.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
   // The arguments in UTF-16, which every name of a file or folder is, split
@@ -33,8 +33,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
   } catch (const std::exception& error) {
     // Without its window or its folders Norvale has nothing to offer; say
     // why and end.
-    ::MessageBoxW(nullptr, WideFromUtf8(error.what()).c_str(), L"Norvale",
-                  MB_ICONERROR | MB_OK);
+    ::MessageBoxW(nullptr, norvale::WideFromUtf8(error.what()).c_str(),
+                  L"Norvale", MB_ICONERROR | MB_OK);
     return 1;
   }
 }

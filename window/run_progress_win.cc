@@ -6,8 +6,8 @@
 #include <cwchar>
 #include <utility>
 
+#include "services/win/utf16.h"
 #include "window/dpi_win.h"
-#include "window/utf16_win.h"
 
 namespace {
 
@@ -138,7 +138,7 @@ SIZE RunProgressWin::Layout(UINT dpi, int width) {
 void RunProgressWin::Show(const norvale::ProgressReport::View& view) {
   // Set only when it changes, as the label flickers each time it is set;
   // the first is set before the window opens, to be measured.
-  const std::wstring label = WideFromUtf8(view.label);
+  const std::wstring label = norvale::WideFromUtf8(view.label);
   if (window_ == nullptr) {
     label_text_ = label;
     Create();

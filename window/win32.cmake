@@ -10,8 +10,6 @@ set(NORVALE_WINDOW_SOURCES
   frm_norvale_win.h
   run_progress_win.cc
   run_progress_win.h
-  utf16_win.cc
-  utf16_win.h
 )
 
 # The program's icon, made of the rendered sizes; the 256-pixel one stays a
