@@ -7,22 +7,25 @@
 #include <string_view>
 
 #include "ini/ini_format.h"
+#include "ini/shortcut.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using norvale::IniText;
+  using norvale::kShortcutKey;
+  using norvale::kShortcutSection;
   const std::string_view file(reinterpret_cast<const char*>(data), size);
   const IniText fallback = IniText::Bytes("about:blank");
   const IniText value =
-      norvale::ParseIniValue(file, "InternetShortcut", "URL", fallback);
+      norvale::ParseIniValue(file, kShortcutSection, kShortcutKey, fallback);
   // What was read from one line can always be written to one.
   if (!norvale::IsWritableIniValue(value)) std::abort();
   const std::string copy =
-      norvale::ComposeIniFile("InternetShortcut", "URL", value);
+      norvale::ComposeIniFile(kShortcutSection, kShortcutKey, value);
   const IniText back =
-      norvale::ParseIniValue(copy, "InternetShortcut", "URL", fallback);
+      norvale::ParseIniValue(copy, kShortcutSection, kShortcutKey, fallback);
   if (back != value) std::abort();
   // The copy is stable: writing what it gives makes the same bytes.
-  if (norvale::ComposeIniFile("InternetShortcut", "URL", back) != copy &&
+  if (norvale::ComposeIniFile(kShortcutSection, kShortcutKey, back) != copy &&
       back.form() == value.form()) {
     std::abort();
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ini/ini_format.h"
+#include "ini/shortcut.h"
 #include "run/copy_record.h"
 #include "run/folder_field.h"
 #include "run/stale_copies.h"
@@ -27,8 +28,6 @@ namespace fs = std::filesystem;
 using Native = fs::path::string_type;
 constexpr fs::path::value_type kSeparator = fs::path::preferred_separator;
 
-constexpr std::string_view kSection = "InternetShortcut";
-constexpr std::string_view kKey = "URL";
 constexpr std::string_view kNoAddress = "about:blank";
 
 // The places of the copies a run has made or left as they were, so that no
@@ -367,8 +366,9 @@ size_t CompressionRun::Run() {
         }
       }
       Permissions permissions = 0;
-      const IniText url = files.ReadIniValue(source, kSection, kKey, kNoAddress,
-                                             0, work, &permissions);
+      const IniText url =
+          files.ReadIniValue(source, kShortcutSection, kShortcutKey, kNoAddress,
+                             0, work, &permissions);
       const auto shared = [&](size_t first) {
         return Error("Could not write", target,
                      "The copy of \"" + list[first].u8string() +
@@ -377,7 +377,7 @@ size_t CompressionRun::Run() {
       };
       std::optional<std::pair<CopyPlace, FileId>> met;
       const bool wrote = files.WriteIniValue(
-          target, kSection, kKey, url, list, work, permissions,
+          target, kShortcutSection, kShortcutKey, url, list, work, permissions,
           [&](const ExistingCopy& existing) {
             if (const auto first = earlier.Find(existing, i)) {
               throw shared(*first);
@@ -414,7 +414,7 @@ size_t CompressionRun::Run() {
         // The list is sorted, so each copy goes at the end.
         live.copies.emplace_hint(
             live.copies.end(), target.native().substr(destination_text.size()),
-            Fingerprint(ComposeIniFile(kSection, kKey, url)));
+            Fingerprint(ComposeIniFile(kShortcutSection, kShortcutKey, url)));
       }
       ++done_;
     }

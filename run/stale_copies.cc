@@ -5,7 +5,7 @@
 #include <system_error>
 #include <utility>
 
-#include "ini/ini_format.h"
+#include "ini/shortcut.h"
 #include "services/error.h"
 #include "services/file_work.h"
 #include "services/folder_io.h"
@@ -300,7 +300,7 @@ bool StaleCopies::IsCompactCopy(const fs::path& path, std::string* content) {
   try {
     std::optional<ExistingCopy> existing = work_.ReadExistingCopy(path);
     if (!existing) return false;
-    if (!IsCompactIniFile(existing->content, "InternetShortcut", "URL")) {
+    if (!IsCompactShortcut(existing->content)) {
       return false;
     }
     *content = std::move(existing->content);

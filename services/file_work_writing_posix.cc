@@ -12,7 +12,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "ini/ini_format.h"
+#include "ini/shortcut.h"
 #include "services/error.h"
 #include "services/file_work_posix.h"
 #include "services/posix/descriptor.h"
@@ -402,7 +402,7 @@ bool IsRemovableCopy(int fd, const struct stat& st, const fs::path& path,
     return false;
   }
   *content = ReadOpenFile(fd, st, path);
-  return IsCompactIniFile(*content, "InternetShortcut", "URL");
+  return IsCompactShortcut(*content);
 }
 
 }  // namespace

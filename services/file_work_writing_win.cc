@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ini/ini_format.h"
+#include "ini/shortcut.h"
 #include "services/error.h"
 #include "services/file_work_win.h"
 #include "services/win/file_kind.h"
@@ -271,7 +271,7 @@ bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
     if (!held || held != state.Identify(reader.get(), path)) return false;
     content = ReadOpenFile(reader.get(), size, path);
   }
-  if (!IsCompactIniFile(content, "InternetShortcut", "URL") ||
+  if (!IsCompactShortcut(content) ||
       (!expected.empty() && content != expected)) {
     return false;
   }
