@@ -199,14 +199,10 @@ size_t CompressionRun::Run() {
   // One separator between the destination and what goes below it, however
   // many the user typed at its end, so that messages show paths as paths.
   Native destination_text = destination.native();
-  const auto ends_in_separator = [&] {
-    const fs::path::value_type last = destination_text.back();
-    return last == kSeparator || last == '/';
-  };
-  while (destination_text.size() > 1 && ends_in_separator()) {
+  while (destination_text.size() > 1 && IsSeparator(destination_text.back())) {
     destination_text.pop_back();
   }
-  if (!ends_in_separator()) destination_text += kSeparator;
+  if (!IsSeparator(destination_text.back())) destination_text += kSeparator;
 
   // The record of the copies Norvale wrote, the only proof that lets a
   // copy be removed; kept where removing may ever be asked.

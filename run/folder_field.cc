@@ -62,26 +62,25 @@ Native Unquoted(const Native& text) {
 // ("C:\", "\\server\share\"). A path meant for the system as it is
 // ("\\?\") is left as it is, as Windows leaves it.
 Native Resolved(const Native& text) {
-  const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
   if (text.rfind(L"\\\\?\\", 0) == 0) return text;
   size_t root = 0;
-  if (text.size() >= 2 && separator(text[0]) && separator(text[1])) {
+  if (text.size() >= 2 && IsSeparator(text[0]) && IsSeparator(text[1])) {
     // The server and the share.
     root = 2;
     for (int part = 0; part < 2 && root < text.size(); ++part) {
-      while (root < text.size() && !separator(text[root])) ++root;
+      while (root < text.size() && !IsSeparator(text[root])) ++root;
       if (root < text.size()) ++root;
     }
   } else if (text.size() >= 2 && text[1] == L':') {
-    root = text.size() >= 3 && separator(text[2]) ? 3 : 2;
-  } else if (!text.empty() && separator(text[0])) {
+    root = text.size() >= 3 && IsSeparator(text[2]) ? 3 : 2;
+  } else if (!text.empty() && IsSeparator(text[0])) {
     root = 1;
   }
   std::vector<Native> names;
   bool any = false;
   for (size_t start = root; start < text.size();) {
     size_t end = start;
-    while (end < text.size() && !separator(text[end])) ++end;
+    while (end < text.size() && !IsSeparator(text[end])) ++end;
     const Native name = text.substr(start, end - start);
     if (name == L"." || name == L"..") {
       any = true;
@@ -97,7 +96,7 @@ Native Resolved(const Native& text) {
     if (i > 0) resolved += L'\\';
     resolved += names[i];
   }
-  if (!names.empty() && separator(text.back())) resolved += L'\\';
+  if (!names.empty() && IsSeparator(text.back())) resolved += L'\\';
   return resolved;
 }
 
@@ -107,18 +106,17 @@ Native Resolved(const Native& text) {
 // path as it is, so a typed "C:\Copies " would otherwise make a folder
 // that Explorer can neither open nor delete.
 Native Trimmed(Native text) {
-  const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
-  if (!text.empty() && !separator(text.back())) {
+  if (!text.empty() && !IsSeparator(text.back())) {
     while (!text.empty() && (text.back() == L'.' || text.back() == L' ')) {
       text.pop_back();
     }
   }
   for (size_t end = 0; end < text.size(); ++end) {
-    if (!separator(text[end]) || end < 2 || text[end - 1] != L'.') continue;
+    if (!IsSeparator(text[end]) || end < 2 || text[end - 1] != L'.') continue;
     // "." and ".." are names of their own, "a.." keeps its dots, and "C:."
     // is the current folder of a drive.
     if (text[end - 2] != L'.' && text[end - 2] != L':' &&
-        !separator(text[end - 2])) {
+        !IsSeparator(text[end - 2])) {
       text.erase(--end, 1);
     }
   }
@@ -143,9 +141,8 @@ fs::path FolderFromField(const fs::path& pasted, std::string_view field) {
   // folder of a drive, as "foo" does on the current folder. A network share
   // ("\\server\share") is full too, whatever the library makes of it.
   const std::wstring& text = typed.native();
-  const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
-  const bool full = (text.size() > 2 && separator(text[0]) &&
-                     separator(text[1]) && !separator(text[2])) ||
+  const bool full = (text.size() > 2 && IsSeparator(text[0]) &&
+                     IsSeparator(text[1]) && !IsSeparator(text[2])) ||
                     (typed.has_root_name() && typed.has_root_directory());
   const fs::path& folder = typed;
 #else

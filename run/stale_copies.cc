@@ -18,8 +18,6 @@ namespace fs = std::filesystem;
 using Native = fs::path::string_type;
 constexpr fs::path::value_type kSeparator = fs::path::preferred_separator;
 
-bool IsSeparator(fs::path::value_type c) { return c == kSeparator || c == '/'; }
-
 // Returns the folder `text`, which ends in a separator, as a path to open:
 // without that separator unless it is a root ("/", "C:\"), which needs it.
 fs::path Openable(const Native& text) {

@@ -18,13 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Native = fs::path::string_type;
-// Windows takes "/" as a separator as well as "\", and people type it in the
-// folder fields; the paths Norvale builds itself use only the latter.
-#ifdef _WIN32
-constexpr fs::path::value_type kSeparators[] = L"\\/";
-#else
-constexpr fs::path::value_type kSeparators[] = "/";
-#endif
 
 // Returns true when `folder` is the root of a disk or, on Windows, of a
 // drive or a network share ("\\server\share"): no one can make it.

@@ -1,18 +1,10 @@
 #include "services/file_work.h"
 
+#include "services/folder_io.h"
+
 namespace norvale {
-namespace {
 
 namespace fs = std::filesystem;
-
-// Windows takes "/" as a separator as well as "\".
-#ifdef _WIN32
-constexpr fs::path::value_type kSeparators[] = L"\\/";
-#else
-constexpr fs::path::value_type kSeparators[] = "/";
-#endif
-
-}  // namespace
 
 void FileWork::NoteFolderMade(const fs::path& folder) {
   made_.insert(folder.native());

@@ -87,7 +87,7 @@ FileId FileWork::State::IdentifyIn(HANDLE handle, KnownFolder& folder,
 bool FileWork::State::Know(KnownFolder& known, const fs::path& path,
                            std::wstring_view* name) {
   const std::wstring& text = path.native();
-  const size_t last = text.find_last_of(L"\\/");
+  const size_t last = text.find_last_of(kSeparators);
   *name = last == text.npos ? std::wstring_view(text)
                             : std::wstring_view(text).substr(last + 1);
   const std::wstring_view folder(text.data(), last == text.npos ? 0 : last);

@@ -12,6 +12,7 @@
 #include "ini/shortcut.h"
 #include "services/error.h"
 #include "services/file_work_win.h"
+#include "services/folder_io.h"
 #include "services/win/file_kind.h"
 #include "services/win/handle.h"
 #include "services/win/long_path.h"
@@ -32,7 +33,7 @@ constexpr char kRemoveFolderAction[] = "Could not remove the folder";
 // user's files.
 void ClearFolderOf(FileWork::State& state, const fs::path& path) {
   const std::wstring& text = path.native();
-  const size_t last = text.find_last_of(L"\\/");
+  const size_t last = text.find_last_of(kSeparators);
   const std::wstring folder = text.substr(0, last == text.npos ? 0 : last);
   if (state.look_only || state.made->count(folder) != 0 ||
       !state.folders_cleared.insert(folder).second) {

@@ -9,6 +9,20 @@
 
 namespace norvale {
 
+// The characters that end a path's folder names. Windows takes "/" as well
+// as "\", and people type it in the folder fields; the paths Norvale builds
+// itself use only the latter.
+#ifdef _WIN32
+inline constexpr std::filesystem::path::value_type kSeparators[] = L"\\/";
+#else
+inline constexpr std::filesystem::path::value_type kSeparators[] = "/";
+#endif
+
+// Returns true when `c` is one of kSeparators.
+inline bool IsSeparator(std::filesystem::path::value_type c) {
+  return c == std::filesystem::path::preferred_separator || c == '/';
+}
+
 enum class FileKind { kNone, kFile, kFolder, kOther, kUnknown };
 
 struct FolderEntry {
