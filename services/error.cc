@@ -72,6 +72,22 @@ Error ErrnoError(std::string_view action, const std::filesystem::path& path) {
                      std::error_code(errno, std::generic_category()));
 }
 
+#ifndef _WIN32
+Error MakingError(std::string_view action, const std::filesystem::path& path,
+                  std::error_code code, std::string_view kind) {
+  // FAT and exFAT through FUSE say EPERM of a name they cannot store, the
+  // kernel's drivers EINVAL or EILSEQ.
+  if (code == std::errc::operation_not_permitted ||
+      code == std::errc::invalid_argument ||
+      code == std::errc::illegal_byte_sequence) {
+    return Error(
+        action, path,
+        "Its disk cannot store a " + std::string(kind) + " of this name");
+  }
+  return SystemError(action, path, code);
+}
+#endif
+
 #ifdef _WIN32
 Error WindowsError(std::string_view action, const std::filesystem::path& path,
                    unsigned long code) {

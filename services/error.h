@@ -26,6 +26,14 @@ Error SystemError(std::string_view action, const std::filesystem::path& path,
 // Returns an Error whose reason is the text for the current errno.
 Error ErrnoError(std::string_view action, const std::filesystem::path& path);
 
+#ifndef _WIN32
+// Returns the Error for making the `kind` ("file", "folder") `path`, which
+// failed with `code`: that its disk cannot store a `kind` of this name where
+// the disk refused the name, else as SystemError.
+Error MakingError(std::string_view action, const std::filesystem::path& path,
+                  std::error_code code, std::string_view kind);
+#endif
+
 #ifdef _WIN32
 // Returns the system's text for the Windows error `code` (a GetLastError
 // value or an HRESULT), in UTF-8, without a closing full stop.

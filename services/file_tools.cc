@@ -51,14 +51,7 @@ bool IsRoot(const fs::path& folder) {
 Error FolderError(const fs::path& folder, std::error_code ec) {
   constexpr char kAction[] = "Could not create the folder";
 #ifndef _WIN32
-  // FAT and exFAT through FUSE say EPERM of a name they cannot store, the
-  // kernel's drivers EINVAL or EILSEQ.
-  if (ec == std::errc::operation_not_permitted ||
-      ec == std::errc::invalid_argument ||
-      ec == std::errc::illegal_byte_sequence) {
-    return Error(kAction, folder,
-                 "Its disk cannot store a folder of this name");
-  }
+  return MakingError(kAction, folder, ec, "folder");
 #else
   // Controlled Folder Access refuses new folders with this code alone.
   constexpr int kAccessDenied = 5;  // ERROR_ACCESS_DENIED
@@ -66,8 +59,8 @@ Error FolderError(const fs::path& folder, std::error_code ec) {
     return Error(kAction, folder,
                  WindowsReason(kAccessDenied) + ControlledFolderHint(folder));
   }
-#endif
   return SystemError(kAction, folder, ec);
+#endif
 }
 
 }  // namespace

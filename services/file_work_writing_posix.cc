@@ -28,15 +28,10 @@ bool Unsupported(int error) {
   return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
 }
 
-// Returns the Error for a name that the disk refused to make: FAT and exFAT
-// through FUSE say EPERM of a name they cannot store, the kernel's drivers
-// EINVAL or EILSEQ.
+// Returns the Error for the file `path` that could not be made, for errno.
 Error NameRefused(const fs::path& path) {
-  if (errno == EPERM || errno == EINVAL || errno == EILSEQ) {
-    return Error(kWriteAction, path,
-                 "Its disk cannot store a file of this name");
-  }
-  return ErrnoError(kWriteAction, path);
+  return MakingError(kWriteAction, path,
+                     std::error_code(errno, std::generic_category()), "file");
 }
 
 // Throws the Error for errno naming `path`, after removing `temporary` from
