@@ -11,6 +11,26 @@ void FileWork::NoteFolderMade(const fs::path& folder) {
   last_folder_made_ = last_folder_made_ || folder.native() == last_folder_;
 }
 
+void FileWork::NoteSourceFolder(const FileId& folder) {
+  source_folders_.insert(folder);
+}
+
+bool FileWork::IsSourceFolder(const FileId& folder) const {
+  return source_folders_.count(folder) != 0;
+}
+
+void FileWork::LookOnly() { look_only_ = true; }
+
+bool FileWork::ClaimLeftovers(const Text& folder,
+                              const std::function<const FileId&()>& id) {
+  if (look_only_ || made_.count(folder) != 0 || cleared_.count(folder) != 0 ||
+      IsSourceFolder(id())) {
+    return false;
+  }
+  cleared_.insert(folder);
+  return true;
+}
+
 bool FileWork::InFolderMade(const fs::path& file) {
   // Copies come folder by folder, so the answer for the last folder is kept
   // rather than its text looked up for every copy.

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -233,12 +234,33 @@ class FileWork {
   struct State;
 
  private:
+  using Text = std::filesystem::path::string_type;
+
+  // Returns true, once a run for each folder, when the temporary files a
+  // killed run left are to be removed from the folder `folder`, whose
+  // identity `id` gives: never for a run that only looks, nor from a folder
+  // this run made, which holds none, nor from one searched for sources,
+  // which holds only the user's files.
+  bool ClaimLeftovers(const Text& folder,
+                      const std::function<const FileId&()>& id);
+
+  // Notes that the folder `folder` is gone, so that one made later under
+  // its name is cleared of leftovers again.
+  void ForgetFolder(const Text& folder) { cleared_.erase(folder); }
+
   std::unique_ptr<State> state_;
-  // The folders this run made, which held nothing of an earlier run, and
-  // whether the last folder asked about is one of them.
-  std::unordered_set<std::filesystem::path::string_type> made_;
-  std::filesystem::path::string_type last_folder_;
+  // What the run notes of its folders, the same on every platform: those it
+  // made, which held nothing of an earlier run, and whether the last folder
+  // asked about is one of them; those searched for sources; and those
+  // cleared of leftovers already.
+  std::unordered_set<Text> made_;
+  Text last_folder_;
   bool last_folder_made_ = false;
+  std::unordered_set<FileId, FileIdHash> source_folders_;
+  std::unordered_set<Text> cleared_;
+  // A run that only tells what it would do changes nothing, not even a
+  // leftover.
+  bool look_only_ = false;
 };
 
 }  // namespace norvale

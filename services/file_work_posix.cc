@@ -61,16 +61,12 @@ void FileWork::State::MetCopyFolder(const fs::path& path, bool* cleared) {
   }
   // A disk first met here, where copies are written, is asked its ways.
   // A run that only looks learns nothing by making a file.
-  copy_disk = &disks.Of(copy_folder_stat.st_dev, fd, look_only ? -1 : fd);
+  copy_disk =
+      &disks.Of(copy_folder_stat.st_dev, fd, work->look_only_ ? -1 : fd);
   copy_folder_id.reset();
-  // A folder this run made holds nothing of an earlier one, one it came
-  // back to was cleared already, and one searched for sources (the
-  // destination being the source) holds only the user's files.
-  const std::string& folder = copy_folder.path();
-  if (!look_only && made->count(folder) == 0 &&
-      folders_cleared.count(folder) == 0 &&
-      source_folders.count(CopyFolderId()) == 0) {
-    folders_cleared.insert(folder);
+  if (work->ClaimLeftovers(copy_folder.path(), [this]() -> const FileId& {
+        return CopyFolderId();
+      })) {
     const bool any = RemoveLeftovers(fd, start);
     if (cleared != nullptr) *cleared = any;
   }
@@ -124,7 +120,7 @@ mode_t CurrentUmask() {
 FileWork::FileWork() : state_(std::make_unique<State>()) {
   ::clock_gettime(CLOCK_REALTIME, &state_->start);
   state_->umask = CurrentUmask();
-  state_->made = &made_;
+  state_->work = this;
 }
 
 FileWork::~FileWork() {
@@ -269,12 +265,6 @@ std::optional<FileId> FileWork::IdentifySubfolder(const FileId& parent,
   return IdentifyFile(path);
 }
 
-bool FileWork::IsSourceFolder(const FileId& folder) const {
-  return state_->source_folders.count(folder) != 0;
-}
-
-void FileWork::LookOnly() { state_->look_only = true; }
-
 bool FileWork::IsMountPoint(const fs::path& folder) {
   struct statx st;
   if (::statx(AT_FDCWD, folder.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
@@ -322,10 +312,6 @@ bool FileWork::LockDestination(const fs::path& destination) {
 }
 
 void FileWork::HideFile(const fs::path&) {}
-
-void FileWork::NoteSourceFolder(const FileId& folder) {
-  state_->source_folders.insert(folder);
-}
 
 std::optional<CopyPlace> FileWork::PlaceOf(const fs::path& path) {
   State& state = *state_;
@@ -424,7 +410,7 @@ Permissions FileWork::ExcessPermissions(const fs::path& path,
                                         Permissions permissions) {
   const State& state = *state_;
   struct stat st;
-  if (state.look_only || permissions == 0 || state.existing.get() < 0 ||
+  if (look_only_ || permissions == 0 || state.existing.get() < 0 ||
       state.existing_path != path.native() ||
       state.copy_disk->modes == Ability::kNo ||
       ::fstat(state.existing.get(), &st) != 0) {
@@ -439,7 +425,7 @@ void FileWork::TakePermissions(const fs::path& path, Permissions bits) {
   constexpr char kAction[] = "Could not make private";
   const int fd = state.existing.get();
   struct stat st;
-  if (state.look_only || fd < 0 || state.existing_path != path.native()) {
+  if (look_only_ || fd < 0 || state.existing_path != path.native()) {
     throw Error(kAction, path, "Nothing is changed");
   }
   if (::fstat(fd, &st) != 0) throw ErrnoError(kAction, path);

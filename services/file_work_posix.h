@@ -29,13 +29,9 @@ struct FileWork::State {
   timespec start = {0, 0};
   Disks disks;
   RealPaths real_paths;
-  // The folders the run made (FileWork's own), and those it searched for
-  // sources; neither ever holds a leftover to remove.
-  const std::unordered_set<std::string>* made = nullptr;
-  std::unordered_set<FileId, FileIdHash> source_folders;
-  std::unordered_set<std::string> folders_cleared;
-  // A run that only tells what it would do removes no leftover either.
-  bool look_only = false;
+  // The file work this is the platform's side of, which keeps what the run
+  // notes of its folders.
+  FileWork* work = nullptr;
   // The destination, open and locked while the run writes to it; -1 when
   // not locked.
   int lock = -1;

@@ -8,6 +8,7 @@
 #include "services/win/handle.h"
 #include "services/win/long_path.h"
 #include "services/win/system_calls.h"
+#include "services/win/temporary_files.h"
 
 namespace norvale {
 namespace {
@@ -121,9 +122,23 @@ std::wstring FileWork::State::PlaceName(const KnownFolder& folder,
   return folded;
 }
 
+void FileWork::State::ClearFolderOf(const fs::path& path) {
+  const std::wstring& text = path.native();
+  const size_t last = text.find_last_of(kSeparators);
+  const std::wstring folder = text.substr(0, last == text.npos ? 0 : last);
+  const auto id = [&]() -> const FileId& {
+    std::wstring_view name;
+    if (!Know(copy_folder, path, &name)) throw FileError(kWriteAction, path);
+    return *copy_folder.id;
+  };
+  if (work->ClaimLeftovers(folder, id)) {
+    RemoveLeftovers(path.parent_path(), start);
+  }
+}
+
 FileWork::FileWork() : state_(std::make_unique<State>()) {
   ::GetSystemTimeAsFileTime(&state_->start);
-  state_->made = &made_;
+  state_->work = this;
 }
 
 FileWork::~FileWork() {
@@ -179,12 +194,6 @@ std::optional<FileId> FileWork::IdentifySubfolder(const FileId& parent,
   return state_->Identify(handle.get(), path);
 }
 
-bool FileWork::IsSourceFolder(const FileId& folder) const {
-  return state_->source_folders.count(folder) != 0;
-}
-
-void FileWork::LookOnly() { state_->look_only = true; }
-
 // A volume mounted in a folder is a mount point, which the walks take for
 // a link and never enter.
 bool FileWork::IsMountPoint(const fs::path&) { return false; }
@@ -224,10 +233,6 @@ void FileWork::HideFile(const fs::path& path) {
   }
   // Hidden or not, the file is whole; a failure here costs only its view.
   ::SetFileAttributesW(text.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);
-}
-
-void FileWork::NoteSourceFolder(const FileId& folder) {
-  state_->source_folders.insert(folder);
 }
 
 std::optional<CopyPlace> FileWork::PlaceOf(const fs::path& path) {

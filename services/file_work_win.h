@@ -33,13 +33,9 @@ struct FileWork::State {
   // Norvale's temporary files older than this are leftovers.
   FILETIME start = {};
   Volumes volumes;
-  // The folders the run made (FileWork's own), and those it searched for
-  // sources; neither ever holds a leftover to remove.
-  const std::unordered_set<std::wstring>* made = nullptr;
-  std::unordered_set<FileId, FileIdHash> source_folders;
-  std::unordered_set<std::wstring> folders_cleared;
-  // A run that only tells what it would do removes no leftover either.
-  bool look_only = false;
+  // The file work this is the platform's side of, which keeps what the run
+  // notes of its folders.
+  FileWork* work = nullptr;
   // The folders a walk has entered.
   std::vector<std::filesystem::path> walk;
   // Held while the run writes to its destination; null when not locked.
@@ -76,6 +72,11 @@ struct FileWork::State {
   // `name` folded as Windows compares names.
   std::wstring PlaceName(const KnownFolder& folder, std::wstring_view name,
                          const std::wstring* real);
+
+  // Removes from the folder of the copy `path`, once a run, the temporary
+  // files a killed run left there, as FileWork::ClaimLeftovers allows.
+  // Throws Error naming `path` when the folder cannot be identified.
+  void ClearFolderOf(const std::filesystem::path& path);
 };
 
 }  // namespace norvale

@@ -430,7 +430,7 @@ bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
       (!expected.empty() && content != expected)) {
     return false;
   }
-  if (state.look_only) {
+  if (look_only_) {
     // A run that only looks meets what the removal would: a folder the
     // user may not change, or a disk mounted read-only.
     if (::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) != 0) {
@@ -491,7 +491,7 @@ bool FileWork::RemoveEmptyFolder(const fs::path& folder,
                 "The folder holding it changed while Norvale was removing "
                 "it, so it is left as it is");
   }
-  if (state.look_only) {
+  if (look_only_) {
     if (::faccessat(state.copy_folder.fd(), ".", W_OK | X_OK, AT_EACCESS) !=
         0) {
       throw ErrnoError("Could not remove the folder", folder);

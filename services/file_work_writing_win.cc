@@ -27,27 +27,6 @@ namespace fs = std::filesystem;
 constexpr char kRemoveAction[] = "Could not remove";
 constexpr char kRemoveFolderAction[] = "Could not remove the folder";
 
-// Removes from the folder of the copy `path`, once a run, the temporary
-// files a killed run left there; never from a folder the run made, which
-// holds none, nor from one searched for sources, which holds only the
-// user's files.
-void ClearFolderOf(FileWork::State& state, const fs::path& path) {
-  const std::wstring& text = path.native();
-  const size_t last = text.find_last_of(kSeparators);
-  const std::wstring folder = text.substr(0, last == text.npos ? 0 : last);
-  if (state.look_only || state.made->count(folder) != 0 ||
-      !state.folders_cleared.insert(folder).second) {
-    return;
-  }
-  std::wstring_view name;
-  if (!state.Know(state.copy_folder, path, &name)) {
-    throw FileError(kWriteAction, path);
-  }
-  if (state.source_folders.count(*state.copy_folder.id) == 0) {
-    RemoveLeftovers(path.parent_path(), state.start);
-  }
-}
-
 // Returns the rename information that gives a file the name `path`, spelled
 // as the system's own calls take a full path: "\??\" where the file
 // functions take "\\?\".
@@ -91,7 +70,7 @@ bool WriteAndRename(FileWork& work, FileWork::State& state,
                     const fs::path& path, std::string_view bytes,
                     const std::string_view* expected) {
   const bool replace = expected != nullptr;
-  ClearFolderOf(state, path);
+  state.ClearFolderOf(path);
   HANDLE raw = INVALID_HANDLE_VALUE;
   do {
     raw = Calls().create_file(LongPath(TemporaryName(path)).c_str(),
@@ -201,7 +180,7 @@ bool FileWork::WriteNewFile(const fs::path& path, std::string_view bytes,
   if (bytes.size() > kOneWrite) {
     return WriteAndRename(*this, *state_, path, bytes, nullptr);
   }
-  ClearFolderOf(*state_, path);
+  state_->ClearFolderOf(path);
   return WriteInOneCall(path, bytes);
 }
 
@@ -278,7 +257,7 @@ bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
   }
   // A run that only looks has met what the removal would, but for the
   // folder's access rules, which only the removal tells.
-  if (state.look_only) return true;
+  if (look_only_) return true;
   if (!MarkForRemoval(handle.get())) {
     // Closed first, so that the file is not taken as held by another
     // program for the handle held here.
@@ -288,7 +267,7 @@ bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
   }
   if (!handle.Close()) throw FileError(kRemoveAction, path);
   // Its folder is written to, as by a copy written there.
-  ClearFolderOf(state, path);
+  state.ClearFolderOf(path);
   return true;
 }
 
@@ -299,7 +278,7 @@ bool FileWork::EnterFolder(const fs::path& folder, const FileId& id,
   // tells.
   if (IdentifyFile(folder) != id) return false;
   try {
-    ClearFolderOf(*state_, folder / L"*");
+    state_->ClearFolderOf(folder / L"*");
   } catch (const Error&) {
     // Whatever reads the folder next names why it cannot be reached.
   }
@@ -329,7 +308,7 @@ bool FileWork::RemoveEmptyFolder(const fs::path& folder,
                 "The folder holding it changed while Norvale was removing "
                 "it, so it is left as it is");
   }
-  if (state.look_only) return true;
+  if (look_only_) return true;
   // Opened as itself, so that a junction or a link to a folder is neither
   // followed nor removed; others may go on listing it meanwhile.
   Handle handle(
@@ -370,7 +349,7 @@ bool FileWork::RemoveEmptyFolder(const fs::path& folder,
   for (KnownFolder* known : {&state.copy_folder, &state.place_folder}) {
     if (known->text == text) known->id.reset();
   }
-  state.folders_cleared.erase(text);
+  ForgetFolder(text);
   return true;
 }
 
