@@ -30,12 +30,59 @@ constexpr fs::path::value_type kSeparator = fs::path::preferred_separator;
 
 constexpr std::string_view kNoAddress = "about:blank";
 
+// The destination's record file as a run found it.
+struct RecordFile {
+  fs::path path;
+  // What it held, when there was a regular file.
+  std::optional<std::string> text;
+  // What that says, when it is one whole record.
+  std::optional<CopyRecord> record;
+  // True when something other than a regular file stands at its name,
+  // which is neither proof of anything nor Norvale's to replace.
+  bool unusable = false;
+};
+
+// Returns the record file at `path`, read without following a link.
+RecordFile ReadRecord(fs::path path, FileWork& work) {
+  RecordFile file{std::move(path), std::nullopt, std::nullopt, false};
+  std::error_code ec;
+  if (KindOf(file.path.parent_path(), ec) != FileKind::kFolder) return file;
+  try {
+    if (std::optional<ExistingCopy> existing =
+            work.ReadExistingCopy(file.path)) {
+      file.text = std::move(existing->content);
+      file.record = ParseRecord(*file.text);
+    }
+  } catch (const Error&) {
+    file.unusable = true;
+  }
+  return file;
+}
+
+// Makes the record file `file` hold `record`, written as a copy is, so that
+// it only ever shows a whole record; returns false when it held it already.
+bool WriteRecord(RecordFile& file, const CopyRecord& record, FileWork& work) {
+  std::string text = ComposeRecord(record);
+  if (file.text == text) return false;
+  if (file.text) {
+    work.ReplaceFile(file.path, text, *file.text);
+  } else if (!work.WriteNewFile(file.path, text, 0600)) {
+    throw Error("Could not write", file.path,
+                "It changed while Norvale was writing it");
+  }
+  work.HideFile(file.path);
+  file.text = std::move(text);
+  return true;
+}
+
+}  // namespace
+
 // The places of the copies a run has made or left as they were, so that no
 // place gets two: two shortcuts can reach one file through a linked folder or
 // a destination that ignores letter case. Places are taken only once a copy
 // meets an existing file, so a fresh destination never pays for them; a
 // copy left as it was brings its place along.
-class EarlierCopies {
+class CompressionRun::EarlierCopies {
  public:
   EarlierCopies(size_t count, std::function<fs::path(size_t)> copy_of,
                 FileWork& work)
@@ -101,52 +148,129 @@ class EarlierCopies {
   size_t identified_ = 0;
 };
 
-// The destination's record file as a run found it.
-struct RecordFile {
-  fs::path path;
-  // What it held, when there was a regular file.
-  std::optional<std::string> text;
-  // What that says, when it is one whole record.
-  std::optional<CopyRecord> record;
-  // True when something other than a regular file stands at its name,
-  // which is neither proof of anything nor Norvale's to replace.
-  bool unusable = false;
+class CompressionRun::Places {
+ public:
+  // The copies of a run from the folder `source` to the folder
+  // `destination`, as FolderFromField gave them.
+  Places(const fs::path& source, const fs::path& destination)
+      : source_(source), destination_(destination) {
+    // One separator between the destination and what goes below it,
+    // however many the user typed at its end, so that messages show paths
+    // as paths.
+    text_ = destination.native();
+    while (text_.size() > 1 && IsSeparator(text_.back())) text_.pop_back();
+    if (!IsSeparator(text_.back())) text_ += kSeparator;
+  }
+
+  const fs::path& source() const { return source_; }
+  const fs::path& destination() const { return destination_; }
+  // The destination's text, ending in one separator.
+  const Native& text() const { return text_; }
+
+  // Returns the path of the copy of `shortcut`, a path the search gave.
+  fs::path CopyOf(const fs::path& shortcut) const {
+    FileTools& files = FileTools::Instance();
+    // The search put the source text at the front of every path, so the
+    // cut by position leaves the part below it.
+    const fs::path relative =
+        files.TextFrom(shortcut, source_.native().size() + 1);
+    fs::path folder;
+    if (relative.native().find(kSeparator) != Native::npos) {
+      folder =
+          ShellTools::Instance().RelativeFolder(files.FolderPart(relative));
+    }
+    Native text = text_;
+    text += folder.native();
+    text += files.FileNamePart(relative, 0).native();
+    return fs::path(std::move(text));
+  }
+
+  // Returns the path below the destination of `copy`, a path in it.
+  Native Below(const Native& copy) const { return copy.substr(text_.size()); }
+
+ private:
+  fs::path source_;
+  fs::path destination_;
+  Native text_;
 };
 
-// Returns the record file at `path`, read without following a link.
-RecordFile ReadRecord(fs::path path, FileWork& work) {
-  RecordFile file{std::move(path), std::nullopt, std::nullopt, false};
-  std::error_code ec;
-  if (KindOf(file.path.parent_path(), ec) != FileKind::kFolder) return file;
-  try {
-    if (std::optional<ExistingCopy> existing =
-            work.ReadExistingCopy(file.path)) {
-      file.text = std::move(existing->content);
-      file.record = ParseRecord(*file.text);
+class CompressionRun::Record {
+ public:
+  // Reads the record of Norvale's copies in the destination of `places`,
+  // the only proof that lets a copy be removed; kept where removing may
+  // ever be asked, so not where the destination holds the source, nor for a
+  // source without a real path. A run that only looks keeps none.
+  Record(const Places& places, bool holds_source, bool look_only,
+         FileWork& work)
+      : places_(places) {
+    std::error_code real_ec;
+    live_.source = fs::canonical(places.source(), real_ec);
+    if (holds_source || real_ec) return;
+    file_ = ReadRecord(fs::path(places.text() + kRecordName), work);
+    if (file_->unusable || (file_->text && !file_->record)) {
+      state_ = RecordState::kDamaged;
+    } else if (file_->record && file_->record->source != live_.source) {
+      state_ = RecordState::kOtherSource;
+    } else if (file_->record) {
+      state_ = RecordState::kKept;
+      read_ = &*file_->record;
     }
-  } catch (const Error&) {
-    file.unusable = true;
+    keep_ = !file_->unusable && !look_only;
   }
-  return file;
-}
+  Record(const Record&) = delete;
+  Record& operator=(const Record&) = delete;
 
-// Makes the record file `file` hold `record`, written as a copy is, so that
-// it only ever shows a whole record; returns false when it held it already.
-bool WriteRecord(RecordFile& file, const CopyRecord& record, FileWork& work) {
-  std::string text = ComposeRecord(record);
-  if (file.text == text) return false;
-  if (file.text) {
-    work.ReplaceFile(file.path, text, *file.text);
-  } else if (!work.WriteNewFile(file.path, text, 0600)) {
-    throw Error("Could not write", file.path,
-                "It changed while Norvale was writing it");
+  RecordState state() const { return state_; }
+  // The record that holds for this run's source, or null.
+  const CopyRecord* read() const { return read_; }
+  // True when the record was written.
+  bool written() const { return written_; }
+
+  // Notes that the run wrote, or found exact, the copy `copy` of the
+  // address `url`.
+  void Add(const fs::path& copy, const IniText& url) {
+    if (!keep_) return;
+    // The list is sorted, so each copy goes at the end.
+    live_.copies.emplace_hint(
+        live_.copies.end(), places_.Below(copy.native()),
+        Fingerprint(ComposeIniFile(kShortcutSection, kShortcutKey, url)));
   }
-  work.HideFile(file.path);
-  file.text = std::move(text);
-  return true;
-}
 
-}  // namespace
+  // Writes the record of what is Norvale's now: the copies of this run, the
+  // folders it made, and what of the earlier record still holds, `still`.
+  // Called once, as the run ends: what the run found is kept, not copied.
+  void Write(const CopyRecord* still, FileWork& work) {
+    if (!keep_ || StaleCopies::InsideSource(places_.source(),
+                                            places_.destination(), work)) {
+      return;
+    }
+    CopyRecord next = std::move(live_);
+    if (still != nullptr) {
+      next.copies.insert(still->copies.begin(), still->copies.end());
+      next.folders = still->folders;
+    }
+    const Native& text = places_.text();
+    for (const Native& folder : work.folders_made()) {
+      if (folder.size() > text.size() &&
+          folder.compare(0, text.size(), text) == 0) {
+        next.folders.insert(places_.Below(folder));
+      }
+    }
+    // A destination that holds no copy of Norvale's gets no record either.
+    if (!file_->text && next.copies.empty() && next.folders.empty()) return;
+    if (WriteRecord(*file_, next, work)) written_ = true;
+  }
+
+ private:
+  const Places& places_;
+  std::optional<RecordFile> file_;
+  const CopyRecord* read_ = nullptr;
+  RecordState state_ = RecordState::kNone;
+  bool keep_ = false;
+  bool written_ = false;
+  // The copies this run wrote or found exact.
+  CopyRecord live_;
+};
 
 CompressionRun::CompressionRun(fs::path source, fs::path destination,
                                RunObserver* observer, RunOptions options)
@@ -158,266 +282,36 @@ CompressionRun::CompressionRun(fs::path source, fs::path destination,
 size_t CompressionRun::Run() {
   done_ = total_ = written_ = stale_ = removed_ = unrecorded_ = 0;
   record_state_ = RecordState::kNone;
-  const bool look_only = options_.look_only;
-  const bool remove = options_.remove_stale;
   cancelled_ = false;
-  const fs::path source_folder = FolderFromField(source_, "source");
-  const fs::path destination = FolderFromField(destination_, "destination");
-  ShellTools& shell = ShellTools::Instance();
-  FileTools& files = FileTools::Instance();
+  fs::path source = FolderFromField(source_, "source");
+  const Places places(std::move(source),
+                      FolderFromField(destination_, "destination"));
   // What the run learns of its disks and folders is its own, and however
   // it ends it keeps no folder open behind it, so a disk it wrote to can be
   // unmounted.
   FileWork work;
-  work_ = &work;
-  struct Forget {
-    FileWork*& work;
-    ~Forget() { work = nullptr; }
-  } forget{work_};
   // One run at a time writes to a destination, from before anything is
   // made there; a destination made by this run is locked once made.
-  bool locked = look_only || work.LockDestination(destination);
+  const bool locked =
+      options_.look_only || work.LockDestination(places.destination());
   // Learning the disk makes a file there; a run that only looks makes none.
-  if (look_only) {
+  if (options_.look_only) {
     work.LookOnly();
   } else {
-    work.MeetDestination(destination, source_folder);
+    work.MeetDestination(places.destination(), places.source());
   }
-  // Nothing is ever removed from a destination that is the source, lies
-  // inside it or holds it: there copies and shortcuts mix.
-  const bool holds_source =
-      StaleCopies::IsWithin(source_folder, destination, work);
-  if (remove && (holds_source ||
-                 StaleCopies::IsWithin(destination, source_folder, work))) {
-    throw Error("Could not remove stale copies from", destination,
-                holds_source ? "It holds the source folder, and --delete "
-                               "never removes anything there"
-                             : "It lies inside the source folder, and "
-                               "--delete never removes anything there");
-  }
+  const bool holds_source = RefuseMixedRemoval(places, work);
+  Record record(places, holds_source, options_.look_only, work);
+  record_state_ = record.state();
 
-  // One separator between the destination and what goes below it, however
-  // many the user typed at its end, so that messages show paths as paths.
-  Native destination_text = destination.native();
-  while (destination_text.size() > 1 && IsSeparator(destination_text.back())) {
-    destination_text.pop_back();
-  }
-  if (!IsSeparator(destination_text.back())) destination_text += kSeparator;
-
-  // The record of the copies Norvale wrote, the only proof that lets a
-  // copy be removed; kept where removing may ever be asked.
-  std::error_code real_ec;
-  const fs::path real_source = fs::canonical(source_folder, real_ec);
-  std::optional<RecordFile> record_file;
-  const CopyRecord* record = nullptr;
-  if (!holds_source && !real_ec) {
-    record_file = ReadRecord(fs::path(destination_text + kRecordName), work);
-    if (record_file->unusable || (record_file->text && !record_file->record)) {
-      record_state_ = RecordState::kDamaged;
-    } else if (record_file->record &&
-               record_file->record->source != real_source) {
-      record_state_ = RecordState::kOtherSource;
-    } else if (record_file->record) {
-      record_state_ = RecordState::kKept;
-      record = &*record_file->record;
-    }
-  }
-
-  ShellTools::FoundCallback on_found;
-  if (observer_ != nullptr) {
-    on_found = [this](size_t looked_at, size_t found) {
-      return observer_->Searching(looked_at, found);
-    };
-  }
-  PathList list;
+  const PathList list = Search(places, record, work);
+  if (cancelled_) return 0;
   try {
-    // A destination inside the source holds copies, which are not copied
-    // again.
-    list = shell.FindFiles(source_folder, "*.url", true, on_found, destination,
-                           &work);
-  } catch (const SearchCancelled&) {
-    cancelled_ = true;
-    return 0;
-  }
-  total_ = list.count();
-  // A source that holds nothing looks like a disk that is not mounted.
-  if (remove && total_ == 0 && record != nullptr && !record->copies.empty() &&
-      !options_.remove_all) {
-    throw Error("Could not remove stale copies from", destination,
-                "The source holds no shortcut, as a disk that is not mounted "
-                "looks, while Norvale wrote " +
-                    std::to_string(record->copies.size()) +
-                    (record->copies.size() == 1 ? " copy" : " copies") +
-                    " there; to remove them all, use --delete-all");
-  }
-
-  const size_t cut = source_folder.native().size();
-  // The search put the source text at the front of every path, so the cut
-  // by position leaves the part below it.
-  const auto copy_of = [&](const fs::path& source) {
-    const fs::path relative = files.TextFrom(source, cut + 1);
-    fs::path folder;
-    if (relative.native().find(kSeparator) != Native::npos) {
-      folder = shell.RelativeFolder(files.FolderPart(relative));
-    }
-    Native text = destination_text;
-    text += folder.native();
-    text += files.FileNamePart(relative, 0).native();
-    return fs::path(std::move(text));
-  };
-  EarlierCopies earlier(
-      total_, [&](size_t index) { return copy_of(list[index]); }, work);
-  const auto tell = [&](RunObserver::Change change, const Native& copy) {
-    if (observer_ == nullptr) return;
-    observer_->Changed(change, fs::path(copy.substr(destination_text.size())));
-  };
-  const bool keep_record = record_file && !record_file->unusable && !look_only;
-  // The copies this run wrote or found exact, for the record.
-  bool record_written = false;
-  CopyRecord live;
-  live.source = real_source;
-  // Writes the record of what is Norvale's now: the copies of this run, the
-  // folders it made, and what of the earlier record still holds.
-  const auto write_record = [&](const CopyRecord* still) {
-    if (!keep_record ||
-        StaleCopies::InsideSource(source_folder, destination, work)) {
-      return;
-    }
-    // Called once, as the run ends: what the run found is kept, not copied.
-    CopyRecord next = std::move(live);
-    if (still != nullptr) {
-      next.copies.insert(still->copies.begin(), still->copies.end());
-      next.folders = still->folders;
-    }
-    for (const Native& folder : work.folders_made()) {
-      if (folder.size() > destination_text.size() &&
-          folder.compare(0, destination_text.size(), destination_text) == 0) {
-        next.folders.insert(folder.substr(destination_text.size()));
-      }
-    }
-    // A destination that holds no copy of Norvale's gets no record either.
-    if (!record_file->text && next.copies.empty() && next.folders.empty()) {
-      return;
-    }
-    if (WriteRecord(*record_file, next, work)) record_written = true;
-  };
-  // After a failure, what was done is recorded and on its disks before the
-  // run says so; a failure meanwhile is told after the first.
-  const auto settle = [&](const Error& failure, const CopyRecord* still) {
-    if (look_only) return;
-    try {
-      write_record(still);
-      if (written_ > 0 || removed_ > 0 || record_written) Flush();
-    } catch (const Error& then) {
-      throw Error(std::string(failure.what()) + ". Then", "", then.what());
-    }
-  };
-  try {
-    // The copies of the shortcuts in one folder share a folder, which is
-    // worked out and made once: the list is sorted, so they come together,
-    // and taking every path apart would cost a large tree much of its time.
-    Native source_folder_text, copies_folder_text;
-    std::unordered_set<Native> made;
-    bool copies_in_source = false;
-    for (size_t i = 0; i < total_; ++i) {
-      if (observer_ != nullptr && !observer_->Compressing(done_, total_)) {
-        cancelled_ = true;
-        break;
-      }
-      const fs::path source = list[i];
-      const Native name = files.FileNamePart(source, 0).native();
-      const std::basic_string_view<fs::path::value_type> source_folder_now(
-          source.native().data(), source.native().size() - name.size());
-      fs::path target;
-      if (i > 0 && source_folder_now == source_folder_text) {
-        target = fs::path(copies_folder_text + name);
-      } else {
-        target = copy_of(source);
-        source_folder_text = source_folder_now;
-        copies_folder_text = target.native();
-        copies_folder_text.resize(copies_folder_text.size() - name.size());
-        const fs::path copies_folder = files.FolderPart(target);
-        if (made.insert(copies_folder.native()).second) {
-          if (!look_only) {
-            files.CreateFolder(copies_folder, work);
-            if (!locked) locked = work.LockDestination(destination);
-          } else if (files.WouldCreateFolder(copies_folder)) {
-            // Would be made, and would hold nothing yet.
-            work.NoteFolderMade(copies_folder);
-          }
-        }
-        // A destination holding the source may lead a copy back into it.
-        if (holds_source) {
-          const std::optional<FileId> id = work.IdentifyFile(copies_folder);
-          copies_in_source = id && work.IsSourceFolder(*id);
-        }
-      }
-      // There only the shortcuts themselves may stand, left as they are.
-      if (copies_in_source) {
-        std::error_code ec;
-        if (!fs::exists(fs::symlink_status(target, ec))) {
-          throw Error("Could not write", target,
-                      "Its folder is a source folder, which Norvale only "
-                      "reads");
-        }
-      }
-      Permissions permissions = 0;
-      const IniText url =
-          files.ReadIniValue(source, kShortcutSection, kShortcutKey, kNoAddress,
-                             0, work, &permissions);
-      const auto shared = [&](size_t first) {
-        return Error("Could not write", target,
-                     "The copy of \"" + list[first].u8string() +
-                         "\" is there already from earlier in this run, and "
-                         "two shortcuts cannot share one copy");
-      };
-      std::optional<std::pair<CopyPlace, FileId>> met;
-      const bool wrote = files.WriteIniValue(
-          target, kShortcutSection, kShortcutKey, url, list, work, permissions,
-          [&](const ExistingCopy& existing) {
-            if (const auto first = earlier.Find(existing, i)) {
-              throw shared(*first);
-            }
-            met.emplace(existing.place, existing.id);
-          },
-          look_only);
-      if (wrote) {
-        ++written_;
-        if (look_only && !met) {
-          // Two copies that would be made at one place, through a linked
-          // folder, stop the real run at the second: so here.
-          std::optional<CopyPlace> place;
-          try {
-            place = work.PlaceOf(target);
-          } catch (const Error&) {
-            // A name a disk that ignores case has no spelling for yet.
-          }
-          if (!place) {
-            earlier.Absent(i);
-          } else if (const auto first = earlier.FindPlace(*place, i)) {
-            throw shared(*first);
-          } else {
-            earlier.KeepPlace(*place, i);
-          }
-        }
-        tell(met ? RunObserver::Change::kReplaced
-                 : RunObserver::Change::kCreated,
-             target.native());
-      } else if (met) {
-        earlier.Keep(met->first, met->second, i);
-      }
-      if (keep_record) {
-        // The list is sorted, so each copy goes at the end.
-        live.copies.emplace_hint(
-            live.copies.end(), target.native().substr(destination_text.size()),
-            Fingerprint(ComposeIniFile(kShortcutSection, kShortcutKey, url)));
-      }
-      ++done_;
-    }
+    Copy(list, places, holds_source, locked, record, work);
   } catch (const Error& failure) {
     // What was written before a failure is on the disk, and in the record,
     // before the run says how many were.
-    settle(failure, record);
+    Settle(failure, record.read(), record, work);
     throw;
   }
   if (observer_ != nullptr && !cancelled_) {
@@ -428,42 +322,235 @@ size_t CompressionRun::Run() {
   // source folder and told every entry, or the run would have failed.
   std::optional<StaleCopies> stale;
   if (!cancelled_ && !holds_source &&
-      !StaleCopies::InsideSource(source_folder, destination, work)) {
-    stale.emplace(source_folder, destination_text, list, work, record);
-    const auto on_stale = [&](const fs::path& path, bool removed, bool) {
-      // What --delete keeps is told only to a run that removes.
-      if (removed || remove) {
-        tell(removed ? RunObserver::Change::kRemoved
-                     : RunObserver::Change::kNotRecorded,
-             path.native());
-      }
-    };
-    // Ctrl+C and Cancel stop the removals at the next copy.
-    const auto go_on = [&] {
-      return observer_ == nullptr || observer_->Compressing(done_, total_);
-    };
-    try {
-      cancelled_ = !stale->Find(remove, look_only, on_stale, go_on);
-    } catch (const Error& failure) {
-      stale_ = stale->found();
-      removed_ = stale->removed();
-      unrecorded_ = stale->unrecorded();
-      settle(failure, &stale->still_recorded());
-      throw;
-    }
-    stale_ = stale->found();
-    removed_ = stale->removed();
-    unrecorded_ = stale->unrecorded();
+      !StaleCopies::InsideSource(places.source(), places.destination(), work)) {
+    stale.emplace(places.source(), places.text(), list, work, record.read());
+    Remove(*stale, places, record, work);
   }
-  write_record(stale ? &stale->still_recorded() : record);
   // What was written is on the disk before the run says it is done, also
   // when it was stopped half-way.
-  if (!look_only && (written_ > 0 || removed_ > 0 || record_written)) Flush();
+  Finish(stale ? &stale->still_recorded() : record.read(), record, work);
   return done_;
 }
 
-void CompressionRun::Flush() {
-  FileWork& work = *work_;
+bool CompressionRun::RefuseMixedRemoval(const Places& places, FileWork& work) {
+  // Nothing is ever removed from a destination that is the source, lies
+  // inside it or holds it: there copies and shortcuts mix.
+  const bool holds_source =
+      StaleCopies::IsWithin(places.source(), places.destination(), work);
+  if (options_.remove_stale &&
+      (holds_source ||
+       StaleCopies::IsWithin(places.destination(), places.source(), work))) {
+    throw Error("Could not remove stale copies from", places.destination(),
+                holds_source ? "It holds the source folder, and --delete "
+                               "never removes anything there"
+                             : "It lies inside the source folder, and "
+                               "--delete never removes anything there");
+  }
+  return holds_source;
+}
+
+PathList CompressionRun::Search(const Places& places, const Record& record,
+                                FileWork& work) {
+  ShellTools::FoundCallback on_found;
+  if (observer_ != nullptr) {
+    on_found = [this](size_t looked_at, size_t found) {
+      return observer_->Searching(looked_at, found);
+    };
+  }
+  PathList list;
+  try {
+    // A destination inside the source holds copies, which are not copied
+    // again.
+    list = ShellTools::Instance().FindFiles(
+        places.source(), "*.url", true, on_found, places.destination(), &work);
+  } catch (const SearchCancelled&) {
+    cancelled_ = true;
+    return list;
+  }
+  total_ = list.count();
+  // A source that holds nothing looks like a disk that is not mounted.
+  const CopyRecord* earlier = record.read();
+  if (options_.remove_stale && total_ == 0 && earlier != nullptr &&
+      !earlier->copies.empty() && !options_.remove_all) {
+    throw Error("Could not remove stale copies from", places.destination(),
+                "The source holds no shortcut, as a disk that is not mounted "
+                "looks, while Norvale wrote " +
+                    std::to_string(earlier->copies.size()) +
+                    (earlier->copies.size() == 1 ? " copy" : " copies") +
+                    " there; to remove them all, use --delete-all");
+  }
+  return list;
+}
+
+void CompressionRun::Copy(const PathList& list, const Places& places,
+                          bool holds_source, bool locked, Record& record,
+                          FileWork& work) {
+  FileTools& files = FileTools::Instance();
+  const bool look_only = options_.look_only;
+  EarlierCopies earlier(
+      total_, [&](size_t index) { return places.CopyOf(list[index]); }, work);
+  // The copies of the shortcuts in one folder share a folder, which is
+  // worked out and made once: the list is sorted, so they come together,
+  // and taking every path apart would cost a large tree much of its time.
+  Native source_folder_text, copies_folder_text;
+  std::unordered_set<Native> made;
+  bool copies_in_source = false;
+  for (size_t i = 0; i < total_; ++i) {
+    if (observer_ != nullptr && !observer_->Compressing(done_, total_)) {
+      cancelled_ = true;
+      return;
+    }
+    const fs::path source = list[i];
+    const Native name = files.FileNamePart(source, 0).native();
+    const std::basic_string_view<fs::path::value_type> source_folder_now(
+        source.native().data(), source.native().size() - name.size());
+    fs::path target;
+    if (i > 0 && source_folder_now == source_folder_text) {
+      target = fs::path(copies_folder_text + name);
+    } else {
+      target = places.CopyOf(source);
+      source_folder_text = source_folder_now;
+      copies_folder_text = target.native();
+      copies_folder_text.resize(copies_folder_text.size() - name.size());
+      const fs::path copies_folder = files.FolderPart(target);
+      if (made.insert(copies_folder.native()).second) {
+        if (!look_only) {
+          files.CreateFolder(copies_folder, work);
+          if (!locked) locked = work.LockDestination(places.destination());
+        } else if (files.WouldCreateFolder(copies_folder)) {
+          // Would be made, and would hold nothing yet.
+          work.NoteFolderMade(copies_folder);
+        }
+      }
+      // A destination holding the source may lead a copy back into it.
+      if (holds_source) {
+        const std::optional<FileId> id = work.IdentifyFile(copies_folder);
+        copies_in_source = id && work.IsSourceFolder(*id);
+      }
+    }
+    // There only the shortcuts themselves may stand, left as they are.
+    if (copies_in_source) {
+      std::error_code ec;
+      if (!fs::exists(fs::symlink_status(target, ec))) {
+        throw Error("Could not write", target,
+                    "Its folder is a source folder, which Norvale only "
+                    "reads");
+      }
+    }
+    CopyOne(list, i, target, places, earlier, record, work);
+  }
+}
+
+void CompressionRun::CopyOne(const PathList& list, size_t i,
+                             const fs::path& target, const Places& places,
+                             EarlierCopies& earlier, Record& record,
+                             FileWork& work) {
+  FileTools& files = FileTools::Instance();
+  const bool look_only = options_.look_only;
+  Permissions permissions = 0;
+  const IniText url =
+      files.ReadIniValue(list[i], kShortcutSection, kShortcutKey, kNoAddress, 0,
+                         work, &permissions);
+  const auto shared = [&](size_t first) {
+    return Error("Could not write", target,
+                 "The copy of \"" + list[first].u8string() +
+                     "\" is there already from earlier in this run, and "
+                     "two shortcuts cannot share one copy");
+  };
+  std::optional<std::pair<CopyPlace, FileId>> met;
+  const bool wrote = files.WriteIniValue(
+      target, kShortcutSection, kShortcutKey, url, list, work, permissions,
+      [&](const ExistingCopy& existing) {
+        if (const auto first = earlier.Find(existing, i)) {
+          throw shared(*first);
+        }
+        met.emplace(existing.place, existing.id);
+      },
+      look_only);
+  if (wrote) {
+    ++written_;
+    if (look_only && !met) {
+      // Two copies that would be made at one place, through a linked
+      // folder, stop the real run at the second: so here.
+      std::optional<CopyPlace> place;
+      try {
+        place = work.PlaceOf(target);
+      } catch (const Error&) {
+        // A name a disk that ignores case has no spelling for yet.
+      }
+      if (!place) {
+        earlier.Absent(i);
+      } else if (const auto first = earlier.FindPlace(*place, i)) {
+        throw shared(*first);
+      } else {
+        earlier.KeepPlace(*place, i);
+      }
+    }
+    Tell(met ? RunObserver::Change::kReplaced : RunObserver::Change::kCreated,
+         target, places);
+  } else if (met) {
+    earlier.Keep(met->first, met->second, i);
+  }
+  record.Add(target, url);
+  ++done_;
+}
+
+void CompressionRun::Remove(StaleCopies& stale, const Places& places,
+                            Record& record, FileWork& work) {
+  const auto on_stale = [&](const fs::path& path, bool removed, bool) {
+    // What --delete keeps is told only to a run that removes.
+    if (removed || options_.remove_stale) {
+      Tell(removed ? RunObserver::Change::kRemoved
+                   : RunObserver::Change::kNotRecorded,
+           path, places);
+    }
+  };
+  // Ctrl+C and Cancel stop the removals at the next copy.
+  const auto go_on = [&] {
+    return observer_ == nullptr || observer_->Compressing(done_, total_);
+  };
+  try {
+    cancelled_ =
+        !stale.Find(options_.remove_stale, options_.look_only, on_stale, go_on);
+  } catch (const Error& failure) {
+    stale_ = stale.found();
+    removed_ = stale.removed();
+    unrecorded_ = stale.unrecorded();
+    Settle(failure, &stale.still_recorded(), record, work);
+    throw;
+  }
+  stale_ = stale.found();
+  removed_ = stale.removed();
+  unrecorded_ = stale.unrecorded();
+}
+
+void CompressionRun::Tell(RunObserver::Change change, const fs::path& copy,
+                          const Places& places) {
+  if (observer_ == nullptr) return;
+  observer_->Changed(change, fs::path(places.Below(copy.native())));
+}
+
+void CompressionRun::Finish(const CopyRecord* still, Record& record,
+                            FileWork& work) {
+  record.Write(still, work);
+  if (!options_.look_only &&
+      (written_ > 0 || removed_ > 0 || record.written())) {
+    Flush(work);
+  }
+}
+
+void CompressionRun::Settle(const Error& failure, const CopyRecord* still,
+                            Record& record, FileWork& work) {
+  // A failure meanwhile is told after the first.
+  if (options_.look_only) return;
+  try {
+    Finish(still, record, work);
+  } catch (const Error& then) {
+    throw Error(std::string(failure.what()) + ". Then", "", then.what());
+  }
+}
+
+void CompressionRun::Flush(FileWork& work) {
   if (observer_ == nullptr) {
     work.Flush();
     return;

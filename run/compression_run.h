@@ -8,7 +8,11 @@
 
 namespace norvale {
 
+struct CopyRecord;
+class Error;
 class FileWork;
+class PathList;
+class StaleCopies;
 
 // Told how a run goes; a long run shows it. Each call may stop the run by
 // returning false. Calls come often, so they must be cheap.
@@ -100,15 +104,64 @@ class CompressionRun {
   const RunOptions& options() const { return options_; }
 
  private:
+  // Where a run's copies go, the destination's record of them, and the
+  // places of the copies made so far; defined beside Run.
+  class Places;
+  class Record;
+  class EarlierCopies;
+
+  // The steps of Run, in their order.
+
+  // Returns whether the destination of `places` holds the source. Throws
+  // Error when remove_stale is asked and the destination is the source,
+  // lies inside it or holds it.
+  bool RefuseMixedRemoval(const Places& places, FileWork& work);
+
+  // Returns the shortcuts below the source, telling the observer, and sets
+  // total(); sets cancelled() when the observer stops the search. Throws
+  // Error when the search fails, or when remove_stale is asked of a source
+  // without shortcuts while `record` names copies (unless remove_all).
+  PathList Search(const Places& places, const Record& record, FileWork& work);
+
+  // Writes, or finds exact, the copy of each shortcut of `list` in the
+  // order of the list, making the folders they need (and locking the
+  // destination once made, unless `locked`), noting each in `record`.
+  // Stops, setting cancelled(), when the observer says so. Throws Error at
+  // the first failure.
+  void Copy(const PathList& list, const Places& places, bool holds_source,
+            bool locked, Record& record, FileWork& work);
+
+  // Copies the shortcut `index` of `list` to `target`, whose folder exists
+  // (or, looking only, would).
+  void CopyOne(const PathList& list, size_t index,
+               const std::filesystem::path& target, const Places& places,
+               EarlierCopies& earlier, Record& record, FileWork& work);
+
+  // Finds the copies whose shortcuts are gone with `stale`, removing them
+  // with remove_stale, and counts them. Throws Error at the first failure,
+  // after settling what was done.
+  void Remove(StaleCopies& stale, const Places& places, Record& record,
+              FileWork& work);
+
+  // Keeps in `record` what is Norvale's now, with what of the record read
+  // still holds (`still`), and flushes every disk written to.
+  void Finish(const CopyRecord* still, Record& record, FileWork& work);
+
+  // Finish after `failure`: throws an Error telling both when it fails.
+  void Settle(const Error& failure, const CopyRecord* still, Record& record,
+              FileWork& work);
+
   // Flushes every disk the run wrote to, telling the observer meanwhile.
-  void Flush();
+  void Flush(FileWork& work);
+
+  // Tells the observer that the copy `copy` changed as `change` says.
+  void Tell(RunObserver::Change change, const std::filesystem::path& copy,
+            const Places& places);
 
   std::filesystem::path source_;
   std::filesystem::path destination_;
   RunObserver* observer_;
   RunOptions options_;
-  // The file work of the run under way; null between runs.
-  FileWork* work_ = nullptr;
   size_t done_ = 0;
   size_t written_ = 0;
   size_t total_ = 0;
