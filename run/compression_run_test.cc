@@ -11,6 +11,7 @@
 #include <future>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
@@ -434,9 +435,13 @@ struct StopAt : RunObserver {
   bool Searching(size_t looked_at, size_t) override {
     return (last_looked_at = looked_at) < stop_looked_at;
   }
-  bool Compressing(size_t done, size_t) override { return done < stop_done; }
+  bool Compressing(size_t done, size_t total) override {
+    last_report = {done, total};
+    return done < stop_done;
+  }
   void Flushing() override {}
   size_t stop_looked_at, stop_done, last_looked_at = 0;
+  std::pair<size_t, size_t> last_report = {9999, 9999};
 };
 
 // The search tells of every entry it looks at, so a tree of many files and
@@ -460,6 +465,8 @@ TEST(CompressionRunTest, WritesOnlyAsFarAsTheObserverLetsIt) {
       {5, 1, 99, 2, 6, "Norvale", "Cancelled. Nothing was changed.", true},
       {1, 1, 99, 9, 2, "Finished",
        "Compressed 1 favorites.\n\n1 copy written, 0 up to date already."},
+      {3, 0, 99, 9, 3, "Finished",
+       "Compressed 3 favorites.\n\n3 copies written, 0 up to date already."},
       // Nothing found: not even the folder is made.
       {0, 1, 99, 9, 1, "Finished",
        "Compressed 0 favorites.\n\n0 copies written, 0 up to date already."},
@@ -476,6 +483,10 @@ TEST(CompressionRunTest, WritesOnlyAsFarAsTheObserverLetsIt) {
     EXPECT_EQ(RunAndReport(run),
               (Message{Message::Icon::kInformation, c.title, c.text}));
     EXPECT_EQ(observer.last_looked_at, c.looked_at);
+    // A run that went through every shortcut shows them all done last.
+    if (c.title == "Finished") {
+      EXPECT_EQ(observer.last_report, std::make_pair(run.total(), run.total()));
+    }
     if (fs::exists(dest.path() / "Out")) {
       EXPECT_EQ(Tree(dest.path()).size(), run.done());
       EXPECT_GT(run.done(), 0u);
