@@ -152,12 +152,12 @@ class CompressionRun::Places {
  public:
   // The copies of a run from the folder `source` to the folder
   // `destination`, as FolderFromField gave them.
-  Places(const fs::path& source, const fs::path& destination)
-      : source_(source), destination_(destination) {
+  Places(fs::path source, fs::path destination)
+      : source_(std::move(source)), destination_(std::move(destination)) {
     // One separator between the destination and what goes below it,
     // however many the user typed at its end, so that messages show paths
     // as paths.
-    text_ = destination.native();
+    text_ = destination_.native();
     while (text_.size() > 1 && IsSeparator(text_.back())) text_.pop_back();
     if (!IsSeparator(text_.back())) text_ += kSeparator;
   }
