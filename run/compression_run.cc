@@ -414,7 +414,7 @@ size_t CompressionRun::Run() {
         // The list is sorted, so each copy goes at the end.
         live.copies.emplace_hint(
             live.copies.end(), target.native().substr(destination_text.size()),
-            Fingerprint(ComposeIniFile(kSection, kKey, url)));
+            RecordedCopy{Fingerprint(ComposeIniFile(kSection, kKey, url)), {}});
       }
       ++done_;
     }

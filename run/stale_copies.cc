@@ -221,7 +221,8 @@ bool StaleCopies::WalkEntered(const Native& text, const FileId& id,
     bool recorded = false;
     if (record_ != nullptr) {
       const auto at = record_->copies.find(relative);
-      recorded = at != record_->copies.end() && at->second == fingerprint;
+      recorded =
+          at != record_->copies.end() && at->second.fingerprint == fingerprint;
     }
     if (!recorded) {
       ++unrecorded_;
@@ -234,7 +235,7 @@ bool StaleCopies::WalkEntered(const Native& text, const FileId& id,
     if (remove_) {
       if (go_on_ && !go_on_()) {
         stopped_ = true;
-        still_recorded_.copies.emplace(relative, fingerprint);
+        still_recorded_.copies.emplace(relative, RecordedCopy{fingerprint, {}});
         return false;
       }
       removed = work_.RemoveCopy(fs::path(path), &id, content);
@@ -243,7 +244,7 @@ bool StaleCopies::WalkEntered(const Native& text, const FileId& id,
       ++removed_;
       removed_paths_.insert(relative);
     } else {
-      still_recorded_.copies.emplace(relative, fingerprint);
+      still_recorded_.copies.emplace(relative, RecordedCopy{fingerprint, {}});
     }
     if (on_stale_ && removed) on_stale_(fs::path(path), true, false);
     if (!removed) all_removed = false;
