@@ -254,6 +254,8 @@ void frmNorvale::cmdGo_Click() {
   m_running = false;
   QMessageBox box(message.icon == norvale::Message::Icon::kError
                       ? QMessageBox::Critical
+                  : message.icon == norvale::Message::Icon::kWarning
+                      ? QMessageBox::Warning
                       : QMessageBox::Information,
                   QString::fromLocal8Bit(message.title),
                   QString::fromLocal8Bit(message.text), QMessageBox::Ok, this);

@@ -83,6 +83,13 @@ if(NORVALE_BUILD_TESTS)
   set_target_properties(norvale_slow_test PROPERTIES SUFFIX .com)
   target_link_libraries(norvale_slow_test PRIVATE terminal)
   target_link_options(norvale_slow_test PRIVATE -municode)
+  # Norvale.com that sees files as online only, for the cmd test.
+  add_executable(norvale_online_test
+    ${PROJECT_SOURCE_DIR}/terminal/main_console_win.cc
+    ${PROJECT_SOURCE_DIR}/terminal/online_only_test_win.cc)
+  set_target_properties(norvale_online_test PROPERTIES SUFFIX .com)
+  target_link_libraries(norvale_online_test PRIVATE terminal)
+  target_link_options(norvale_online_test PRIVATE -municode)
 endif()
 
 if(NORVALE_BUILD_TESTS)
