@@ -139,9 +139,11 @@ std::string HelpText() {
          "  -n, --dry-run   change nothing; tell what would be written and\n"
          "                  removed\n"
          "  -v, --verbose   print each copy created (+), replaced (~) or\n"
-         "                  removed (-), kept for want of a record (!), or\n"
 #ifdef _WIN32
+         "                  removed (-), kept for want of a record (!), or\n"
          "                  left unchecked as it is online only (?),\n"
+#else
+         "                  removed (-), or kept for want of a record (!),\n"
 #endif
          "                  below DESTINATION, one to a line; control\n"
          "                  characters and backslashes in names are escaped\n"
