@@ -114,14 +114,15 @@ struct RecordFile {
   bool unusable = false;
 };
 
-// Returns the record file at `path`, read without following a link.
+// Returns the record file at `path`, read without following a link; also
+// when it is online only, as without it nothing proves any copy Norvale's.
 RecordFile ReadRecord(fs::path path, FileWork& work) {
   RecordFile file{std::move(path), std::nullopt, std::nullopt, false};
   std::error_code ec;
   if (KindOf(file.path.parent_path(), ec) != FileKind::kFolder) return file;
   try {
     if (std::optional<ExistingCopy> existing =
-            work.ReadExistingCopy(file.path)) {
+            work.ReadExistingCopy(file.path, true)) {
       file.text = std::move(existing->content);
       file.record = ParseRecord(*file.text);
     }
@@ -158,6 +159,7 @@ CompressionRun::CompressionRun(fs::path source, fs::path destination,
 
 size_t CompressionRun::Run() {
   done_ = total_ = written_ = stale_ = removed_ = unrecorded_ = 0;
+  left_online_ = online_only_ = 0;
   record_state_ = RecordState::kNone;
   const bool look_only = options_.look_only;
   const bool remove = options_.remove_stale;
@@ -375,8 +377,24 @@ size_t CompressionRun::Run() {
                          "\" is there already from earlier in this run, and "
                          "two shortcuts cannot share one copy");
       };
+      const Native relative = target.native().substr(destination_text.size());
+      // What the record says of this copy proves one online only, which is
+      // not read, Norvale's: while it keeps the stamp recorded, it holds
+      // what the fingerprint recorded says.
+      const uint64_t fingerprint =
+          Fingerprint(ComposeIniFile(kSection, kKey, url));
+      const RecordedCopy* recorded = nullptr;
+      std::optional<CopyProof> proof;
+      if (record != nullptr) {
+        const auto at = record->copies.find(relative);
+        if (at != record->copies.end()) {
+          recorded = &at->second;
+          proof = CopyProof{at->second.stamp,
+                            at->second.fingerprint == fingerprint};
+        }
+      }
       std::optional<std::pair<CopyPlace, FileId>> met;
-      const bool wrote = files.WriteIniValue(
+      const CopyOutcome outcome = files.WriteIniValue(
           target, kSection, kKey, url, list, work, permissions,
           [&](const ExistingCopy& existing) {
             if (const auto first = earlier.Find(existing, i)) {
@@ -384,8 +402,8 @@ size_t CompressionRun::Run() {
             }
             met.emplace(existing.place, existing.id);
           },
-          look_only);
-      if (wrote) {
+          look_only, proof ? &*proof : nullptr);
+      if (outcome == CopyOutcome::kWritten) {
         ++written_;
         if (look_only && !met) {
           // Two copies that would be made at one place, through a linked
@@ -410,11 +428,19 @@ size_t CompressionRun::Run() {
       } else if (met) {
         earlier.Keep(met->first, met->second, i);
       }
-      if (keep_record) {
-        // The list is sorted, so each copy goes at the end.
+      if (outcome == CopyOutcome::kOnlineOnly) {
+        ++left_online_;
+        ++online_only_;
+        tell(RunObserver::Change::kOnlineOnly, target.native());
+      }
+      // The list is sorted, so each copy goes at the end. A copy left
+      // unchecked keeps what the record said of it, if anything.
+      if (keep_record && outcome != CopyOutcome::kOnlineOnly) {
         live.copies.emplace_hint(
-            live.copies.end(), target.native().substr(destination_text.size()),
-            Fingerprint(ComposeIniFile(kSection, kKey, url)));
+            live.copies.end(), relative,
+            RecordedCopy{fingerprint, work.StampOf(target)});
+      } else if (keep_record && recorded != nullptr) {
+        live.copies.emplace_hint(live.copies.end(), relative, *recorded);
       }
       ++done_;
     }
@@ -434,12 +460,18 @@ size_t CompressionRun::Run() {
   if (!cancelled_ && !holds_source &&
       !StaleCopies::InsideSource(source_folder, destination, work)) {
     stale.emplace(source_folder, destination_text, list, work, record);
-    const auto on_stale = [&](const fs::path& path, bool removed, bool) {
-      // What --delete keeps is told only to a run that removes.
-      if (removed || remove) {
-        tell(removed ? RunObserver::Change::kRemoved
-                     : RunObserver::Change::kNotRecorded,
-             path.native());
+    const auto on_stale = [&](const fs::path& path, StaleCopies::Fate fate) {
+      switch (fate) {
+        case StaleCopies::Fate::kRemoved:
+          tell(RunObserver::Change::kRemoved, path.native());
+          break;
+        case StaleCopies::Fate::kUnrecorded:
+          // What --delete keeps is told only to a run that removes.
+          if (remove) tell(RunObserver::Change::kNotRecorded, path.native());
+          break;
+        case StaleCopies::Fate::kOnlineOnly:
+          tell(RunObserver::Change::kOnlineOnly, path.native());
+          break;
       }
     };
     // Ctrl+C and Cancel stop the removals at the next copy.
@@ -452,12 +484,14 @@ size_t CompressionRun::Run() {
       stale_ = stale->found();
       removed_ = stale->removed();
       unrecorded_ = stale->unrecorded();
+      online_only_ += stale->online_only();
       settle(failure, &stale->still_recorded());
       throw;
     }
     stale_ = stale->found();
     removed_ = stale->removed();
     unrecorded_ = stale->unrecorded();
+    online_only_ += stale->online_only();
   }
   write_record(stale ? &stale->still_recorded() : record);
   // What was written is on the disk before the run says it is done, also

@@ -297,7 +297,11 @@ bool FileWork::WriteNewFile(const fs::path& path, std::string_view bytes,
 }
 
 void FileWork::ReplaceFile(const fs::path& path, std::string_view bytes,
-                           std::string_view expected) {
+                           std::string_view expected, const FileStamp* unread) {
+  // No file is online only here, so every copy replaced was read.
+  if (unread != nullptr) {
+    throw Error(kWriteAction, path, "It was not read, so it is left as it is");
+  }
   State& state = *state_;
   // A FUSE daemon keeps a file removed while open under a name of its own.
   state.existing.Reset(-1);
@@ -408,7 +412,9 @@ bool IsRemovableCopy(int fd, const struct stat& st, const fs::path& path,
 }  // namespace
 
 bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
-                          std::string_view expected) {
+                          std::string_view expected, const FileStamp* unread) {
+  // No file is online only here: what was not read is not removed.
+  if (unread != nullptr) return false;
   State& state = *state_;
   state.existing.Reset(-1);
   const char* name = nullptr;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "services/error.h"
+#include "services/file_kind_win.h"
 #include "services/handle_win.h"
 #include "services/ini_format.h"
 #include "services/long_path_win.h"
@@ -52,7 +53,9 @@ void RemoveIfLeftover(const std::filesystem::path& file,
   constexpr DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY |
                               FILE_ATTRIBUTE_REPARSE_POINT |
                               FILE_ATTRIBUTE_READONLY;
+  // Nor is one online only read, which would download it.
   if ((basic.FileAttributes & kNotPlain) != 0 ||
+      IsOnlineOnly(basic.FileAttributes) ||
       basic.LastWriteTime.QuadPart >=
           (static_cast<LONGLONG>(start.dwHighDateTime) << 32 |
            start.dwLowDateTime) ||

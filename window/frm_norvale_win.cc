@@ -316,10 +316,12 @@ void frmNorvale::cmdGo_Click() {
     if (::GetActiveWindow() == hwnd_) ::SetFocus(focus);
   }
   if (quit) ::PostQuitMessage(exit_code);
-  message_box_(hwnd_, WideFromUtf8(message.text), WideFromUtf8(message.title),
-               MB_OK | (message.icon == norvale::Message::Icon::kError
-                            ? MB_ICONERROR
-                            : MB_ICONINFORMATION));
+  message_box_(
+      hwnd_, WideFromUtf8(message.text), WideFromUtf8(message.title),
+      MB_OK | (message.icon == norvale::Message::Icon::kError ? MB_ICONERROR
+               : message.icon == norvale::Message::Icon::kWarning
+                   ? MB_ICONWARNING
+                   : MB_ICONINFORMATION));
 }
 
 void frmNorvale::Show(int show_command) {

@@ -80,20 +80,20 @@ set_source_files_properties(norvale_console.rc PROPERTIES
 install(TARGETS Norvale NorvaleConsole RUNTIME DESTINATION .)
 
 if(NORVALE_BUILD_TESTS)
-  # Norvale.com whose every read blocks, for the cmd test's Ctrl+C.
-  add_executable(norvale_slow_test
-    ${PROJECT_SOURCE_DIR}/terminal/main_console_win.cc
-    ${PROJECT_SOURCE_DIR}/terminal/slow_disk_test_win.cc)
-  set_target_properties(norvale_slow_test PROPERTIES SUFFIX .com)
-  target_link_libraries(norvale_slow_test PRIVATE terminal)
-  target_link_options(norvale_slow_test PRIVATE -municode)
-  # Norvale.com started with Ctrl+C ignored, for the same test.
-  add_executable(norvale_ignoring_test
-    ${PROJECT_SOURCE_DIR}/terminal/main_console_win.cc
-    ${PROJECT_SOURCE_DIR}/terminal/ctrl_c_ignored_test_win.cc)
-  set_target_properties(norvale_ignoring_test PROPERTIES SUFFIX .com)
-  target_link_libraries(norvale_ignoring_test PRIVATE terminal)
-  target_link_options(norvale_ignoring_test PRIVATE -municode)
+  # Test builds of Norvale.com for the cmd test, each with a seam linked in:
+  # every read blocks (slow_disk), it starts with Ctrl+C ignored
+  # (ctrl_c_ignored), it sees marked files as online only (online_only).
+  foreach(seam slow:slow_disk ignoring:ctrl_c_ignored online:online_only)
+    string(REPLACE ":" ";" seam "${seam}")
+    list(GET seam 0 name)
+    list(GET seam 1 file)
+    add_executable(norvale_${name}_test
+      ${PROJECT_SOURCE_DIR}/terminal/main_console_win.cc
+      ${PROJECT_SOURCE_DIR}/terminal/${file}_test_win.cc)
+    set_target_properties(norvale_${name}_test PROPERTIES SUFFIX .com)
+    target_link_libraries(norvale_${name}_test PRIVATE terminal)
+    target_link_options(norvale_${name}_test PRIVATE -municode)
+  endforeach()
   # Holds Wine's desktop while the tests run (./dev starts it).
   add_executable(keep_desktop_test WIN32 keep_desktop_test_win.cc)
   target_link_options(keep_desktop_test PRIVATE -municode)
