@@ -216,28 +216,23 @@ bool StaleCopies::WalkEntered(const Native& text, const FileId& id,
       continue;
     }
     // Only a file the record names, still holding what Norvale wrote there,
-    // is Norvale's: the same bytes at another place may be anyone's. Of a
-    // file online only, which is not read, only the stamp it had when
-    // Norvale wrote or read it tells that.
+    // is Norvale's: the same bytes at another place may be anyone's. A file
+    // online only is not read, and what is not read is not removed: it
+    // stays, and so does what the record says of it.
     const RecordedCopy* named = nullptr;
     if (record_ != nullptr) {
       const auto at = record_->copies.find(relative);
       if (at != record_->copies.end()) named = &at->second;
     }
-    RecordedCopy recorded{Fingerprint(copy->content), copy->stamp};
+    const RecordedCopy recorded{Fingerprint(copy->content), copy->stamp};
     if (copy->online_only) {
-      if (named == nullptr || !named->stamp.known() ||
-          named->stamp != copy->stamp) {
-        // Perhaps Norvale's: its shortcut is gone, but what it holds is
-        // not known, so it stays, and so does what the record says of it.
-        ++online_only_;
-        all_removed = false;
-        if (named != nullptr) still_recorded_.copies.emplace(relative, *named);
-        if (on_stale_) on_stale_(fs::path(path), Fate::kOnlineOnly);
-        continue;
-      }
-      recorded.fingerprint = named->fingerprint;
-    } else if (named == nullptr || named->fingerprint != recorded.fingerprint) {
+      ++online_only_;
+      all_removed = false;
+      if (named != nullptr) still_recorded_.copies.emplace(relative, *named);
+      if (on_stale_) on_stale_(fs::path(path), Fate::kOnlineOnly);
+      continue;
+    }
+    if (named == nullptr || named->fingerprint != recorded.fingerprint) {
       ++unrecorded_;
       all_removed = false;
       if (on_stale_) on_stale_(fs::path(path), Fate::kUnrecorded);
@@ -251,8 +246,7 @@ bool StaleCopies::WalkEntered(const Native& text, const FileId& id,
         still_recorded_.copies.emplace(relative, recorded);
         return false;
       }
-      removed = work_.RemoveCopy(fs::path(path), &id, copy->content,
-                                 copy->online_only ? &copy->stamp : nullptr);
+      removed = work_.RemoveCopy(fs::path(path), &id, copy->content);
     }
     if (removed) {
       ++removed_;

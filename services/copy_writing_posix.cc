@@ -412,9 +412,7 @@ bool IsRemovableCopy(int fd, const struct stat& st, const fs::path& path,
 }  // namespace
 
 bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
-                          std::string_view expected, const FileStamp* unread) {
-  // No file is online only here: what was not read is not removed.
-  if (unread != nullptr) return false;
+                          std::string_view expected) {
   State& state = *state_;
   state.existing.Reset(-1);
   const char* name = nullptr;

@@ -266,7 +266,7 @@ void FileWork::ReplaceFile(const fs::path& path, std::string_view bytes,
 }
 
 bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
-                          std::string_view expected, const FileStamp* unread) {
+                          std::string_view expected) {
   State& state = *state_;
   // The folder the caller judged, not another put at its path meanwhile.
   if (folder_id != nullptr && IdentifyFile(path.parent_path()) != *folder_id) {
@@ -293,25 +293,19 @@ bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
   const FILE_STANDARD_INFO& standard = facts.standard;
   // Norvale writes no folder, link, WSL special file or read-only file
   // where a copy goes; a file online only is not read, which would
-  // download it, so only the stamp the caller gives proves it Norvale's
-  // own: while the file keeps it, it holds what Norvale wrote.
+  // download it, and what is not read is not removed.
   const DWORD attributes = tag.FileAttributes;
   const auto size = static_cast<uint64_t>(standard.EndOfFile.QuadPart);
   if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) !=
           0 ||
       IsLink(attributes, tag.ReparseTag) ||
-      IsSpecialFile(attributes, tag.ReparseTag) ||
-      (IsOnlineOnly(attributes) && unread == nullptr) ||
+      IsSpecialFile(attributes, tag.ReparseTag) || IsOnlineOnly(attributes) ||
       ::GetFileType(handle.get()) != FILE_TYPE_DISK ||
-      size > kLargestShortcut ||
-      (unread != nullptr &&
-       StampFrom(size, facts.basic.LastWriteTime) != *unread)) {
+      size > kLargestShortcut) {
     return false;
   }
   std::string content;
-  if (unread != nullptr) {
-    // Proven by its stamp; read, it would be downloaded.
-  } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
     content = ReadOpenFile(handle.get(), size, path);
   } else {
     // A synced, deduplicated or compressed file's content comes through the
@@ -324,8 +318,7 @@ bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
     if (!held || held != state.Identify(reader.get(), path)) return false;
     content = ReadOpenFile(reader.get(), size, path);
   }
-  if ((unread == nullptr &&
-       !IsCompactIniFile(content, "InternetShortcut", "URL")) ||
+  if (!IsCompactIniFile(content, "InternetShortcut", "URL") ||
       (!expected.empty() && content != expected)) {
     return false;
   }

@@ -172,15 +172,14 @@ class FileWork {
   // first and looking again; a run killed meanwhile leaves it under its name
   // or under a temporary name that a later run removes as a leftover.
   // Returns false, leaving it as it is, when it is anything else, is gone,
-  // or changed meanwhile. A file online only is never read; it is removed
-  // only given `unread`, the stamp that proves it Norvale's, while it has
-  // that stamp (Windows). Throws Error when its folder is not `*folder` or
+  // or changed meanwhile, or is online only (Windows), as reading it would
+  // download it and it is not removed unread. Throws Error when its folder
+  // is not `*folder` or
   // its disk refuses. A run that only looks removes nothing, but returns
   // and throws as the removal would, as far as can be told beforehand.
   bool RemoveCopy(const std::filesystem::path& path,
                   const FileId* folder = nullptr,
-                  std::string_view expected = {},
-                  const FileStamp* unread = nullptr);
+                  std::string_view expected = {});
 
   // Removes the folder `folder` when it is empty and no link, and its
   // parent's identity is `*parent` when given. Returns false when it holds

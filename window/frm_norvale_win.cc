@@ -415,7 +415,8 @@ LRESULT frmNorvale::HandleMessage(HWND hwnd, UINT message, WPARAM wparam,
       // without the beep of a window under a modal one.
       if (running_ &&
           (progress_ == nullptr || progress_->window() == nullptr) &&
-          (LOWORD(lparam) == HTCLIENT || LOWORD(lparam) == HTERROR)) {
+          (LOWORD(lparam) == HTCLIENT ||
+           static_cast<SHORT>(LOWORD(lparam)) == HTERROR)) {
         ::SetCursor(::LoadCursorW(nullptr, IDC_APPSTARTING));
         return TRUE;
       }
