@@ -42,14 +42,15 @@ struct RecordFile {
   bool unusable = false;
 };
 
-// Returns the record file at `path`, read without following a link.
+// Returns the record file at `path`, read without following a link; also
+// when it is online only, as without it nothing proves any copy Norvale's.
 RecordFile ReadRecord(fs::path path, FileWork& work) {
   RecordFile file{std::move(path), std::nullopt, std::nullopt, false};
   std::error_code ec;
   if (KindOf(file.path.parent_path(), ec) != FileKind::kFolder) return file;
   try {
     if (std::optional<ExistingCopy> existing =
-            work.ReadExistingCopy(file.path)) {
+            work.ReadExistingCopy(file.path, true)) {
       file.text = std::move(existing->content);
       file.record = ParseRecord(*file.text);
     }
@@ -225,15 +226,15 @@ class CompressionRun::Record {
   const CopyRecord* read() const { return read_; }
   // True when the record was written.
   bool written() const { return written_; }
+  // True when the run keeps a record: what it adds is written at its end.
+  bool keeping() const { return keep_; }
 
-  // Notes that the run wrote, or found exact, the copy `copy` of the
-  // address `url`.
-  void Add(const fs::path& copy, const IniText& url) {
+  // Notes that the run wrote, found exact or left unchecked the copy
+  // `relative` (its path below the destination), as `copy` says of it.
+  void Add(const Native& relative, const RecordedCopy& copy) {
     if (!keep_) return;
     // The list is sorted, so each copy goes at the end.
-    live_.copies.emplace_hint(
-        live_.copies.end(), places_.Below(copy.native()),
-        Fingerprint(ComposeIniFile(kShortcutSection, kShortcutKey, url)));
+    live_.copies.emplace_hint(live_.copies.end(), relative, copy);
   }
 
   // Writes the record of what is Norvale's now: the copies of this run, the
@@ -281,6 +282,7 @@ CompressionRun::CompressionRun(fs::path source, fs::path destination,
 
 size_t CompressionRun::Run() {
   done_ = total_ = written_ = stale_ = removed_ = unrecorded_ = 0;
+  left_online_ = online_only_ = 0;
   record_state_ = RecordState::kNone;
   cancelled_ = false;
   fs::path source = FolderFromField(source_, "source");
@@ -457,8 +459,24 @@ void CompressionRun::CopyOne(const PathList& list, size_t i,
                      "\" is there already from earlier in this run, and "
                      "two shortcuts cannot share one copy");
   };
+  const Native relative = places.Below(target.native());
+  // What the record says of this copy proves one online only, which is
+  // not read, Norvale's: while it keeps the stamp recorded, it holds
+  // what the fingerprint recorded says.
+  const uint64_t fingerprint =
+      Fingerprint(ComposeIniFile(kShortcutSection, kShortcutKey, url));
+  const RecordedCopy* recorded = nullptr;
+  std::optional<CopyProof> proof;
+  if (record.read() != nullptr) {
+    const auto at = record.read()->copies.find(relative);
+    if (at != record.read()->copies.end()) {
+      recorded = &at->second;
+      proof =
+          CopyProof{at->second.stamp, at->second.fingerprint == fingerprint};
+    }
+  }
   std::optional<std::pair<CopyPlace, FileId>> met;
-  const bool wrote = files.WriteIniValue(
+  const CopyOutcome outcome = files.WriteIniValue(
       target, kShortcutSection, kShortcutKey, url, list, work, permissions,
       [&](const ExistingCopy& existing) {
         if (const auto first = earlier.Find(existing, i)) {
@@ -466,8 +484,8 @@ void CompressionRun::CopyOne(const PathList& list, size_t i,
         }
         met.emplace(existing.place, existing.id);
       },
-      look_only);
-  if (wrote) {
+      look_only, proof ? &*proof : nullptr);
+  if (outcome == CopyOutcome::kWritten) {
     ++written_;
     if (look_only && !met) {
       // Two copies that would be made at one place, through a linked
@@ -491,18 +509,36 @@ void CompressionRun::CopyOne(const PathList& list, size_t i,
   } else if (met) {
     earlier.Keep(met->first, met->second, i);
   }
-  record.Add(target, url);
+  if (outcome == CopyOutcome::kOnlineOnly) {
+    ++left_online_;
+    ++online_only_;
+    Tell(RunObserver::Change::kOnlineOnly, target, places);
+  }
+  // A copy left unchecked keeps what the record said of it, if anything.
+  if (record.keeping() && outcome != CopyOutcome::kOnlineOnly) {
+    record.Add(relative, RecordedCopy{fingerprint, work.StampOf(target)});
+  } else if (recorded != nullptr) {
+    record.Add(relative, *recorded);
+  }
   ++done_;
 }
 
 void CompressionRun::Remove(StaleCopies& stale, const Places& places,
                             Record& record, FileWork& work) {
-  const auto on_stale = [&](const fs::path& path, bool removed, bool) {
-    // What --delete keeps is told only to a run that removes.
-    if (removed || options_.remove_stale) {
-      Tell(removed ? RunObserver::Change::kRemoved
-                   : RunObserver::Change::kNotRecorded,
-           path, places);
+  const auto on_stale = [&](const fs::path& path, StaleCopies::Fate fate) {
+    switch (fate) {
+      case StaleCopies::Fate::kRemoved:
+        Tell(RunObserver::Change::kRemoved, path, places);
+        break;
+      case StaleCopies::Fate::kUnrecorded:
+        // What --delete keeps is told only to a run that removes.
+        if (options_.remove_stale) {
+          Tell(RunObserver::Change::kNotRecorded, path, places);
+        }
+        break;
+      case StaleCopies::Fate::kOnlineOnly:
+        Tell(RunObserver::Change::kOnlineOnly, path, places);
+        break;
     }
   };
   // Ctrl+C and Cancel stop the removals at the next copy.
@@ -516,12 +552,14 @@ void CompressionRun::Remove(StaleCopies& stale, const Places& places,
     stale_ = stale.found();
     removed_ = stale.removed();
     unrecorded_ = stale.unrecorded();
+    online_only_ += stale.online_only();
     Settle(failure, &stale.still_recorded(), record, work);
     throw;
   }
   stale_ = stale.found();
   removed_ = stale.removed();
   unrecorded_ = stale.unrecorded();
+  online_only_ += stale.online_only();
 }
 
 void CompressionRun::Tell(RunObserver::Change change, const fs::path& copy,

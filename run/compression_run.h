@@ -30,10 +30,18 @@ class RunObserver {
 
   // kRemoved also tells of a folder, its path ending in a separator;
   // kNotRecorded of a copy whose shortcut is gone, which is not removed
-  // since the destination's record does not name it as Norvale's.
-  enum class Change { kCreated, kReplaced, kRemoved, kNotRecorded };
+  // since the destination's record does not name it as Norvale's;
+  // kOnlineOnly of a file online only that could not be checked unread, and
+  // was left as it is.
+  enum class Change {
+    kCreated,
+    kReplaced,
+    kRemoved,
+    kNotRecorded,
+    kOnlineOnly
+  };
   // The copy `relative`, its path below the destination, was created,
-  // replaced or removed; in a run that only looks, would be.
+  // replaced, removed or left; in a run that only looks, would be.
   virtual void Changed(Change /*change*/,
                        const std::filesystem::path& /*relative*/) {}
 };
@@ -67,28 +75,33 @@ class CompressionRun {
                  RunObserver* observer = nullptr, RunOptions options = {});
 
   // Writes a compact copy of each shortcut below the source (leaving one
-  // that is exact already as it is), then, once every copy is written or
-  // found exact, looks for copies whose shortcuts are gone (and with
-  // remove_stale removes those the destination's record names as written
-  // by Norvale), keeps the record of the copies, flushes the changes to
-  // their disks, and returns how many shortcuts it went through. Stops at
-  // the first failure and throws its Error, after flushing what was
-  // written, after which done() tells how many were done before it;
-  // nothing done is undone. Throws Error before writing anything when
-  // either folder text is empty or not a full path, the source is not a
-  // readable folder or an entry below it cannot be told, another run is
-  // writing to the destination, or remove_stale is asked where it may not
-  // be: a destination that is the source, lies inside it or holds it, or a
-  // source without shortcuts while the record names copies (unless
-  // remove_all).
+  // that is exact already as it is, and one online only, which is never
+  // read, unless the record's stamp proves it Norvale's), then, once every
+  // copy is written, found exact or left, looks for copies whose shortcuts
+  // are gone (and with remove_stale removes those the destination's record
+  // names as written by Norvale), keeps the record of the copies, flushes
+  // the changes to their disks, and returns how many shortcuts it went
+  // through. Stops at the first failure and throws its Error, after flushing
+  // what was written, after which done() tells how many were done before it;
+  // nothing done is undone. Throws Error before writing anything when either
+  // folder text is empty or not a full path, the source is not a readable
+  // folder or an entry below it cannot be told, another run is writing to
+  // the destination, or remove_stale is asked where it may not be: a
+  // destination that is the source, lies inside it or holds it, or a source
+  // without shortcuts while the record names copies (unless remove_all).
   size_t Run();
 
-  // Shortcuts gone through so far: their copies written, or found exact.
+  // Shortcuts gone through so far: their copies written, found exact, or
+  // left unchecked.
   size_t done() const { return done_; }
   // Copies written so far; a copy found exact is left as it was.
   size_t written() const { return written_; }
   // Shortcuts whose copies were found exact, and left as they were.
-  size_t up_to_date() const { return done_ - written_; }
+  size_t up_to_date() const { return done_ - written_ - left_online_; }
+  // Files online only that were left unchecked, as reading them would
+  // download them and the record does not prove them Norvale's: copies of
+  // shortcuts, and files where copies whose shortcuts are gone would be.
+  size_t online_only() const { return online_only_; }
   // Shortcuts the search found; 0 until it has finished.
   size_t total() const { return total_; }
   // True when the observer stopped the run.
@@ -168,6 +181,8 @@ class CompressionRun {
   size_t stale_ = 0;
   size_t removed_ = 0;
   size_t unrecorded_ = 0;
+  size_t left_online_ = 0;
+  size_t online_only_ = 0;
   RecordState record_state_ = RecordState::kNone;
   bool cancelled_ = false;
 };

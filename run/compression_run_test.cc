@@ -18,6 +18,7 @@
 #include <windows.h>
 
 #include "services/win/system_calls.h"
+#include "testing/test_online_only_win.h"
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -599,8 +600,8 @@ TEST(CompressionRunTest, OneRunAtATimeWritesToADestination) {
   EXPECT_FALSE(fs::exists(root.path() / "Out" / "a.url"));
 }
 
-#ifndef _WIN32
-// Stops the removals after `removals` copies were removed.
+// Stops the removals after `removals` copies were removed, and keeps what
+// a run tells of each copy, a line each as --verbose prints them.
 struct StopRemoving : RunObserver {
   explicit StopRemoving(size_t removals) : removals(removals) {}
   bool Searching(size_t, size_t) override { return true; }
@@ -608,23 +609,32 @@ struct StopRemoving : RunObserver {
     return done < total || removed < removals;
   }
   void Flushing() override {}
-  void Changed(Change change, const fs::path&) override {
+  void Changed(Change change, const fs::path& relative) override {
     if (change == Change::kRemoved) ++removed;
+    told += "\n";
+    told += "+~-!?"[static_cast<int>(change)];
+    told += " " + relative.generic_u8string();
   }
   size_t removals, removed = 0;
+  std::string told;
 };
 
 // Does `step` below `root`: "rm P", "dir P", "copy P" and "full P" (a
 // compact copy or a full shortcut of "http://<P's stem>/"), "edit P" (a full
 // shortcut of another address), "link TARGET P", "ro P", "cut P BYTES",
 // "record COPY... +FOLDER..." (the destination's record, as a run from Src
-// would keep it), "bind FROM P" and "rodisk P" (P mounted read-only onto
-// itself); "run SOURCE DEST [delete] [all] [look] [stop]" (with "look", a
-// dry run first, which must say what the run says; with "stop", Ctrl+C at
-// the first removal), then "said TEXT", "has P" and "gone P" check it.
+// would keep it, without stamps), "bind FROM P" and "rodisk P" (P mounted
+// read-only onto itself), on Windows "online P" (as OneDrive leaves it) and
+// "moved P" (as a storage manager does); "run SOURCE DEST [delete] [all]
+// [look] [stop]" (with "look", a dry run first, which must say what the run
+// says; with "stop", Ctrl+C at the first removal), then "said TEXT" (of the
+// outcome, "[warning]" for its icon, and a line for each copy as --verbose
+// prints it), "has P", "gone P", "holds P STEM" (a compact copy of
+// "http://STEM/") and "fetched P..." (the files online only read, or opened
+// so that they would be fetched) check it.
 // Returns false where a mount needs root.
 bool Step(const fs::path& root, const std::string& step,
-          std::vector<fs::path>& mounts, std::string& told) {
+          [[maybe_unused]] std::vector<fs::path>& mounts, std::string& told) {
   std::vector<std::string> words;
   for (size_t at = 0, end; at < step.size(); at = end + 1) {
     end = std::min(step.find(' ', at), step.size());
@@ -641,15 +651,35 @@ bool Step(const fs::path& root, const std::string& step,
   if (verb == "copy") TestFolder::WriteAt(path, Compact(url));
   if (verb == "full") TestFolder::WriteAt(path, Full(url));
   if (verb == "edit") TestFolder::WriteAt(path, Full("http://edited/"));
-  if (verb == "link") fs::create_symlink(words[1], path);
   if (verb == "ro") fs::permissions(path, fs::perms::owner_read);
   if (verb == "cut") fs::resize_file(root / words[1], std::stoul(words[2]));
-  if (verb == "has") EXPECT_TRUE(fs::exists(fs::symlink_status(path))) << step;
-  if (verb == "gone")
-    EXPECT_FALSE(fs::exists(fs::symlink_status(path))) << step;
+  if (verb == "has" || verb == "gone") {
+    EXPECT_EQ(fs::exists(fs::symlink_status(path)), verb == "has") << step;
+  }
   if (verb == "said") {
     EXPECT_NE(told.find(step.substr(5)), std::string::npos) << told;
   }
+  if (verb == "holds") {
+    EXPECT_EQ(ReadBytes(root / words[1]), Compact("http://" + words[2] + "/"));
+  }
+#ifdef _WIN32
+  if (verb == "online" || verb == "moved") {
+    online_only::Mark(
+        fs::u8path(words[1]).native(),
+        verb == "online" ? online_only::kOneDrive : online_only::kMovedAway);
+  }
+  if (verb == "fetched") {
+    std::vector<std::wstring> expected,
+        fetched = online_only::TheCloud().fetched;
+    for (size_t i = 1; i < words.size(); ++i)
+      expected.push_back(fs::u8path(words[i]).make_preferred().native());
+    std::sort(fetched.begin(), fetched.end());
+    fetched.erase(std::unique(fetched.begin(), fetched.end()), fetched.end());
+    EXPECT_EQ(fetched, expected) << step;
+  }
+#else
+  if (verb == "link") fs::create_symlink(words[1], path);
+#endif
   if (verb == "record") {
     std::map<std::string, std::string> copies;
     std::vector<std::string> folders;
@@ -661,6 +691,7 @@ bool Step(const fs::path& root, const std::string& step,
     }
     PlantRecord(root / "Out", root / "Src", copies, folders);
   }
+#ifndef _WIN32
   if (verb == "bind" || verb == "rodisk") {
     const std::string from = (verb == "bind" ? root / words[1] : path).string(),
                       to = path.string();
@@ -672,6 +703,7 @@ bool Step(const fs::path& root, const std::string& step,
     }
     mounts.push_back(path);
   }
+#endif
   if (verb == "run") {
     std::string said[2];
     for (const bool look : {true, false}) {
@@ -681,10 +713,17 @@ bool Step(const fs::path& root, const std::string& step,
                          {.remove_stale = has("delete"),
                           .look_only = look,
                           .remove_all = has("all")});
-      told = RunAndReport(run).text;
-      said[look] = told.substr(0, told.find('\n'));
+      const Message message = RunAndReport(run);
+      const bool failed = message.icon == Message::Icon::kError;
+      told = message.text + stop.told +
+             (message.icon == Message::Icon::kWarning ? "\n[warning]" : "");
+      // What a run tells of its copies, or where it failed.
+      said[look] = (failed ? told.substr(0, told.find('\n')) : "") + stop.told +
+                   std::to_string(static_cast<int>(message.icon));
     }
-    if (has("look")) EXPECT_EQ(said[true], said[false]);
+    if (has("look")) {
+      EXPECT_EQ(said[true], said[false]);
+    }
   }
   return true;
 }
@@ -694,10 +733,35 @@ bool Step(const fs::path& root, const std::string& step,
 // of a source that looks unmounted, nor by a damaged record or one of
 // another source; no run writes into its own source; Ctrl+C stops it
 // between two copies, and what it did not look at stays Norvale's. A dry
-// run fails where the run would, saying the same.
+// run fails where the run would, saying the same. A file online only is
+// never fetched nor removed; replaced only where the record's stamp proves
+// it Norvale's copy, else left and told of; a source online only is read.
 TEST(CompressionRunTest, RemovesOnlyWhatTheRecordProvesNorvaleWrote) {
   // Each after a first run from Src, holding a.b.url and Sub/c.url, to Out.
   const std::vector<std::string> cases[] = {
+#ifdef _WIN32
+      {"online Out/a.b.url", "edit Src/Sub/c.url", "online Out/Sub/c.url",
+       "full Src/New/d.url", "copy Out/Old/x.url", "online Out/Old/x.url",
+       "run Src Out look", "said [warning]", "said ~ Sub/c.url",
+       "said + New/d.url", "said ? Old/x.url",
+       "said 2 copies written, 1 up to date already. 1 copy could not be "
+       "checked: it is online only",
+       "said choose \"Always keep on this device\"",
+       "holds Out/Sub/c.url edited", "has Out/Old/x.url", "fetched"},
+      // Rewritten since Norvale wrote it.
+      {"copy Out/a.b.url", "online Out/a.b.url", "run Src Out",
+       "said ? a.b.url", "said 1 up to date already. 1 copy could not",
+       "holds Out/a.b.url a.b", "fetched"},
+      // The record itself is read, or nothing would prove anything.
+      {"rm Src/Sub", "online Out/Sub/c.url", "copy Out/x.url",
+       "online Out/x.url", "online Out/.norvale-copies",
+       "run Src Out delete look", "said ? Sub/c.url", "said ? x.url",
+       "said [warning]", "has Out/Sub/c.url", "has Out/x.url",
+       "fetched Out/.norvale-copies"},
+      {"edit Src/a.b.url", "online Src/a.b.url", "copy Out/y.url",
+       "moved Out/y.url", "run Src Out", "said ~ a.b.url", "said ? y.url",
+       "fetched Src/a.b.url"},
+#else
       {"rm Src/a.b.url", "link ../Out/a.b.url Src/Linked.URL",
        "run Src Out delete", "said Compressed 2 favorites", "has Out/a.b.url",
        "has Out/Linked.URL", "has Out/Sub/c.url"},
@@ -735,10 +799,14 @@ TEST(CompressionRunTest, RemovesOnlyWhatTheRecordProvesNorvaleWrote) {
        "said two shortcuts cannot share one copy"},
       {"rm Src/Sub", "rodisk Out", "run Src Out delete look",
        "said Sub/c.url\": Its disk is mounted read-only", "has Out/Sub/c.url"},
+#endif
   };
   bool skipped = false;
   for (const auto& steps : cases) {
     SCOPED_TRACE(steps[1]);
+#ifdef _WIN32
+    online_only::Scoped cloud;
+#endif
     TestFolder root;
     root.Write("Src/a.b.url", Full("http://a/"));
     root.Write("Src/Sub/c.url", Full("http://c/"));
@@ -757,7 +825,6 @@ TEST(CompressionRunTest, RemovesOnlyWhatTheRecordProvesNorvaleWrote) {
   }
   if (skipped) GTEST_SKIP() << "a mount needs root";
 }
-#endif  // _WIN32
 
 #ifndef _WIN32
 // A copy is never more open than its source less the umask, whichever

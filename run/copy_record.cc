@@ -9,7 +9,9 @@ namespace {
 namespace fs = std::filesystem;
 using Native = fs::path::string_type;
 
+// The second version gives each copy its stamp, "-" where none is known.
 constexpr std::string_view kHeader = "Norvale copies 1\n";
+constexpr std::string_view kStampedHeader = "Norvale copies 2\n";
 constexpr std::string_view kEnd = "end\n";
 
 #ifdef _WIN32
@@ -145,6 +147,38 @@ bool IsBelow(const Native& relative) {
   }
 }
 
+// Appends `value` in hexadecimal: in `digits` digits, or in as few as it
+// needs when `digits` is 0.
+void AppendHex(std::string& out, uint64_t value, int digits = 0) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  int shift = 60;
+  while (digits == 0 && shift > 0 && (value >> shift) == 0) shift -= 4;
+  if (digits != 0) shift = 4 * (digits - 1);
+  for (; shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0xF];
+}
+
+// Returns the hexadecimal number `text` is, whole, or nothing.
+std::optional<uint64_t> Hex(std::string_view text) {
+  uint64_t value = 0;
+  const auto [at, error] =
+      std::from_chars(text.data(), text.data() + text.size(), value, 16);
+  if (text.empty() || error != std::errc() || at != text.data() + text.size())
+    return std::nullopt;
+  return value;
+}
+
+// Returns the stamp `text` gives ("SIZE:TIME" in hexadecimal, or "-" for
+// none), or nothing when it is neither.
+std::optional<FileStamp> ParseStamp(std::string_view text) {
+  if (text == "-") return FileStamp{};
+  const size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  const std::optional<uint64_t> size = Hex(text.substr(0, colon)),
+                                time = Hex(text.substr(colon + 1));
+  if (!size || !time || *time == 0) return std::nullopt;
+  return FileStamp{*size, static_cast<int64_t>(*time)};
+}
+
 }  // namespace
 
 const fs::path::value_type kRecordName[] = {'.', 'n', 'o', 'r', 'v', 'a',
@@ -163,7 +197,11 @@ uint64_t Fingerprint(std::string_view bytes) {
 }
 
 std::string ComposeRecord(const CopyRecord& record) {
-  std::string text(kHeader);
+  bool stamped = false;
+  for (const auto& [copy, recorded] : record.copies) {
+    stamped = stamped || recorded.stamp.known();
+  }
+  std::string text(stamped ? kStampedHeader : kHeader);
   text.reserve(64 * (record.copies.size() + record.folders.size() + 2));
   text += "source ";
   AppendEscaped(text, Bytes(record.source.native()));
@@ -173,13 +211,17 @@ std::string ComposeRecord(const CopyRecord& record) {
     AppendEscaped(text, Bytes(folder));
     text += '\n';
   }
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (const auto& [copy, fingerprint] : record.copies) {
+  for (const auto& [copy, recorded] : record.copies) {
     text += "copy ";
-    for (int shift = 60; shift >= 0; shift -= 4) {
-      text += kHex[(fingerprint >> shift) & 0xF];
-    }
+    AppendHex(text, recorded.fingerprint, 16);
     text += ' ';
+    if (stamped && !recorded.stamp.known()) text += "- ";
+    if (stamped && recorded.stamp.known()) {
+      AppendHex(text, recorded.stamp.size);
+      text += ':';
+      AppendHex(text, static_cast<uint64_t>(recorded.stamp.time));
+      text += ' ';
+    }
     AppendEscaped(text, Bytes(copy));
     text += '\n';
   }
@@ -188,7 +230,9 @@ std::string ComposeRecord(const CopyRecord& record) {
 }
 
 std::optional<CopyRecord> ParseRecord(std::string_view text) {
-  if (text.substr(0, kHeader.size()) != kHeader || text.size() < kEnd.size() ||
+  const bool stamped = text.substr(0, kStampedHeader.size()) == kStampedHeader;
+  if ((!stamped && text.substr(0, kHeader.size()) != kHeader) ||
+      text.size() < kHeader.size() + kEnd.size() ||
       text.substr(text.size() - kEnd.size()) != kEnd) {
     return std::nullopt;
   }
@@ -216,17 +260,22 @@ std::optional<CopyRecord> ParseRecord(std::string_view text) {
       record.folders.insert(*folder);
     } else if (line.substr(0, 5) == "copy " && line.size() > 22 &&
                line[21] == ' ') {
-      uint64_t fingerprint = 0;
-      const auto [at, error] =
-          std::from_chars(line.data() + 5, line.data() + 21, fingerprint, 16);
-      const std::optional<Native> copy = Unescaped(line.substr(22));
-      if (error != std::errc() || at != line.data() + 21 || !copy ||
-          !IsBelow(*copy)) {
-        return std::nullopt;
+      RecordedCopy recorded;
+      const std::optional<uint64_t> fingerprint = Hex(line.substr(5, 16));
+      std::string_view rest = line.substr(22);
+      if (stamped) {
+        const size_t end = rest.find(' ');
+        const std::optional<FileStamp> stamp = ParseStamp(rest.substr(0, end));
+        if (end == std::string_view::npos || !stamp) return std::nullopt;
+        recorded.stamp = *stamp;
+        rest.remove_prefix(end + 1);
       }
+      const std::optional<Native> copy = Unescaped(rest);
+      if (!fingerprint || !copy || !IsBelow(*copy)) return std::nullopt;
+      recorded.fingerprint = *fingerprint;
       // Written sorted, so each goes at the end.
       record.copies.emplace_hint(record.copies.end(), std::move(*copy),
-                                 fingerprint);
+                                 recorded);
     } else {
       return std::nullopt;
     }

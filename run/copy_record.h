@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "services/file_id.h"
+
 namespace norvale {
 
 // The record's file name in the destination's top folder: no search lists
@@ -22,12 +24,25 @@ extern const std::filesystem::path::value_type kRecordName[];
 // file still holds what Norvale wrote without keeping the addresses.
 uint64_t Fingerprint(std::string_view bytes);
 
+// What the record keeps of one copy.
+struct RecordedCopy {
+  // The fingerprint of what Norvale wrote there.
+  uint64_t fingerprint = 0;
+  // Its size and last-write time when Norvale last wrote or read it, where
+  // the platform tells them: proof that a copy online only, which is not
+  // read, still holds what the fingerprint says.
+  FileStamp stamp;
+
+  friend bool operator==(const RecordedCopy& a, const RecordedCopy& b) {
+    return a.fingerprint == b.fingerprint && a.stamp == b.stamp;
+  }
+};
+
 struct CopyRecord {
   // The source folder the destination mirrors, as its real path.
   std::filesystem::path source;
-  // Each copy by its path below the destination, with the fingerprint of
-  // what Norvale wrote there.
-  std::map<std::filesystem::path::string_type, uint64_t> copies;
+  // Each copy by its path below the destination.
+  std::map<std::filesystem::path::string_type, RecordedCopy> copies;
   // The folders below the destination that Norvale made.
   std::set<std::filesystem::path::string_type> folders;
 
@@ -39,12 +54,13 @@ struct CopyRecord {
 
 // Returns the record as the text its file holds: every path escaped so that
 // no name can end a line or pass for another entry, and an end line so
-// that a cut record is never taken for a whole one.
+// that a cut record is never taken for a whole one. A record without
+// stamps keeps the first version's form, which earlier Norvales read.
 std::string ComposeRecord(const CopyRecord& record);
 
-// Returns the record `text` holds, or nothing when it is not one whole
-// record (damaged, cut short, or of a later version): then nothing in the
-// destination is known to be Norvale's.
+// Returns the record `text` holds, in either version, or nothing when it is
+// not one whole record (damaged, cut short, or of a later version): then
+// nothing in the destination is known to be Norvale's.
 std::optional<CopyRecord> ParseRecord(std::string_view text);
 
 }  // namespace norvale

@@ -120,6 +120,17 @@ std::string Counts(const CompressionRun& run) {
             (run.options().remove_stale && !look_only ? "kept " : "keeps ") +
             (unrecorded == 1 ? "it." : "them.");
   }
+  const size_t online_only = run.online_only();
+  if (online_only > 0) {
+    // Kept on this computer, they are read like any other.
+    const char* them = online_only == 1 ? "it" : "them";
+    text += " " + Copies(online_only) + " could not be checked: " +
+            (online_only == 1 ? "it is" : "they are") +
+            " online only, and reading " + them + " would download " + them +
+            ". To let Norvale check " + them +
+            ", choose \"Always keep on this device\" for the destination "
+            "folder in Explorer.";
+  }
   return text;
 }
 
@@ -138,8 +149,9 @@ Message RunAndReport(CompressionRun& run) {
             ? "Dry run of " + std::to_string(count) +
                   " favorites: nothing was changed."
             : "Compressed " + std::to_string(count) + " favorites.";
-    return {Message::Icon::kInformation, "Finished",
-            first + "\n\n" + Counts(run)};
+    return {run.online_only() > 0 ? Message::Icon::kWarning
+                                  : Message::Icon::kInformation,
+            "Finished", first + "\n\n" + Counts(run)};
   } catch (const std::exception& error) {
     // An Error names the path and the reason; anything else, such as
     // running out of memory, is at least not kept from the user.

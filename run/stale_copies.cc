@@ -194,7 +194,7 @@ bool StaleCopies::WalkEntered(const Native& text, const FileId& id,
       if (emptied && remove_ && recorded && !stopped_ &&
           KindOf(source_folder, kind_ec) != FileKind::kFolder &&
           work_.RemoveEmptyFolder(fs::path(path), &id)) {
-        if (on_stale_) on_stale_(fs::path(path + kSeparator), true, true);
+        if (on_stale_) on_stale_(fs::path(path + kSeparator), Fate::kRemoved);
         removed_paths_.insert(relative);
         continue;
       }
@@ -206,25 +206,34 @@ bool StaleCopies::WalkEntered(const Native& text, const FileId& id,
     // a user's file: it is kept, with what the record names below it, and so
     // is the folder holding it.
     if (entry.kind == FileKind::kUnknown) KeepRecordedBelow(relative);
-    std::string content;
+    std::optional<ExistingCopy> copy;
     if (entry.kind != FileKind::kFile || !MatchesPattern(entry.name, "*.url") ||
         IsListed(path) || IsLive(path, id) ||
-        !IsCompactCopy(fs::path(path), &content) || IsSource(fs::path(path))) {
+        !(copy = CopyAt(fs::path(path))) || IsSource(fs::path(path))) {
       all_removed = false;
       continue;
     }
     // Only a file the record names, still holding what Norvale wrote there,
-    // is Norvale's: the same bytes at another place may be anyone's.
-    const uint64_t fingerprint = Fingerprint(content);
-    bool recorded = false;
+    // is Norvale's: the same bytes at another place may be anyone's. A file
+    // online only is not read, and what is not read is not removed: it
+    // stays, and so does what the record says of it.
+    const RecordedCopy* named = nullptr;
     if (record_ != nullptr) {
       const auto at = record_->copies.find(relative);
-      recorded = at != record_->copies.end() && at->second == fingerprint;
+      if (at != record_->copies.end()) named = &at->second;
     }
-    if (!recorded) {
+    const RecordedCopy recorded{Fingerprint(copy->content), copy->stamp};
+    if (copy->online_only) {
+      ++online_only_;
+      all_removed = false;
+      if (named != nullptr) still_recorded_.copies.emplace(relative, *named);
+      if (on_stale_) on_stale_(fs::path(path), Fate::kOnlineOnly);
+      continue;
+    }
+    if (named == nullptr || named->fingerprint != recorded.fingerprint) {
       ++unrecorded_;
       all_removed = false;
-      if (on_stale_) on_stale_(fs::path(path), false, false);
+      if (on_stale_) on_stale_(fs::path(path), Fate::kUnrecorded);
       continue;
     }
     ++found_;
@@ -232,18 +241,18 @@ bool StaleCopies::WalkEntered(const Native& text, const FileId& id,
     if (remove_) {
       if (go_on_ && !go_on_()) {
         stopped_ = true;
-        still_recorded_.copies.emplace(relative, fingerprint);
+        still_recorded_.copies.emplace(relative, recorded);
         return false;
       }
-      removed = work_.RemoveCopy(fs::path(path), &id, content);
+      removed = work_.RemoveCopy(fs::path(path), &id, copy->content);
     }
     if (removed) {
       ++removed_;
       removed_paths_.insert(relative);
     } else {
-      still_recorded_.copies.emplace(relative, fingerprint);
+      still_recorded_.copies.emplace(relative, recorded);
     }
-    if (on_stale_ && removed) on_stale_(fs::path(path), true, false);
+    if (on_stale_ && removed) on_stale_(fs::path(path), Fate::kRemoved);
     if (!removed) all_removed = false;
   }
   return all_removed;
@@ -294,18 +303,17 @@ bool StaleCopies::IsSource(const fs::path& path) {
   return !id || shortcuts_.Holds(*id, work_);
 }
 
-bool StaleCopies::IsCompactCopy(const fs::path& path, std::string* content) {
+std::optional<ExistingCopy> StaleCopies::CopyAt(const fs::path& path) {
   try {
     std::optional<ExistingCopy> existing = work_.ReadExistingCopy(path);
-    if (!existing) return false;
-    if (!IsCompactShortcut(existing->content)) {
-      return false;
+    if (existing && !existing->online_only &&
+        !IsCompactShortcut(existing->content)) {
+      return std::nullopt;
     }
-    *content = std::move(existing->content);
-    return true;
+    return existing;
   } catch (const Error&) {
     // A link, a folder, a file that cannot be read: not Norvale's to tell.
-    return false;
+    return std::nullopt;
   }
 }
 

@@ -14,11 +14,10 @@
 
 #include "run/copy_record.h"
 #include "services/file_id.h"
+#include "services/file_work.h"
 #include "services/path_list.h"
 
 namespace norvale {
-
-class FileWork;
 
 class StaleCopies {
  public:
@@ -34,23 +33,31 @@ class StaleCopies {
               const PathList& shortcuts, FileWork& work,
               const CopyRecord* record);
 
-  // Called with each stale copy (`folder` false) and each emptied folder
-  // (`folder` true) removed or, looking only, that would be; and with each
-  // stale copy kept, `removed` false.
-  using OnStale = std::function<void(const std::filesystem::path& path,
-                                     bool removed, bool folder)>;
+  // What was done with a file or folder the walk met.
+  enum class Fate {
+    kRemoved,     // a stale copy, or an emptied folder (its path ending in a
+                  // separator), removed or, looking only, that would be
+    kUnrecorded,  // a stale copy kept, as the record does not name it
+    kOnlineOnly,  // a file online only, neither read nor proven Norvale's
+  };
+  // Called with each file or folder of a fate above.
+  using OnStale =
+      std::function<void(const std::filesystem::path& path, Fate fate)>;
 
   // Goes through the destination, never into a link, another mounted disk
   // or a folder searched for sources, and calls `on_stale` with each copy
   // whose shortcut is gone: a file named like a shortcut, other than the
   // live copies under any spelling and the files a source links to,
-  // holding exactly a compact copy. With `remove`, removes each one that
-  // the record names with the content Norvale wrote there (not read-only,
-  // unchanged meanwhile), then each folder that the record says Norvale
-  // made and that this emptied, and has no folder of its name in the
-  // source. With `look_only`, removes nothing but meets every failure the
-  // removals would. Stops, returning false, when `go_on` says so before a
-  // removal. Throws Error when a folder cannot be read or a removal fails.
+  // holding exactly a compact copy, or online only and proven by the
+  // record's stamp to hold the copy Norvale wrote there; a file online only
+  // is never read, and without that proof is only told of. With `remove`,
+  // removes each one that the record names with the content Norvale wrote
+  // there (not read-only, unchanged meanwhile), then each folder that the
+  // record says Norvale made and that this emptied, and has no folder of
+  // its name in the source. With `look_only`, removes nothing but meets every
+  // failure the removals would. Stops, returning false, when `go_on` says so
+  // before a removal. Throws Error when a folder cannot be read or a removal
+  // fails.
   bool Find(bool remove, bool look_only, const OnStale& on_stale,
             const std::function<bool()>& go_on);
 
@@ -59,6 +66,9 @@ class StaleCopies {
   size_t found() const { return found_; }
   size_t removed() const { return removed_; }
   size_t unrecorded() const { return unrecorded_; }
+  // Files named like shortcuts, online only, that nothing proves copies of
+  // Norvale's; they are neither read nor removed.
+  size_t online_only() const { return online_only_; }
 
   // What of the record still holds after the walk: the copies it names
   // that were found unchanged and kept, and the folders it names that are
@@ -102,9 +112,9 @@ class StaleCopies {
   // `folder`, is one of the live copies under another spelling or name.
   bool IsLive(const Native& path, const FileId& folder);
 
-  // Returns true when the file `path` holds exactly a compact copy, read
-  // without following a link, putting what it holds in `content`.
-  bool IsCompactCopy(const std::filesystem::path& path, std::string* content);
+  // Returns the file `path`, read without following a link, when it holds
+  // exactly a compact copy or is online only (then unread); else nothing.
+  std::optional<ExistingCopy> CopyAt(const std::filesystem::path& path);
 
   // Returns true when the file `path`, whose identity is `id`, is one a
   // source shortcut is a link to: a source, never removed.
@@ -136,6 +146,7 @@ class StaleCopies {
   size_t found_ = 0;
   size_t removed_ = 0;
   size_t unrecorded_ = 0;
+  size_t online_only_ = 0;
   bool walked_ = false;
   CopyRecord still_recorded_;
   // What was removed, by its path below the destination.

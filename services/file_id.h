@@ -1,5 +1,5 @@
 // Which file or folder a path reaches, and where a copy is, as the disk tells
-// them apart.
+// them apart; and whether a file is still as it was.
 #ifndef NORVALE_SERVICES_FILE_ID_H_
 #define NORVALE_SERVICES_FILE_ID_H_
 
@@ -59,6 +59,24 @@ struct CopyPlaceHash {
   size_t operator()(const CopyPlace& place) const {
     return FileIdHash()(place.folder) ^
            std::hash<std::filesystem::path::string_type>()(place.name);
+  }
+};
+
+// A file's size and last-write time (in the system's ticks, 100 ns on
+// Windows), as Norvale wrote or read it: while both are unchanged the file
+// still holds what it held then, which tells of a file that is not read
+// (one online only) whether it is still a copy of Norvale's. A time of 0 is
+// none known, as on POSIX, where no file is kept online only.
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t time = 0;
+
+  bool known() const { return time != 0; }
+  friend bool operator==(const FileStamp& a, const FileStamp& b) {
+    return a.size == b.size && a.time == b.time;
+  }
+  friend bool operator!=(const FileStamp& a, const FileStamp& b) {
+    return !(a == b);
   }
 };
 

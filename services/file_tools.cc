@@ -146,11 +146,13 @@ IniText FileTools::ReadIniValue(const fs::path& file, std::string_view section,
   }
 }
 
-bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
-                              std::string_view key, const IniText& value,
-                              const PathList& sources, FileWork& work,
-                              Permissions permissions,
-                              const ExistingCheck& check, bool look_only) {
+CopyOutcome FileTools::WriteIniValue(const fs::path& file,
+                                     std::string_view section,
+                                     std::string_view key, const IniText& value,
+                                     const PathList& sources, FileWork& work,
+                                     Permissions permissions,
+                                     const ExistingCheck& check, bool look_only,
+                                     const CopyProof* proof) {
   if (!IsWritableIniValue(value)) {
     throw Error("Could not write", file,
                 "The address holds a line break, which a shortcut cannot keep");
@@ -162,8 +164,10 @@ bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
   std::optional<ExistingCopy> existing;
   if (!work.InFolderMade(file)) existing = work.ReadExistingCopy(file);
   if (!existing) {
-    if (look_only) return true;
-    if (work.WriteNewFile(file, bytes, permissions)) return true;
+    if (look_only) return CopyOutcome::kWritten;
+    if (work.WriteNewFile(file, bytes, permissions)) {
+      return CopyOutcome::kWritten;
+    }
     // Something was put there meanwhile.
     existing = work.ReadExistingCopy(file);
     if (!existing) {
@@ -172,6 +176,26 @@ bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
     }
   }
   if (check) check(*existing);
+  // Read, a copy online only would be downloaded, one by one on every run,
+  // or fail offline: only its stamp, as the caller's record has it, tells
+  // that it is still what Norvale wrote there.
+  if (existing->online_only) {
+    if (proof == nullptr || !proof->stamp.known() ||
+        proof->stamp != existing->stamp) {
+      return CopyOutcome::kOnlineOnly;
+    }
+    if (proof->same_bytes) return CopyOutcome::kUpToDate;
+    if (sources.Holds(existing->id, work)) {
+      throw Error("Could not write", file,
+                  "It is one of the source shortcuts, which are never changed");
+    }
+    if (existing->read_only) {
+      throw Error("Could not write", file,
+                  "It is read-only, so it is left as it is");
+    }
+    if (!look_only) work.ReplaceFile(file, bytes, {}, &existing->stamp);
+    return CopyOutcome::kWritten;
+  }
   // A copy is never more open than its source, whichever changed last:
   // one up to date, or about to be replaced (which keeps the old one's
   // permissions), loses what its source lacks, which counts as no write.
@@ -186,7 +210,7 @@ bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
   };
   if (existing->content == bytes) {
     keep_private();
-    return false;
+    return CopyOutcome::kUpToDate;
   }
   // Sources are only ever read, also when the destination leads back into
   // the source folder.
@@ -210,7 +234,7 @@ bool FileTools::WriteIniValue(const fs::path& file, std::string_view section,
     keep_private();
     work.ReplaceFile(file, bytes, existing->content);
   }
-  return true;
+  return CopyOutcome::kWritten;
 }
 
 }  // namespace norvale

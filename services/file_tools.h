@@ -12,6 +12,22 @@
 
 namespace norvale {
 
+// What the caller's own record tells of the copy at a path, the only proof,
+// without reading it, that a copy online only is still Norvale's: its
+// stamp when Norvale last wrote or read it, and whether it then held the
+// bytes now to be written.
+struct CopyProof {
+  FileStamp stamp;
+  bool same_bytes = false;
+};
+
+// What WriteIniValue did with a copy.
+enum class CopyOutcome {
+  kUpToDate,    // it held exactly the bytes already
+  kWritten,     // written, or, looking only, it would be
+  kOnlineOnly,  // left as it is, unread: online only, and not proven
+};
+
 class FileTools {
  public:
   // Returns the one instance, created on first use.
@@ -62,20 +78,24 @@ class FileTools {
   // `value`, written so that ReadIniValue gives `value` back and so that its
   // name only ever shows whole content; a new file gets `permissions` (a
   // source's, so the copy is as private), a replaced one keeps its own.
-  // Returns false, writing nothing, when the file there holds exactly these
-  // bytes already; true when it wrote. A file already standing there is
-  // replaced only when it is empty or holds just such a section and key;
-  // never when it is read-only, a link, or one of `sources`, never when
-  // `check` throws, and never when it changed since it was read. Throws
-  // Error when the value cannot be written or the file may not or cannot be
-  // replaced, leaving what stood there untouched. With `look_only`, writes
-  // nothing and returns whether it would write.
-  bool WriteIniValue(const std::filesystem::path& file,
-                     std::string_view section, std::string_view key,
-                     const IniText& value, const PathList& sources,
-                     FileWork& work, Permissions permissions = 0,
-                     const ExistingCheck& check = nullptr,
-                     bool look_only = false);
+  // Returns kUpToDate, writing nothing, when the file there holds exactly
+  // these bytes already; kWritten when it wrote. A file already standing
+  // there is replaced only when it is empty or holds just such a section
+  // and key; never when it is read-only, a link, or one of `sources`, never
+  // when `check` throws, and never when it changed since it was read. A
+  // file online only is never read: it is up to date or replaced only as
+  // `proof` tells, while it keeps the stamp `proof` gives; else it is left
+  // as it is, returning kOnlineOnly. Throws Error when the value cannot be
+  // written or the file may not or cannot be replaced, leaving what stood
+  // there untouched. With `look_only`, writes nothing and returns what it
+  // would do.
+  CopyOutcome WriteIniValue(const std::filesystem::path& file,
+                            std::string_view section, std::string_view key,
+                            const IniText& value, const PathList& sources,
+                            FileWork& work, Permissions permissions = 0,
+                            const ExistingCheck& check = nullptr,
+                            bool look_only = false,
+                            const CopyProof* proof = nullptr);
 
  private:
   FileTools() = default;

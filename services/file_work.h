@@ -36,6 +36,12 @@ struct ExistingCopy {
   // True when it may not be written, so that it is never replaced or
   // removed.
   bool read_only = false;
+  // True when its content is not on this computer (Windows' files online
+  // only): it is not read, as that would download it, and `content` is
+  // empty.
+  bool online_only = false;
+  // Its size and last-write time where the platform tells them (Windows).
+  FileStamp stamp;
 };
 
 // Shortcuts are small; a file larger than this is not one, and is never
@@ -103,11 +109,18 @@ class FileWork {
                             Permissions* permissions = nullptr);
 
   // Returns what stands at `path`, where a copy goes: nothing when nothing
-  // does, else the regular file there with its content. Throws Error saying
-  // why it is left as it is when it is a link, a folder or a device, or
-  // larger than any compact copy.
+  // does, else the regular file there with its content, or, when its
+  // content is online only, without it (not read, as that would download
+  // it) unless `fetch` says to read it all the same. Throws Error saying why
+  // it is left as it is when it is a link, a folder or a device, or larger
+  // than any compact copy.
   std::optional<ExistingCopy> ReadExistingCopy(
-      const std::filesystem::path& path);
+      const std::filesystem::path& path, bool fetch = false);
+
+  // Returns the size and last-write time of the copy at `path` as this run
+  // last read it (ReadExistingCopy) or wrote it, without looking again; none
+  // known when that was another file, or the platform keeps none (POSIX).
+  FileStamp StampOf(const std::filesystem::path& path) const;
 
   // Returns the permission bits that the copy at `path`, read last by
   // ReadExistingCopy, has beyond those a copy of a source with
@@ -144,9 +157,12 @@ class FileWork {
   // file changed meanwhile it is put back as it is and Error says so.
   // Throws Error, leaving what stood at `path` untouched, when it is
   // read-only (also for a user, such as root, whom the system would let
-  // write it) or cannot be replaced.
+  // write it) or cannot be replaced. Given `unread`, the stamp of a file
+  // online only that was not read, it is proven the same by that stamp
+  // instead, without being read (Windows; elsewhere Error refuses it).
   void ReplaceFile(const std::filesystem::path& path, std::string_view bytes,
-                   std::string_view expected);
+                   std::string_view expected,
+                   const FileStamp* unread = nullptr);
 
   // Removes the file at `path` when it is a copy Norvale could have
   // written holding `expected`: a regular file, not a link, that is not
@@ -157,7 +173,9 @@ class FileWork {
   // first and looking again; a run killed meanwhile leaves it under its name
   // or under a temporary name that a later run removes as a leftover.
   // Returns false, leaving it as it is, when it is anything else, is gone,
-  // or changed meanwhile. Throws Error when its folder is not `*folder` or
+  // or changed meanwhile, or is online only (Windows), as reading it would
+  // download it and it is not removed unread. Throws Error when its folder
+  // is not `*folder` or
   // its disk refuses. A run that only looks removes nothing, but returns
   // and throws as the removal would, as far as can be told beforehand.
   bool RemoveCopy(const std::filesystem::path& path,

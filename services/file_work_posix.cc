@@ -356,7 +356,8 @@ std::string FileWork::ReadWholeFile(const fs::path& path,
   return ReadOpenFile(fd.get(), st, path);
 }
 
-std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
+std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path,
+                                                       bool /*fetch*/) {
   State& state = *state_;
   const char* name = nullptr;
   state.OpenCopyFolder(path, &name);
@@ -405,6 +406,9 @@ std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
   }
   return existing;
 }
+
+// No file is kept online only here, so no copy needs proving unread.
+FileStamp FileWork::StampOf(const fs::path& /*path*/) const { return {}; }
 
 Permissions FileWork::ExcessPermissions(const fs::path& path,
                                         Permissions permissions) {

@@ -165,10 +165,14 @@ std::optional<FileId> FileWork::IdentifyFile(const fs::path& path) {
   if (state.Know(state.place_folder, path, &name)) {
     Handle itself(OpenToIdentify(path, FILE_FLAG_OPEN_REPARSE_POINT));
     if (!itself.valid()) return std::nullopt;
+    // A file online only is no link either, and opening what it leads to
+    // could fetch it.
     FILE_ATTRIBUTE_TAG_INFO tag;
     if (Calls().get_file_info(itself.get(), FileAttributeTagInfo, &tag,
                               sizeof(tag)) &&
-        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 ||
+         (IsOnlineOnly(tag.FileAttributes) &&
+          !IsLink(tag.FileAttributes, tag.ReparseTag)))) {
       return state.IdentifyIn(itself.get(), state.place_folder, path);
     }
   }
@@ -267,7 +271,8 @@ std::string FileWork::ReadWholeFile(const fs::path& path,
   return ReadOpenFile(handle.get(), static_cast<uint64_t>(size.QuadPart), path);
 }
 
-std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
+std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path,
+                                                       bool fetch) {
   State& state = *state_;
   // The name itself is opened, not what a link leads to, so what is decided
   // on here is what is read; backup semantics open a folder too, to say so.
@@ -297,19 +302,12 @@ std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
                 "It is not a regular file, so it is left as it is");
   }
   // A copy whose content is online only is not read: that would download
-  // it, every one of them on each run, or fail offline. Unread, nothing
-  // proves it Norvale's own or up to date, so it is neither replaced nor
-  // counted as up to date; the run stops, naming it as it names anything
-  // else it may not replace, and says how to have it kept on this
-  // computer. Opened as itself, as here, it is not fetched.
-  if (IsOnlineOnly(attributes)) {
-    throw Error(kWriteAction, path,
-                "It is online only, and reading it would download it, so it "
-                "is left as it is; choose \"Always keep on this device\" for "
-                "its folder to have it updated");
-  }
+  // it, every one of them on each run, or fail offline. Opened as itself,
+  // as here, it is not fetched; only its stamp can tell the caller whether
+  // it is still the copy Norvale wrote. Norvale's record is fetched.
+  const bool unread = IsOnlineOnly(attributes) && !fetch;
   const auto size = static_cast<uint64_t>(standard.EndOfFile.QuadPart);
-  if (size > kLargestShortcut) {
+  if (size > kLargestShortcut && !unread) {
     throw Error(kWriteAction, path,
                 "It holds more than a compact copy, so it is left as it is");
   }
@@ -326,6 +324,12 @@ std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
   existing.id_is_place = real != nullptr || standard.NumberOfLinks == 1;
   existing.place = {*state.copy_folder.id,
                     state.PlaceName(state.copy_folder, name, real)};
+  existing.stamp = StampFrom(size, facts.basic.LastWriteTime);
+  state.Stamp(path, existing.stamp);
+  if (unread) {
+    existing.online_only = true;
+    return existing;
+  }
   if (!reparse) {
     existing.content = ReadOpenFile(handle.get(), size, path);
     return existing;
@@ -342,6 +346,10 @@ std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path) {
   }
   existing.content = ReadOpenFile(content.get(), size, path);
   return existing;
+}
+
+FileStamp FileWork::StampOf(const fs::path& path) const {
+  return path.native() == state_->stamped ? state_->stamp : FileStamp{};
 }
 
 // A copy takes its folder's access rules on Windows, never its source's.

@@ -44,6 +44,9 @@ struct FileWork::State {
   // last asked about.
   KnownFolder copy_folder;
   KnownFolder place_folder;
+  // The copy read or written last, and its size and last-write time then.
+  std::wstring stamped;
+  FileStamp stamp;
 
   // Returns the identity of the file or folder open as `handle`, as its
   // volume tells files apart; `path` names it in any Error. Returns
@@ -77,7 +80,18 @@ struct FileWork::State {
   // files a killed run left there, as FileWork::ClaimLeftovers allows.
   // Throws Error naming `path` when the folder cannot be identified.
   void ClearFolderOf(const std::filesystem::path& path);
+
+  // Notes that the copy `path` has `stamp` now, as this run read or wrote it.
+  void Stamp(const std::filesystem::path& path, FileStamp stamp_now) {
+    stamped = path.native();
+    stamp = stamp_now;
+  }
 };
+
+// Returns the stamp of a file of `size` bytes last written at `time`.
+inline FileStamp StampFrom(uint64_t size, const LARGE_INTEGER& time) {
+  return {size, static_cast<int64_t>(time.QuadPart)};
+}
 
 }  // namespace norvale
 

@@ -292,7 +292,11 @@ bool FileWork::WriteNewFile(const fs::path& path, std::string_view bytes,
 }
 
 void FileWork::ReplaceFile(const fs::path& path, std::string_view bytes,
-                           std::string_view expected) {
+                           std::string_view expected, const FileStamp* unread) {
+  // No file is online only here, so every copy replaced was read.
+  if (unread != nullptr) {
+    throw Error(kWriteAction, path, "It was not read, so it is left as it is");
+  }
   State& state = *state_;
   // A FUSE daemon keeps a file removed while open under a name of its own.
   state.existing.Reset(-1);

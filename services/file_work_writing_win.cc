@@ -57,6 +57,30 @@ bool NameTaken(const fs::path& path, const Failure& failure) {
               INVALID_FILE_ATTRIBUTES);
 }
 
+// Returns the time now, to be a new copy's last-write time.
+LARGE_INTEGER Now() {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  LARGE_INTEGER time;
+  time.LowPart = now.dwLowDateTime;
+  time.HighPart = static_cast<LONG>(now.dwHighDateTime);
+  return time;
+}
+
+// Returns true when the file at `path`, looked at as itself and not read,
+// has `stamp`: the file Norvale wrote there, content unchanged.
+bool HasStamp(const fs::path& path, const FileStamp& stamp) {
+  Handle handle(
+      Open(path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS));
+  FileFacts facts;
+  return handle.valid() && AskFacts(handle.get(), &facts) &&
+         (facts.tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+         !IsLink(facts.tag.FileAttributes, facts.tag.ReparseTag) &&
+         StampFrom(static_cast<uint64_t>(facts.standard.EndOfFile.QuadPart),
+                   facts.basic.LastWriteTime) == stamp;
+}
+
 // Writes `bytes` to a new temporary file beside `path` and gives it the name
 // `path` through the handle still open, which costs no look-up of either
 // name; the file thus takes its folder's access rules, as a copy should.
@@ -64,11 +88,13 @@ bool NameTaken(const fs::path& path, const Failure& failure) {
 // hides nothing on Windows. Without `expected` the name must be free:
 // returns false, leaving nothing behind, when something stands at `path`.
 // With it, what stands at `path` is replaced only while it still holds
-// `expected`, read back through `work` just before. Throws Error naming
-// `path` on any other failure, leaving nothing behind either.
+// `expected`, read back through `work` just before, or, given `unread`,
+// while it still has that stamp, looked at without reading. Throws Error
+// naming `path` on any other failure, leaving nothing behind either.
 bool WriteAndRename(FileWork& work, FileWork::State& state,
                     const fs::path& path, std::string_view bytes,
-                    const std::string_view* expected) {
+                    const std::string_view* expected,
+                    const FileStamp* unread = nullptr) {
   const bool replace = expected != nullptr;
   state.ClearFolderOf(path);
   HANDLE raw = INVALID_HANDLE_VALUE;
@@ -80,9 +106,12 @@ bool WriteAndRename(FileWork& work, FileWork::State& state,
            ::GetLastError() == ERROR_FILE_EXISTS);
   if (raw == INVALID_HANDLE_VALUE) throw FileError(kWriteAction, path);
   Handle handle(raw);
-  // Shown once it has its name; the times are left as they are.
+  // Shown once it has its name. Its last-write time is set, so that the
+  // system does not set its own as the handle closes: the stamp kept of it
+  // must be what the file keeps.
   FILE_BASIC_INFO basic = {};
   basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  basic.LastWriteTime = Now();
   std::vector<char> rename = RenameTo(path, replace);
   const auto discard = [&] {
     FILE_DISPOSITION_INFO remove = {TRUE};
@@ -94,6 +123,13 @@ bool WriteAndRename(FileWork& work, FileWork::State& state,
   // be: a file open elsewhere cannot be replaced on Windows.
   const auto unchanged = [&] {
     if (!replace) return true;
+    if (unread != nullptr) {
+      if (HasStamp(path, *unread)) return true;
+      discard();
+      throw Error(kWriteAction, path,
+                  "It changed while Norvale was replacing it, so it is left "
+                  "as it is");
+    }
     std::string now;
     try {
       now = work.ReadWholeFile(path);
@@ -115,8 +151,9 @@ bool WriteAndRename(FileWork& work, FileWork::State& state,
                                      rename.data(),
                                      static_cast<DWORD>(rename.size()));
       })) {
-    if (handle.Close()) return true;
-    throw FileError(kWriteAction, path);
+    if (!handle.Close()) throw FileError(kWriteAction, path);
+    state.Stamp(path, StampFrom(bytes.size(), basic.LastWriteTime));
+    return true;
   }
   const Failure failure = LastFailure();
   discard();
@@ -137,7 +174,8 @@ constexpr size_t kOneWrite = 4096;
 // call; no one else may open it meanwhile. Returns false, leaving nothing
 // behind, when anything stands at `path`; throws Error naming `path` on
 // any other failure, leaving nothing behind either.
-bool WriteInOneCall(const fs::path& path, std::string_view bytes) {
+bool WriteInOneCall(FileWork::State& state, const fs::path& path,
+                    std::string_view bytes) {
   Handle handle(Calls().create_file(LongPath(path).c_str(),
                                     GENERIC_WRITE | DELETE, 0, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL));
@@ -146,14 +184,23 @@ bool WriteInOneCall(const fs::path& path, std::string_view bytes) {
     if (NameTaken(path, failure)) return false;
     throw FileError(kWriteAction, path, failure);
   }
-  if (!WriteAll(handle.get(), bytes)) {
+  // Its last-write time is set, as the system would set its own as the
+  // handle closes, so that the stamp kept is what the file keeps.
+  FILE_BASIC_INFO basic = {};
+  basic.LastWriteTime = Now();
+  if (!WriteAll(handle.get(), bytes) ||
+      !Calls().set_file_info(handle.get(), FileBasicInfo, &basic,
+                             sizeof(basic))) {
     const Failure failure = LastFailure();
     FILE_DISPOSITION_INFO remove = {TRUE};
     Calls().set_file_info(handle.get(), FileDispositionInfo, &remove,
                           sizeof(remove));
     throw FileError(kWriteAction, path, failure);
   }
-  if (handle.Close()) return true;
+  if (handle.Close()) {
+    state.Stamp(path, StampFrom(bytes.size(), basic.LastWriteTime));
+    return true;
+  }
   const Failure failure = LastFailure();
   ::DeleteFileW(LongPath(path).c_str());
   throw FileError(kWriteAction, path, failure);
@@ -181,11 +228,11 @@ bool FileWork::WriteNewFile(const fs::path& path, std::string_view bytes,
     return WriteAndRename(*this, *state_, path, bytes, nullptr);
   }
   state_->ClearFolderOf(path);
-  return WriteInOneCall(path, bytes);
+  return WriteInOneCall(*state_, path, bytes);
 }
 
 void FileWork::ReplaceFile(const fs::path& path, std::string_view bytes,
-                           std::string_view expected) {
+                           std::string_view expected, const FileStamp* unread) {
   // Windows will not replace a read-only file, Wine as root would; refuse it
   // the same way everywhere, before anything is written.
   const DWORD attributes = ::GetFileAttributesW(LongPath(path).c_str());
@@ -195,7 +242,7 @@ void FileWork::ReplaceFile(const fs::path& path, std::string_view bytes,
   }
   // Replaces a link at `path` rather than the file it leads to, and fails on
   // a folder.
-  WriteAndRename(*this, *state_, path, bytes, &expected);
+  WriteAndRename(*this, *state_, path, bytes, &expected, unread);
 }
 
 bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
@@ -226,7 +273,7 @@ bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
   const FILE_STANDARD_INFO& standard = facts.standard;
   // Norvale writes no folder, link, WSL special file or read-only file
   // where a copy goes; a file online only is not read, which would
-  // download it, so nothing proves it Norvale's own.
+  // download it, and what is not read is not removed.
   const DWORD attributes = tag.FileAttributes;
   const auto size = static_cast<uint64_t>(standard.EndOfFile.QuadPart);
   if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) !=

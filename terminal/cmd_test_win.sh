@@ -5,12 +5,15 @@
 # Ctrl+C while its output goes to a file, also when started with Ctrl+C
 # ignored (IGNORING_COM, a Norvale.com that starts so). Each checks the exit status
 # (%ERRORLEVEL%) and what was printed, as the bytes that type and findstr
-# read; and a second Ctrl+C ends a run whose read blocks (SLOW_COM, a
-# Norvale.com whose every read takes a minute). Every wait ends when what
-# it waits for happens, so a busy machine only makes it slower.
-# Usage: cmd_test_win.sh WINE NORVALE_EXE SLOW_COM IGNORING_COM
+# read; a second Ctrl+C ends a run whose read blocks (SLOW_COM, a
+# Norvale.com whose every read takes a minute); and a run goes on past copies
+# online only (ONLINE_COM, a Norvale.com that shows the files
+# NORVALE_ONLINE_ONLY names as OneDrive does after "Free up space", and
+# fails to read them, as offline). Every wait ends when what it waits for
+# happens, so a busy machine only makes it slower.
+# Usage: cmd_test_win.sh WINE NORVALE_EXE SLOW_COM IGNORING_COM ONLINE_COM
 set -u
-wine=$1 exe=$2 slow=$3 ignoring=$4 failed=0
+wine=$1 exe=$2 slow=$3 ignoring=$4 online=$5 failed=0
 work=$(mktemp -d "${TMPDIR:-/tmp}/norvale-cmd.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work" && mkdir -p Src/News "My Favs" Odd || exit 1
@@ -59,6 +62,21 @@ expect 2 "" "Norvale: unrecognized option '-reverse'" "Norvale -reverse Src"
 # Norvale.exe, a window program, waited for by cmd /c as by a batch file.
 "$wine" cmd /c "Z:$exe --run Src ExeOut" >out.txt 2>&1
 [ $? = 0 ] && grep -q "^Compressed 2 favorites" out.txt || fail "Norvale.exe"
+
+# Copies online only not proven Norvale's by the record (a.url is) are left
+# unread, named with -v, and end the run, dry or --delete, with status 3.
+expect 0 "Compressed 2 favorites." "" "Norvale --run Src CloudOut"
+printf '[InternetShortcut]\r\nURL=http://a/\r\n' |
+  tee CloudOut/News/b.url >CloudOut/Old.url
+export NORVALE_ONLINE_ONLY='CloudOut\a.url;CloudOut\News\b.url;CloudOut\Old.url'
+for options in "-v" "-n -v" "--delete -v"; do
+  expect 3 "? News\\b.url$(printf '\r')
+? Old.url$(printf '\r')" "" "$(windows "$online") --run $options Src CloudOut"
+  grep -q "1 up to date already. 2 copies could not be checked" out.txt &&
+    grep -q '"Always keep on this device"' out.txt && [ -f CloudOut/Old.url ] ||
+    fail "online only, $options: $(cat out.txt)"
+done
+unset NORVALE_ONLINE_ONLY
 
 # wait_for FILE: waits for FILE to hold something, at most two minutes.
 wait_for() {

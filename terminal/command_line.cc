@@ -139,7 +139,12 @@ std::string HelpText() {
          "  -n, --dry-run   change nothing; tell what would be written and\n"
          "                  removed\n"
          "  -v, --verbose   print each copy created (+), replaced (~) or\n"
+#ifdef _WIN32
+         "                  removed (-), kept for want of a record (!), or\n"
+         "                  left unchecked as it is online only (?),\n"
+#else
          "                  removed (-), or kept for want of a record (!),\n"
+#endif
          "                  below DESTINATION, one to a line; control\n"
          "                  characters and backslashes in names are escaped\n"
          "                  as \\n, \\t, \\\\ or \\ooo (octal), as ls -b does\n"
@@ -162,6 +167,11 @@ std::string HelpText() {
          " 0    if all shortcuts were written,\n"
          " 1    if the run stopped at a failure (named on standard error),\n"
          " 2    if the command line is wrong,\n"
+#ifdef _WIN32
+         " 3    if copies online only were left unchecked, as reading them\n"
+         "      would download them (\"Always keep on this device\" on\n"
+         "      DESTINATION lets Norvale check them),\n"
+#endif
          " 130  if interrupted (Ctrl+C) after flushing what was written.\n";
 }
 

@@ -95,7 +95,8 @@ std::string Escaped(const std::string& text, char separator) {
 
 // Stops the run at Ctrl+C on every call, whether or not progress is shown,
 // and passes the calls on to `progress` when there is one. With `verbose`,
-// prints each copy created, replaced or removed on `output`, one to a line.
+// prints each copy created, replaced, removed or left on `output`, one to a
+// line.
 class Interruptible : public RunObserver {
  public:
   Interruptible(TerminalProgress* progress, Console* verbose)
@@ -118,6 +119,7 @@ class Interruptible : public RunObserver {
     const char* mark = change == Change::kCreated       ? "+ "
                        : change == Change::kReplaced    ? "~ "
                        : change == Change::kNotRecorded ? "! "
+                       : change == Change::kOnlineOnly  ? "? "
                                                         : "- ";
 #ifdef _WIN32
     verbose_->Write(mark + Escaped(relative.u8string(), '\\') + "\n");
@@ -158,7 +160,8 @@ int Run(const CommandLine& command, Console& output, Console& error) {
     return kExitFailed;
   }
   output.Write(AsLines(message.text));
-  return run.cancelled() ? kExitInterrupted : kExitFinished;
+  if (run.cancelled()) return kExitInterrupted;
+  return run.online_only() > 0 ? kExitOnlineOnly : kExitFinished;
 }
 
 }  // namespace

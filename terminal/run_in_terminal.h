@@ -12,6 +12,8 @@ enum ExitStatus {
   kExitFinished = 0,
   kExitFailed = 1,
   kExitMistake = 2,
+  // Finished, but files online only were left unchecked.
+  kExitOnlineOnly = 3,
   kExitInterrupted = 130,
 };
 

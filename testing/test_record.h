@@ -24,7 +24,7 @@ inline void PlantRecord(const std::filesystem::path& destination,
   CopyRecord record;
   record.source = std::filesystem::canonical(source);
   for (const auto& [name, bytes] : copies) {
-    record.copies[NativePath(name).native()] = Fingerprint(bytes);
+    record.copies[NativePath(name).native()] = {Fingerprint(bytes), {}};
   }
   for (const std::string& folder : folders) {
     record.folders.insert(NativePath(folder).native());

@@ -310,6 +310,8 @@ void frmNorvale::cmdGo_Click() {
   running_ = false;
   QMessageBox box(message.icon == norvale::Message::Icon::kError
                       ? QMessageBox::Critical
+                  : message.icon == norvale::Message::Icon::kWarning
+                      ? QMessageBox::Warning
                       : QMessageBox::Information,
                   QString::fromLocal8Bit(message.title),
                   QString::fromLocal8Bit(message.text), QMessageBox::Ok, this);

@@ -316,11 +316,12 @@ void frmNorvale::cmdGo_Click() {
     if (::GetActiveWindow() == hwnd_) ::SetFocus(focus);
   }
   if (quit) ::PostQuitMessage(exit_code);
-  message_box_(hwnd_, norvale::WideFromUtf8(message.text),
-               norvale::WideFromUtf8(message.title),
-               MB_OK | (message.icon == norvale::Message::Icon::kError
-                            ? MB_ICONERROR
-                            : MB_ICONINFORMATION));
+  message_box_(
+      hwnd_, norvale::WideFromUtf8(message.text), norvale::WideFromUtf8(message.title),
+      MB_OK | (message.icon == norvale::Message::Icon::kError ? MB_ICONERROR
+               : message.icon == norvale::Message::Icon::kWarning
+                   ? MB_ICONWARNING
+                   : MB_ICONINFORMATION));
 }
 
 void frmNorvale::Show(int show_command) {
@@ -414,7 +415,8 @@ LRESULT frmNorvale::HandleMessage(HWND hwnd, UINT message, WPARAM wparam,
       // without the beep of a window under a modal one.
       if (running_ &&
           (progress_ == nullptr || progress_->window() == nullptr) &&
-          (LOWORD(lparam) == HTCLIENT || LOWORD(lparam) == HTERROR)) {
+          (LOWORD(lparam) == HTCLIENT ||
+           static_cast<SHORT>(LOWORD(lparam)) == HTERROR)) {
         ::SetCursor(::LoadCursorW(nullptr, IDC_APPSTARTING));
         return TRUE;
       }

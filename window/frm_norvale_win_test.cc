@@ -21,6 +21,7 @@
 #include "services/shell_tools.h"
 #include "services/win/system_calls.h"
 #include "testing/test_folder.h"
+#include "testing/test_online_only_win.h"
 #include "window/run_progress_win.h"
 
 namespace {
@@ -212,7 +213,8 @@ TEST_F(FrmNorvaleWinTest, TabMovesThroughTheFieldsAndTheButtonOnly) {
 // The defaults are the shell's folders, the destination joined as text, or
 // the folders on the command line. A failure is reported, naming the path,
 // and leaves the window taking input; once the fault is gone, a press
-// compresses. How each outcome is worded is the run's report's business.
+// compresses. A file online only that the run could not check is told of
+// with a warning. How each outcome is worded is the run's report's business.
 TEST_F(FrmNorvaleWinTest, PressesRunOnTheFieldsAndReport) {
   // Started as "Norvale A B", the folders given take the defaults' place.
   norvale::CommandLine command;
@@ -247,6 +249,11 @@ TEST_F(FrmNorvaleWinTest, PressesRunOnTheFieldsAndReport) {
                         L"date already.",
                         MB_OK | MB_ICONINFORMATION)});
   EXPECT_TRUE(fs::exists(root.path() / "Out" / "b" / "c.url"));
+  norvale::online_only::Scoped cloud;
+  root.Write("Out/x.url", kShortcut);
+  norvale::online_only::Mark(L"Out\\x.url", norvale::online_only::kOneDrive);
+  EXPECT_EQ(std::get<3>(Press(root.path() / name, root.path() / "Out").at(0)),
+            static_cast<UINT>(MB_OK | MB_ICONWARNING));
 }
 
 // A screen reader names each field after the label just before it; the

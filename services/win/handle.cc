@@ -133,10 +133,16 @@ bool WriteAll(HANDLE handle, std::string_view bytes) {
 }
 
 bool AskFacts(HANDLE handle, FileFacts* facts) {
-  return Calls().get_file_info(handle, FileAttributeTagInfo, &facts->tag,
-                               sizeof(facts->tag)) &&
-         Calls().get_file_info(handle, FileStandardInfo, &facts->standard,
-                               sizeof(facts->standard));
+  if (!Calls().get_file_info(handle, FileBasicInfo, &facts->basic,
+                             sizeof(facts->basic)) ||
+      !Calls().get_file_info(handle, FileStandardInfo, &facts->standard,
+                             sizeof(facts->standard))) {
+    return false;
+  }
+  facts->tag = {facts->basic.FileAttributes, 0};
+  return (facts->basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 ||
+         Calls().get_file_info(handle, FileAttributeTagInfo, &facts->tag,
+                               sizeof(facts->tag));
 }
 
 }  // namespace norvale

@@ -73,16 +73,19 @@ HANDLE Open(const std::filesystem::path& path, DWORD access, DWORD share,
             DWORD disposition, DWORD flags);
 
 // What a file is, as a copy is judged by: its attributes with its reparse
-// tag, and its size and names.
+// tag (0 for a file that is no reparse point), its times, and its size and
+// names.
 struct FileFacts {
   FILE_ATTRIBUTE_TAG_INFO tag;
+  FILE_BASIC_INFO basic;
   FILE_STANDARD_INFO standard;
 };
 
 // Puts in `facts` what the file open as `handle` is, asked for by class:
 // the whole BY_HANDLE_FILE_INFORMATION costs Wine a look at the volume,
-// which an update run would pay for every copy. Returns false, with the
-// last error set, when the system does not tell.
+// which an update run would pay for every copy; the tag is asked for only
+// of a reparse point. Returns false, with the last error set, when the
+// system does not tell.
 bool AskFacts(HANDLE handle, FileFacts* facts);
 
 // Returns the whole content of the regular file just opened as `handle`,

@@ -6,6 +6,7 @@
 
 #include "ini/ini_format.h"
 #include "services/error.h"
+#include "services/win/file_kind.h"
 #include "services/win/handle.h"
 #include "services/win/long_path.h"
 #include "services/win/system_calls.h"
@@ -52,7 +53,9 @@ void RemoveIfLeftover(const std::filesystem::path& file,
   constexpr DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY |
                               FILE_ATTRIBUTE_REPARSE_POINT |
                               FILE_ATTRIBUTE_READONLY;
+  // Nor is one online only read, which would download it.
   if ((basic.FileAttributes & kNotPlain) != 0 ||
+      IsOnlineOnly(basic.FileAttributes) ||
       basic.LastWriteTime.QuadPart >=
           (static_cast<LONGLONG>(start.dwHighDateTime) << 32 |
            start.dwLowDateTime) ||
