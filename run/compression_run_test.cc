@@ -782,6 +782,9 @@ TEST(CompressionRunTest, RemovesOnlyWhatTheRecordProvesNorvaleWrote) {
        "has Src/Src/c.url", "gone Src/c.url"},
       {"rm Src/Sub", "run Src Out delete stop", "said Cancelled. 0 of 1",
        "has Out/Sub/c.url", "run Src Out delete", "gone Out/Sub"},
+      // Norvale writes no read-only copy, so it removes none.
+      {"rm Src/Sub", "ro Out/Sub/c.url", "run Src Out delete",
+       "has Out/Sub/c.url"},
       {"full Other/a.b.url", "run Other Out delete",
        "said the destination's record is of another source folder",
        "has Out/Sub/c.url"},

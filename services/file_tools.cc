@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "ini/ini_format.h"
+#include "services/copy_rules.h"
 #include "services/error.h"
 #include "services/file_work.h"
 #include "services/folder_io.h"
@@ -190,8 +191,7 @@ CopyOutcome FileTools::WriteIniValue(const fs::path& file,
                   "It is one of the source shortcuts, which are never changed");
     }
     if (existing->read_only) {
-      throw Error("Could not write", file,
-                  "It is read-only, so it is left as it is");
+      throw Error("Could not write", file, kReadOnlyReason);
     }
     if (!look_only) work.ReplaceFile(file, bytes, {}, &existing->stamp);
     return CopyOutcome::kWritten;
@@ -222,13 +222,11 @@ CopyOutcome FileTools::WriteIniValue(const fs::path& file,
   // user's full shortcut, met when the two folders are swapped.
   if (!existing->content.empty() &&
       !IsCompactIniFile(existing->content, section, key)) {
-    throw Error("Could not write", file,
-                "It holds more than a compact copy, so it is left as it is");
+    throw Error("Could not write", file, kNotACopyReason);
   }
   // A run that only looks meets what replacing would.
   if (look_only && existing->read_only) {
-    throw Error("Could not write", file,
-                "It is read-only, so it is left as it is");
+    throw Error("Could not write", file, kReadOnlyReason);
   }
   if (!look_only) {
     keep_private();

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <string>
 
+#include "services/copy_rules.h"
 #include "services/error.h"
 #include "services/posix/descriptor.h"
 #include "services/posix/temporary_files.h"
@@ -369,26 +370,21 @@ std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path,
   if (fd.get() < 0) {
     if (errno == ENOENT) return std::nullopt;
     if (errno == ELOOP) {
-      throw Error(kWriteAction, path, "It is a link, so it is left as it is");
+      FoundFile link;
+      link.kind = FoundFile::Kind::kLink;
+      throw Error(kWriteAction, path, *WhyLeftAsItIs(link, true));
     }
     throw ErrnoError(kWriteAction, path);
   }
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) throw ErrnoError("Could not read", path);
-  if (S_ISDIR(st.st_mode)) {
-    throw Error(kWriteAction, path, "A folder of that name is in the way");
-  }
-  if (!S_ISREG(st.st_mode)) {
-    throw Error(kWriteAction, path,
-                "It is not a regular file, so it is left as it is");
-  }
-  if (static_cast<uint64_t>(st.st_size) > kLargestShortcut) {
-    throw Error(kWriteAction, path,
-                "It holds more than a compact copy, so it is left as it is");
+  const FoundFile found = Found(st);
+  if (const auto why = WhyLeftAsItIs(found, true)) {
+    throw Error(kWriteAction, path, *why);
   }
   ExistingCopy existing;
   existing.content = ReadOpenFile(fd.get(), st, path);
-  existing.read_only = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  existing.read_only = found.read_only;
   existing.place = {state.CopyFolderId(), state.StoredCopyName(name, path)};
   if (state.copy_disk->numbers_last) {
     existing.id = {static_cast<uint64_t>(st.st_dev),

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "services/copy_rules.h"
 #include "services/file_id.h"
 #include "services/file_work.h"
 #include "services/posix/descriptor.h"
@@ -23,6 +24,18 @@
 namespace norvale {
 
 constexpr char kWriteAction[] = "Could not write";
+
+// Returns what the file whose fstat gave `st`, opened without following a
+// link, is to the rules of copy_rules.h.
+inline FoundFile Found(const struct stat& st) {
+  FoundFile found;
+  found.kind = S_ISDIR(st.st_mode)   ? FoundFile::Kind::kFolder
+               : S_ISREG(st.st_mode) ? FoundFile::Kind::kFile
+                                     : FoundFile::Kind::kOther;
+  found.size = static_cast<uint64_t>(st.st_size);
+  found.read_only = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  return found;
+}
 
 struct FileWork::State {
   // Norvale's temporary files older than this are leftovers.

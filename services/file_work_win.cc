@@ -37,6 +37,24 @@ bool Lists(KnownFolder& known, const fs::path& path, std::wstring_view name) {
 
 }  // namespace
 
+FoundFile Found(HANDLE handle, const FileFacts& facts) {
+  const DWORD attributes = facts.tag.FileAttributes;
+  const DWORD tag = facts.tag.ReparseTag;
+  FoundFile found;
+  if (IsLink(attributes, tag)) {
+    found.kind = FoundFile::Kind::kLink;
+  } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    found.kind = FoundFile::Kind::kFolder;
+  } else if (IsSpecialFile(attributes, tag) ||
+             ::GetFileType(handle) != FILE_TYPE_DISK) {
+    found.kind = FoundFile::Kind::kOther;
+  }
+  found.size = static_cast<uint64_t>(facts.standard.EndOfFile.QuadPart);
+  found.read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  found.online_only = IsOnlineOnly(attributes);
+  return found;
+}
+
 std::optional<FileId> FileWork::State::Identify(HANDLE handle,
                                                 const fs::path& path) {
   RawId raw;
@@ -286,37 +304,25 @@ std::optional<ExistingCopy> FileWork::ReadExistingCopy(const fs::path& path,
   }
   FileFacts facts;
   if (!AskFacts(handle.get(), &facts)) throw FileError(kWriteAction, path);
-  const FILE_ATTRIBUTE_TAG_INFO& tag = facts.tag;
-  const FILE_STANDARD_INFO& standard = facts.standard;
-  const DWORD attributes = tag.FileAttributes;
-  const bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  if (IsLink(attributes, tag.ReparseTag)) {
-    throw Error(kWriteAction, path, "It is a link, so it is left as it is");
-  }
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    throw Error(kWriteAction, path, "A folder of that name is in the way");
-  }
-  if (IsSpecialFile(attributes, tag.ReparseTag) ||
-      ::GetFileType(handle.get()) != FILE_TYPE_DISK) {
-    throw Error(kWriteAction, path,
-                "It is not a regular file, so it is left as it is");
-  }
+  const FoundFile found = Found(handle.get(), facts);
   // A copy whose content is online only is not read: that would download
   // it, every one of them on each run, or fail offline. Opened as itself,
   // as here, it is not fetched; only its stamp can tell the caller whether
   // it is still the copy Norvale wrote. Norvale's record is fetched.
-  const bool unread = IsOnlineOnly(attributes) && !fetch;
-  const auto size = static_cast<uint64_t>(standard.EndOfFile.QuadPart);
-  if (size > kLargestShortcut && !unread) {
-    throw Error(kWriteAction, path,
-                "It holds more than a compact copy, so it is left as it is");
+  const bool unread = found.online_only && !fetch;
+  if (const auto why = WhyLeftAsItIs(found, !unread)) {
+    throw Error(kWriteAction, path, *why);
   }
+  const FILE_STANDARD_INFO& standard = facts.standard;
+  const bool reparse =
+      (facts.tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  const uint64_t size = found.size;
   std::wstring_view name;
   if (!state.Know(state.copy_folder, path, &name)) {
     throw FileError(kWriteAction, path);
   }
   ExistingCopy existing;
-  existing.read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  existing.read_only = found.read_only;
   existing.id = state.IdentifyIn(handle.get(), state.copy_folder, path, name);
   // A real path is a place; a number is one where the file has one name.
   const std::wstring* real =

@@ -11,11 +11,17 @@
 #include <unordered_set>
 #include <vector>
 
+#include "services/copy_rules.h"
 #include "services/file_id.h"
 #include "services/file_work.h"
+#include "services/win/handle.h"
 #include "services/win/identity.h"
 
 namespace norvale {
+
+// Returns what the file open as `handle`, opened as itself (not what a
+// link leads to), whose facts are `facts`, is to the rules of copy_rules.h.
+FoundFile Found(HANDLE handle, const FileFacts& facts);
 
 // A folder whose identity was taken last, kept for the files in it that
 // come next: a run's files come sorted, so most follow one another in the

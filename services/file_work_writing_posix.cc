@@ -12,7 +12,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "ini/shortcut.h"
+#include "services/copy_rules.h"
 #include "services/error.h"
 #include "services/file_work_posix.h"
 #include "services/posix/descriptor.h"
@@ -22,6 +22,8 @@ namespace norvale {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr char kRemoveAction[] = "Could not remove";
 
 // Returns true when an errno says the call is not known to the disk.
 bool Unsupported(int error) {
@@ -314,7 +316,7 @@ void FileWork::ReplaceFile(const fs::path& path, std::string_view bytes,
       ::faccessat(fd, name, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
   if (!may_write && errno == EROFS) throw ErrnoError(kWriteAction, path);
   if (!may_write || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-    throw Error(kWriteAction, path, "It is read-only, so it is left as it is");
+    throw Error(kWriteAction, path, kReadOnlyReason);
   }
   // The new copy keeps the old one's permissions and owner.
   const std::string temporary =
@@ -382,30 +384,6 @@ void FileWork::ReplaceFile(const fs::path& path, std::string_view bytes,
   }
 }
 
-}  // namespace norvale
-
-namespace norvale {
-
-namespace {
-
-constexpr char kRemoveAction[] = "Could not remove";
-
-// Returns true when the file open as `fd`, whose fstat gave `st`, is one
-// Norvale may remove: a regular file that is not read-only, holding exactly
-// a compact copy, which is put in `content`.
-bool IsRemovableCopy(int fd, const struct stat& st, const fs::path& path,
-                     std::string* content) {
-  if (!S_ISREG(st.st_mode) ||
-      (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
-      static_cast<uint64_t>(st.st_size) > kLargestShortcut) {
-    return false;
-  }
-  *content = ReadOpenFile(fd, st, path);
-  return IsCompactShortcut(*content);
-}
-
-}  // namespace
-
 bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
                           std::string_view expected) {
   State& state = *state_;
@@ -429,11 +407,9 @@ bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
     throw ErrnoError(kRemoveAction, path);
   }
   if (::fstat(fd.get(), &st) != 0) throw ErrnoError(kRemoveAction, path);
-  std::string content;
-  if (!IsRemovableCopy(fd.get(), st, path, &content) ||
-      (!expected.empty() && content != expected)) {
-    return false;
-  }
+  if (!MayRemove(Found(st))) return false;
+  const std::string content = ReadOpenFile(fd.get(), st, path);
+  if (!IsOwnCopy(content, expected)) return false;
   if (look_only_) {
     // A run that only looks meets what the removal would: a folder the
     // user may not change, or a disk mounted read-only.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ini/shortcut.h"
+#include "services/copy_rules.h"
 #include "services/error.h"
 #include "services/file_work_win.h"
 #include "services/folder_io.h"
@@ -238,7 +238,7 @@ void FileWork::ReplaceFile(const fs::path& path, std::string_view bytes,
   const DWORD attributes = ::GetFileAttributesW(LongPath(path).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    throw Error(kWriteAction, path, "It is read-only, so it is left as it is");
+    throw Error(kWriteAction, path, kReadOnlyReason);
   }
   // Replaces a link at `path` rather than the file it leads to, and fails on
   // a folder.
@@ -269,23 +269,11 @@ bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
   }
   FileFacts facts;
   if (!AskFacts(handle.get(), &facts)) throw FileError(kRemoveAction, path);
-  const FILE_ATTRIBUTE_TAG_INFO& tag = facts.tag;
-  const FILE_STANDARD_INFO& standard = facts.standard;
-  // Norvale writes no folder, link, WSL special file or read-only file
-  // where a copy goes; a file online only is not read, which would
-  // download it, and what is not read is not removed.
-  const DWORD attributes = tag.FileAttributes;
-  const auto size = static_cast<uint64_t>(standard.EndOfFile.QuadPart);
-  if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) !=
-          0 ||
-      IsLink(attributes, tag.ReparseTag) ||
-      IsSpecialFile(attributes, tag.ReparseTag) || IsOnlineOnly(attributes) ||
-      ::GetFileType(handle.get()) != FILE_TYPE_DISK ||
-      size > kLargestShortcut) {
-    return false;
-  }
+  const FoundFile found = Found(handle.get(), facts);
+  if (!MayRemove(found)) return false;
+  const uint64_t size = found.size;
   std::string content;
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+  if ((facts.tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
     content = ReadOpenFile(handle.get(), size, path);
   } else {
     // A synced, deduplicated or compressed file's content comes through the
@@ -298,10 +286,7 @@ bool FileWork::RemoveCopy(const fs::path& path, const FileId* folder_id,
     if (!held || held != state.Identify(reader.get(), path)) return false;
     content = ReadOpenFile(reader.get(), size, path);
   }
-  if (!IsCompactShortcut(content) ||
-      (!expected.empty() && content != expected)) {
-    return false;
-  }
+  if (!IsOwnCopy(content, expected)) return false;
   // A run that only looks has met what the removal would, but for the
   // folder's access rules, which only the removal tells.
   if (look_only_) return true;
