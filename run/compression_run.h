@@ -136,9 +136,10 @@ class CompressionRun {
   // without shortcuts while `record` names copies (unless remove_all).
   PathList Search(const Places& places, const Record& record, FileWork& work);
 
-  // Writes, or finds exact, the copy of each shortcut of `list` in the
-  // order of the list, making the folders they need (and locking the
-  // destination once made, unless `locked`), noting each in `record`.
+  // Writes, finds exact or, online only, leaves the copy of each shortcut
+  // of `list` in the order of the list, making the folders they need (and
+  // locking the destination once made, unless `locked`), noting each in
+  // `record`.
   // Stops, setting cancelled(), when the observer says so. Throws Error at
   // the first failure.
   void Copy(const PathList& list, const Places& places, bool holds_source,
