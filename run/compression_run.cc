@@ -14,6 +14,7 @@
 #include "ini/shortcut.h"
 #include "run/copy_record.h"
 #include "run/folder_field.h"
+#include "run/run_record.h"
 #include "run/stale_copies.h"
 #include "services/error.h"
 #include "services/file_tools.h"
@@ -29,52 +30,6 @@ using Native = fs::path::string_type;
 constexpr fs::path::value_type kSeparator = fs::path::preferred_separator;
 
 constexpr std::string_view kNoAddress = "about:blank";
-
-// The destination's record file as a run found it.
-struct RecordFile {
-  fs::path path;
-  // What it held, when there was a regular file.
-  std::optional<std::string> text;
-  // What that says, when it is one whole record.
-  std::optional<CopyRecord> record;
-  // True when something other than a regular file stands at its name,
-  // which is neither proof of anything nor Norvale's to replace.
-  bool unusable = false;
-};
-
-// Returns the record file at `path`, read without following a link; also
-// when it is online only, as without it nothing proves any copy Norvale's.
-RecordFile ReadRecord(fs::path path, FileWork& work) {
-  RecordFile file{std::move(path), std::nullopt, std::nullopt, false};
-  std::error_code ec;
-  if (KindOf(file.path.parent_path(), ec) != FileKind::kFolder) return file;
-  try {
-    if (std::optional<ExistingCopy> existing =
-            work.ReadExistingCopy(file.path, true)) {
-      file.text = std::move(existing->content);
-      file.record = ParseRecord(*file.text);
-    }
-  } catch (const Error&) {
-    file.unusable = true;
-  }
-  return file;
-}
-
-// Makes the record file `file` hold `record`, written as a copy is, so that
-// it only ever shows a whole record; returns false when it held it already.
-bool WriteRecord(RecordFile& file, const CopyRecord& record, FileWork& work) {
-  std::string text = ComposeRecord(record);
-  if (file.text == text) return false;
-  if (file.text) {
-    work.ReplaceFile(file.path, text, *file.text);
-  } else if (!work.WriteNewFile(file.path, text, 0600)) {
-    throw Error("Could not write", file.path,
-                "It changed while Norvale was writing it");
-  }
-  work.HideFile(file.path);
-  file.text = std::move(text);
-  return true;
-}
 
 }  // namespace
 
@@ -195,84 +150,6 @@ class CompressionRun::Places {
   Native text_;
 };
 
-class CompressionRun::Record {
- public:
-  // Reads the record of Norvale's copies in the destination of `places`,
-  // the only proof that lets a copy be removed; kept where removing may
-  // ever be asked, so not where the destination holds the source, nor for a
-  // source without a real path. A run that only looks keeps none.
-  Record(const Places& places, bool holds_source, bool look_only,
-         FileWork& work)
-      : places_(places) {
-    std::error_code real_ec;
-    live_.source = fs::canonical(places.source(), real_ec);
-    if (holds_source || real_ec) return;
-    file_ = ReadRecord(fs::path(places.text() + kRecordName), work);
-    if (file_->unusable || (file_->text && !file_->record)) {
-      state_ = RecordState::kDamaged;
-    } else if (file_->record && file_->record->source != live_.source) {
-      state_ = RecordState::kOtherSource;
-    } else if (file_->record) {
-      state_ = RecordState::kKept;
-      read_ = &*file_->record;
-    }
-    keep_ = !file_->unusable && !look_only;
-  }
-  Record(const Record&) = delete;
-  Record& operator=(const Record&) = delete;
-
-  RecordState state() const { return state_; }
-  // The record that holds for this run's source, or null.
-  const CopyRecord* read() const { return read_; }
-  // True when the record was written.
-  bool written() const { return written_; }
-  // True when the run keeps a record: what it adds is written at its end.
-  bool keeping() const { return keep_; }
-
-  // Notes that the run wrote, found exact or left unchecked the copy
-  // `relative` (its path below the destination), as `copy` says of it.
-  void Add(const Native& relative, const RecordedCopy& copy) {
-    if (!keep_) return;
-    // The list is sorted, so each copy goes at the end.
-    live_.copies.emplace_hint(live_.copies.end(), relative, copy);
-  }
-
-  // Writes the record of what is Norvale's now: the copies of this run, the
-  // folders it made, and what of the earlier record still holds, `still`.
-  // Called once, as the run ends: what the run found is kept, not copied.
-  void Write(const CopyRecord* still, FileWork& work) {
-    if (!keep_ || StaleCopies::InsideSource(places_.source(),
-                                            places_.destination(), work)) {
-      return;
-    }
-    CopyRecord next = std::move(live_);
-    if (still != nullptr) {
-      next.copies.insert(still->copies.begin(), still->copies.end());
-      next.folders = still->folders;
-    }
-    const Native& text = places_.text();
-    for (const Native& folder : work.folders_made()) {
-      if (folder.size() > text.size() &&
-          folder.compare(0, text.size(), text) == 0) {
-        next.folders.insert(places_.Below(folder));
-      }
-    }
-    // A destination that holds no copy of Norvale's gets no record either.
-    if (!file_->text && next.copies.empty() && next.folders.empty()) return;
-    if (WriteRecord(*file_, next, work)) written_ = true;
-  }
-
- private:
-  const Places& places_;
-  std::optional<RecordFile> file_;
-  const CopyRecord* read_ = nullptr;
-  RecordState state_ = RecordState::kNone;
-  bool keep_ = false;
-  bool written_ = false;
-  // The copies this run wrote or found exact.
-  CopyRecord live_;
-};
-
 CompressionRun::CompressionRun(fs::path source, fs::path destination,
                                RunObserver* observer, RunOptions options)
     : source_(std::move(source)),
@@ -303,7 +180,8 @@ size_t CompressionRun::Run() {
     work.MeetDestination(places.destination(), places.source());
   }
   const bool holds_source = RefuseMixedRemoval(places, work);
-  Record record(places, holds_source, options_.look_only, work);
+  RunRecord record(places.source(), places.destination(), places.text(),
+                   holds_source, options_.look_only, work);
   record_state_ = record.state();
 
   const PathList list = Search(places, record, work);
@@ -351,7 +229,7 @@ bool CompressionRun::RefuseMixedRemoval(const Places& places, FileWork& work) {
   return holds_source;
 }
 
-PathList CompressionRun::Search(const Places& places, const Record& record,
+PathList CompressionRun::Search(const Places& places, const RunRecord& record,
                                 FileWork& work) {
   ShellTools::FoundCallback on_found;
   if (observer_ != nullptr) {
@@ -385,7 +263,7 @@ PathList CompressionRun::Search(const Places& places, const Record& record,
 }
 
 void CompressionRun::Copy(const PathList& list, const Places& places,
-                          bool holds_source, bool locked, Record& record,
+                          bool holds_source, bool locked, RunRecord& record,
                           FileWork& work) {
   FileTools& files = FileTools::Instance();
   const bool look_only = options_.look_only;
@@ -445,7 +323,7 @@ void CompressionRun::Copy(const PathList& list, const Places& places,
 
 void CompressionRun::CopyOne(const PathList& list, size_t i,
                              const fs::path& target, const Places& places,
-                             EarlierCopies& earlier, Record& record,
+                             EarlierCopies& earlier, RunRecord& record,
                              FileWork& work) {
   FileTools& files = FileTools::Instance();
   const bool look_only = options_.look_only;
@@ -524,7 +402,7 @@ void CompressionRun::CopyOne(const PathList& list, size_t i,
 }
 
 void CompressionRun::Remove(StaleCopies& stale, const Places& places,
-                            Record& record, FileWork& work) {
+                            RunRecord& record, FileWork& work) {
   const auto on_stale = [&](const fs::path& path, StaleCopies::Fate fate) {
     switch (fate) {
       case StaleCopies::Fate::kRemoved:
@@ -568,7 +446,7 @@ void CompressionRun::Tell(RunObserver::Change change, const fs::path& copy,
   observer_->Changed(change, fs::path(places.Below(copy.native())));
 }
 
-void CompressionRun::Finish(const CopyRecord* still, Record& record,
+void CompressionRun::Finish(const CopyRecord* still, RunRecord& record,
                             FileWork& work) {
   record.Write(still, work);
   if (!options_.look_only &&
@@ -578,7 +456,7 @@ void CompressionRun::Finish(const CopyRecord* still, Record& record,
 }
 
 void CompressionRun::Settle(const Error& failure, const CopyRecord* still,
-                            Record& record, FileWork& work) {
+                            RunRecord& record, FileWork& work) {
   // A failure meanwhile is told after the first.
   if (options_.look_only) return;
   try {

@@ -12,6 +12,7 @@ struct CopyRecord;
 class Error;
 class FileWork;
 class PathList;
+class RunRecord;
 class StaleCopies;
 
 // Told how a run goes; a long run shows it. Each call may stop the run by
@@ -117,10 +118,9 @@ class CompressionRun {
   const RunOptions& options() const { return options_; }
 
  private:
-  // Where a run's copies go, the destination's record of them, and the
-  // places of the copies made so far; defined beside Run.
+  // Where a run's copies go, and the places of the copies made so far;
+  // defined beside Run.
   class Places;
-  class Record;
   class EarlierCopies;
 
   // The steps of Run, in their order.
@@ -134,7 +134,8 @@ class CompressionRun {
   // total(); sets cancelled() when the observer stops the search. Throws
   // Error when the search fails, or when remove_stale is asked of a source
   // without shortcuts while `record` names copies (unless remove_all).
-  PathList Search(const Places& places, const Record& record, FileWork& work);
+  PathList Search(const Places& places, const RunRecord& record,
+                  FileWork& work);
 
   // Writes, finds exact or, online only, leaves the copy of each shortcut
   // of `list` in the order of the list, making the folders they need (and
@@ -143,26 +144,26 @@ class CompressionRun {
   // Stops, setting cancelled(), when the observer says so. Throws Error at
   // the first failure.
   void Copy(const PathList& list, const Places& places, bool holds_source,
-            bool locked, Record& record, FileWork& work);
+            bool locked, RunRecord& record, FileWork& work);
 
   // Copies the shortcut `index` of `list` to `target`, whose folder exists
   // (or, looking only, would).
   void CopyOne(const PathList& list, size_t index,
                const std::filesystem::path& target, const Places& places,
-               EarlierCopies& earlier, Record& record, FileWork& work);
+               EarlierCopies& earlier, RunRecord& record, FileWork& work);
 
   // Finds the copies whose shortcuts are gone with `stale`, removing them
   // with remove_stale, and counts them. Throws Error at the first failure,
   // after settling what was done.
-  void Remove(StaleCopies& stale, const Places& places, Record& record,
+  void Remove(StaleCopies& stale, const Places& places, RunRecord& record,
               FileWork& work);
 
   // Keeps in `record` what is Norvale's now, with what of the record read
   // still holds (`still`), and flushes every disk written to.
-  void Finish(const CopyRecord* still, Record& record, FileWork& work);
+  void Finish(const CopyRecord* still, RunRecord& record, FileWork& work);
 
   // Finish after `failure`: throws an Error telling both when it fails.
-  void Settle(const Error& failure, const CopyRecord* still, Record& record,
+  void Settle(const Error& failure, const CopyRecord* still, RunRecord& record,
               FileWork& work);
 
   // Flushes every disk the run wrote to, telling the observer meanwhile.
