@@ -354,10 +354,9 @@ TEST(DiskTest, RemovesItsOwnLeftoversAndNothingElse) {
   }
 }
 
-// Two names of one file are two places: hard-linked copies run again
-// cleanly. And what is replaced is what was read: a full shortcut put at a
-// copy's place just before the replacement, as a sync client or browser
-// might, is left there and named.
+// Hard-linked copies run again cleanly. What is replaced is what was read:
+// a shortcut put at a copy's place just before the replacement, as a sync
+// client might, is left there and named.
 TEST(DiskTest, OnlyWhatWasReadIsReplaced) {
   TestFolder source;
   source.Write("Same/x.url", Shortcut("http://same/"));
@@ -387,10 +386,9 @@ TEST(DiskTest, OnlyWhatWasReadIsReplaced) {
   }
 }
 
-// Two fresh disks number their files alike. A file is told apart by its
-// disk too, so a copy on one is never taken for a source on the other. An
-// up-to-date copy needs no room: on a full disk the run still finishes, and
-// on a disk mounted read-only too, which is named when a copy must change.
+// Two fresh disks number their files alike, so a file is told apart by its
+// disk too. Up-to-date copies need no room: a full or read-only disk still
+// finishes, read-only named only when a copy must change.
 TEST(DiskTest, FilesOnTwoDisksAreTwoFilesAndFullOrReadOnlyDisksTakeUpdates) {
   if (::geteuid() != 0) GTEST_SKIP() << "mounting disks needs root";
   TestFolder root;

@@ -111,9 +111,8 @@ TEST(FaultTest, AFailingDiskLosesNothingAndEveryRunIsFlushed) {
   }
 }
 
-// A read that ends before the size the file gave (a FUSE daemon cutting it
-// short while another program rewrites the file) is never made a file: not
-// a source's copy, and not what a replaced copy is put back with.
+// A read cut short (a FUSE daemon, the file rewritten meanwhile) is never
+// written: not as a copy, nor as what a replaced copy is put back with.
 TEST(FaultTest, AFileReadShortIsNeverWritten) {
   TestFolder source, dest;
   source.Write("a.url", Shortcut("https://www.example.com/"));
@@ -320,9 +319,8 @@ TEST(FaultTest, ANameTakenMeanwhileIsNeverReplaced) {
   }
 }
 
-// Two runs started alike (the same process id, as in a container, or
-// forked from one parent) take different temporary names, so that no other
-// program can make one of them ready beforehand.
+// Two runs started alike (forked from one parent, or the same process id in
+// a container) take different temporary names, which none can foresee.
 TEST(FaultTest, TemporaryNamesDifferFromOneRunToTheNext) {
   TemporaryName();
   int ends[2];
@@ -380,9 +378,8 @@ TEST(FaultTest, ARunChangesOnlyWhatItMay) {
   }
 }
 
-// A folder of the destination swapped for a link while --delete walks it
-// leads no removal out of the destination: the walk goes through the
-// folders it opened, and stops, saying so.
+// A folder swapped for a link while --delete walks it leads no removal out
+// of the destination: the walk keeps to the folders it opened, and stops.
 TEST(FaultTest, AFolderSwappedForALinkLeadsNoRemovalOut) {
   TestFolder root, elsewhere;
   root.Write("Src/a.url", Shortcut("http://a/"));
