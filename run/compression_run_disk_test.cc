@@ -1,9 +1,6 @@
-// Runs on every kind of disk people copy to, each made for the test: tmpfs,
-// the local disk through a bind mount, and exFAT, FAT and NTFS through FUSE
-// (the local disk alone without root). The same tables run on each: the
-// first run and the run again onto an up-to-date copy, a run killed
-// half-way, every path and spelling of one file, Norvale's leftovers and
-// the user's files, and names a disk cannot store.
+// Runs the same tables on every kind of disk people copy to, each made for
+// the test: tmpfs, the local disk through a bind mount, and exFAT, FAT and
+// NTFS through FUSE (the local disk alone without root).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -31,12 +28,34 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Returns the first line of what a run from `source` to `destination`
-// tells; the counts after it have tests of their own.
+// Returns the first line of what a run from `source` to `destination` tells.
 std::string Told(const fs::path& source, const fs::path& destination) {
   CompressionRun run(source, destination);
   const std::string text = RunAndReport(run).text;
   return text.substr(0, text.find("\n\n"));
+}
+
+// Runs from `source` to `destination` in a child process that `plan` kills
+// half-way, and expects it killed.
+void RunKilled(const fs::path& source, const fs::path& destination,
+               const faults::Plan& plan, const RunOptions& options = {}) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    faults::Scoped faults(plan);
+    CompressionRun(source, destination, nullptr, options).Run();
+    ::_exit(0);
+  }
+  int status = 0;
+  EXPECT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status)) << status;
+}
+
+// Returns the files below `folder` by name, expecting nothing else there.
+Files OnlyFiles(const fs::path& folder) {
+  std::string others;
+  const Files files = Tree(folder, &others);
+  EXPECT_EQ(others, "") << folder;
+  return files;
 }
 
 // Returns the permission bits and the owner of `path`.
@@ -47,11 +66,9 @@ std::pair<mode_t, uid_t> ModeOf(const fs::path& path) {
 }
 
 // The first run writes every copy whole, as private as its source, and
-// flushes it where the disk is; running again onto the up-to-date copy
-// writes, renames and flushes nothing, and leaves each copy as it was (time
-// and, off FUSE, file), which sync and backup tools rely on. An update run
-// flushes every folder it wrote to. A copy replaced keeps the permissions
-// and owner the user gave it.
+// flushes it; a run again writes, renames and flushes nothing, leaving each
+// copy as it was, for sync and backup tools. An update flushes each folder
+// it wrote to; a replaced copy keeps the mode and owner the user gave it.
 TEST(DiskTest, WritesFlushesAndLeavesUpToDateCopiesAlone) {
   std::vector<std::pair<std::string, std::string>> shortcuts = {
       {"a.url", "http://a/"},
@@ -107,9 +124,7 @@ TEST(DiskTest, WritesFlushesAndLeavesUpToDateCopiesAlone) {
         EXPECT_EQ(seen.folders_fsynced, folders);
       }
       before = stamp();
-      std::string others;
-      EXPECT_EQ(Tree(dest, &others), expected);
-      EXPECT_EQ(others, "");
+      EXPECT_EQ(OnlyFiles(dest), expected);
     }
     {
       // An update run writing into folders that exist flushes each of them,
@@ -152,21 +167,12 @@ TEST(DiskTest, ARunKilledHalfWayIsCompletedByTheNext) {
       SCOPED_TRACE(disk.kind + " killed at write " + std::to_string(at));
       const fs::path dest = disk.root / "killed";
       Files expected = Fill(source, 6, "http://a/");
-      // Copies of an older address stand there already for the second case,
-      // so the kill comes in the middle of replacing one.
+      // Older copies stand there first, so the kill comes while replacing.
       if (at == 4) {
         ASSERT_EQ(CompressionRun(source.path(), dest).Run(), 6u);
         expected = Fill(source, 6, "http://new/");
       }
-      const pid_t child = ::fork();
-      if (child == 0) {
-        faults::Scoped faults({.kill_in_write = at});
-        CompressionRun(source.path(), dest).Run();
-        ::_exit(0);
-      }
-      int status = 0;
-      ASSERT_EQ(::waitpid(child, &status, 0), child);
-      ASSERT_TRUE(WIFSIGNALED(status));
+      RunKilled(source.path(), dest, {.kill_in_write = at});
       std::string temporary;
       for (const auto& [name, bytes] : Tree(dest, &temporary)) {
         EXPECT_TRUE(bytes.empty() || bytes == Compact("http://a/") ||
@@ -174,20 +180,16 @@ TEST(DiskTest, ARunKilledHalfWayIsCompletedByTheNext) {
             << name << ": " << bytes;
       }
       EXPECT_EQ(CompressionRun(source.path(), dest).Run(), 6u);
-      std::string others;
-      EXPECT_EQ(Tree(dest, &others), expected);
-      EXPECT_EQ(others, "");
+      EXPECT_EQ(OnlyFiles(dest), expected);
       fs::remove_all(dest);
     }
   }
 }
 
-// However a file is reached (by a name in other letter case on a disk that
-// ignores it, through a linked folder, or through a bind mount), it is one
-// file, on every run: a source is never written, a destination inside the
-// source is never searched, and two shortcuts never share one copy. Letter
-// case is folded as the disk folds it and no further, and a name the disk
-// cannot store is named as such.
+// However a file is reached (other letter case, a linked folder, a bind
+// mount), it is one file: a source is never written, a destination inside it
+// never searched, two shortcuts never share a copy. Case is folded as the
+// disk folds it, and a name the disk cannot store is named as such.
 TEST(DiskTest, EveryPathAndSpellingOfAFileIsOneFile) {
   const std::string shared = "two shortcuts cannot share one copy";
   const std::string one = "Compressed 1 favorites.",
@@ -202,8 +204,7 @@ TEST(DiskTest, EveryPathAndSpellingOfAFileIsOneFile) {
   }
   for (const auto& [disk, plan] : disks) {
     SCOPED_TRACE(disk.kind + (plan.numbers_made_up ? " by path" : ""));
-    // Names given to files while the destination is the source: none, not
-    // even to learn the disk's ways.
+    // Names given to files where the destination is the source: none.
     std::string taken;
     faults::Plan watched = plan;
     watched.before_name_taken = [&](const char* name) { taken += name; };
@@ -353,10 +354,9 @@ TEST(DiskTest, RemovesItsOwnLeftoversAndNothingElse) {
   }
 }
 
-// Two names of one file are two places: hard-linked copies run again
-// cleanly. And what is replaced is what was read: a full shortcut put at a
-// copy's place just before the replacement, as a sync client or browser
-// might, is left there and named.
+// Hard-linked copies run again cleanly. What is replaced is what was read:
+// a shortcut put at a copy's place just before the replacement, as a sync
+// client might, is left there and named.
 TEST(DiskTest, OnlyWhatWasReadIsReplaced) {
   TestFolder source;
   source.Write("Same/x.url", Shortcut("http://same/"));
@@ -381,17 +381,14 @@ TEST(DiskTest, OnlyWhatWasReadIsReplaced) {
                   .find(copy.string() + "\": It changed while"),
               std::string::npos);
     EXPECT_EQ(ReadBytes(copy), Shortcut("http://user/"));
-    std::string others;
-    Tree(dest / "Race", &others);
-    EXPECT_EQ(others, "");
+    OnlyFiles(dest / "Race");
     fs::remove_all(dest);
   }
 }
 
-// Two fresh disks number their files alike. A file is told apart by its
-// disk too, so a copy on one is never taken for a source on the other. An
-// up-to-date copy needs no room: on a full disk the run still finishes, and
-// on a disk mounted read-only too, which is named when a copy must change.
+// Two fresh disks number their files alike, so a file is told apart by its
+// disk too. Up-to-date copies need no room: a full or read-only disk still
+// finishes, read-only named only when a copy must change.
 TEST(DiskTest, FilesOnTwoDisksAreTwoFilesAndFullOrReadOnlyDisksTakeUpdates) {
   if (::geteuid() != 0) GTEST_SKIP() << "mounting disks needs root";
   TestFolder root;
@@ -432,11 +429,9 @@ TEST(DiskTest, FilesOnTwoDisksAreTwoFilesAndFullOrReadOnlyDisksTakeUpdates) {
 }
 
 // With remove_stale, a run removes the copies whose shortcuts are gone and
-// the folders that held only them, and nothing else: not a full shortcut,
-// another file, a link or what it leads to, a read-only copy, a live copy
-// spelled otherwise, a folder the source has or one holding a user's file.
-// A run killed while removing leaves each file there or gone, and the next
-// run finishes the work, leaving none of its temporary files behind.
+// the folders that held only them, nothing else (see the table). A run
+// killed while removing leaves each file there or gone, and the next run
+// finishes the work, leaving none of its temporary files behind.
 TEST(DiskTest, RemovesOnlyCopiesWhoseShortcutsAreGone) {
   TestFolder source, outside;
   source.Write("a.url", Shortcut("http://a/"));
@@ -530,19 +525,10 @@ TEST(DiskTest, RemovesOnlyCopiesWhoseShortcutsAreGone) {
       fs::remove_all(dest);
       fs::create_directories(dest);
       plant();
-      const pid_t child = ::fork();
-      if (child == 0) {
-        faults::Scoped faults({.kill_at_removal = at});
-        CompressionRun(source.path(), dest, nullptr, {.remove_stale = true})
-            .Run();
-        ::_exit(0);
-      }
-      int status = 0;
-      ASSERT_EQ(::waitpid(child, &status, 0), child);
-      EXPECT_TRUE(WIFSIGNALED(status));
+      RunKilled(source.path(), dest, {.kill_at_removal = at},
+                {.remove_stale = true});
       check(true);
-      // What the killed run left is from before the next run, also where a
-      // disk keeps times to two seconds (FAT) and may round them up.
+      // What the killed run left predates the next, also on FAT (2 s times).
       for (const auto& entry : fs::recursive_directory_iterator(dest)) {
         if (entry.path().filename().string().rfind("~NV", 0) == 0) {
           fs::last_write_time(entry.path(), fs::last_write_time(entry.path()) -

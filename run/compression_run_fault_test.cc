@@ -34,13 +34,10 @@ size_t WholeCopies(const fs::path& out) {
   return copies.size();
 }
 
-// A run that fills the disk in the middle of writing a copy, on every kind
-// of file system, leaves only whole copies under names a search lists; the
-// full disk is named, and the next run completes over what was left. (Runs
-// killed half-way are tried on real disks, in disk_test.) "Finished" is
-// shown once the copies are on the disk: one flush of the destination's file
-// system per run, whose failure is reported; and with nothing of either disk
-// kept open, so that it can be unmounted.
+// A disk full in the middle of writing a copy, on every kind of file system,
+// leaves only whole copies and is named; the next run completes the rest.
+// Every run that wrote flushes the destination's disk once, reporting a
+// failure, and keeps nothing of either disk open, so it can be unmounted.
 TEST(FaultTest, AFailingDiskLosesNothingAndEveryRunIsFlushed) {
   TestFolder source;
   Fill(source, 6, "https://www.example.com/");
@@ -114,9 +111,8 @@ TEST(FaultTest, AFailingDiskLosesNothingAndEveryRunIsFlushed) {
   }
 }
 
-// A read that ends before the size the file gave (a FUSE daemon cutting it
-// short while another program rewrites the file) is never made a file: not
-// a source's copy, and not what a replaced copy is put back with.
+// A read cut short (a FUSE daemon, the file rewritten meanwhile) is never
+// written: not as a copy, nor as what a replaced copy is put back with.
 TEST(FaultTest, AFileReadShortIsNeverWritten) {
   TestFolder source, dest;
   source.Write("a.url", Shortcut("https://www.example.com/"));
@@ -147,13 +143,11 @@ TEST(FaultTest, AFileReadShortIsNeverWritten) {
 }
 
 // What the search cannot see of the source stops the run, naming it, before
-// anything is written or removed: a folder the user may not read, an entry
-// that a disk without entry types cannot tell, even when it can list the
-// folder holding it, and a link named like a shortcut that leads nowhere
-// reachable. A run that finished instead would count a tree it never saw,
-// and --delete would remove the copies of what is hidden. An entry gone
-// meanwhile, and a link named otherwise, are nothing to the run. Run as a
-// user who is not root, since root reads any folder.
+// anything is written or removed (--delete would remove the copies of what
+// is hidden): an unreadable folder, an entry a disk without entry types
+// cannot tell, a link named like a shortcut that leads nowhere reachable.
+// An entry gone meanwhile, and a link named otherwise, are nothing to the
+// run. Run as a user who is not root, since root reads any folder.
 TEST(FaultTest, WhatTheSearchCannotSeeStopsTheRun) {
   const fs::perms none = fs::perms::none, read = fs::perms::owner_read;
   const struct {
@@ -238,14 +232,11 @@ TEST(FaultTest, WhatTheSearchCannotSeeStopsTheRun) {
   }
 }
 
-// Another program may make a file at the very name Norvale is about to
-// give one (a temporary name, or a copy's) on any file system, with or
-// without a rename that refuses a taken name or hard links. That file is
-// never replaced: a temporary name found taken is given up for another; a
-// copy's name found taken keeps what stands there; a copy being removed
-// that changed meanwhile goes back only to a free name, else is kept under
-// a name the message gives, which holds it. One that vanished meanwhile is
-// named nowhere.
+// A file another program makes at the very name Norvale is about to give
+// one, on any file system, is never replaced: a temporary name found taken
+// is given up for another, a copy's keeps what stands there, and a copy
+// being removed that changed meanwhile is kept under a name the message
+// gives. One that vanished meanwhile is named nowhere.
 TEST(FaultTest, ANameTakenMeanwhileIsNeverReplaced) {
   const faults::Plan file_systems[] = {
       {.no_unnamed_files = true},
@@ -328,9 +319,8 @@ TEST(FaultTest, ANameTakenMeanwhileIsNeverReplaced) {
   }
 }
 
-// Two runs started alike (the same process id, as in a container, or
-// forked from one parent) take different temporary names, so that no other
-// program can make one of them ready beforehand.
+// Two runs started alike (forked from one parent, or the same process id in
+// a container) take different temporary names, which none can foresee.
 TEST(FaultTest, TemporaryNamesDifferFromOneRunToTheNext) {
   TemporaryName();
   int ends[2];
@@ -344,10 +334,8 @@ TEST(FaultTest, TemporaryNamesDifferFromOneRunToTheNext) {
   EXPECT_NE(names, theirs);
 }
 
-// What a run may not change it leaves exactly as it was, not even for a
-// moment: a source, also when it is the destination or lies inside it, is
-// only read (the disk is not probed there, and no copy or record goes into
-// a source folder), and a run that only looks neither replaces an
+// A source, also when it is the destination or lies inside it, is only
+// read, not even probed; a run that only looks neither replaces an
 // out-of-date copy nor makes a folder.
 TEST(FaultTest, ARunChangesOnlyWhatItMay) {
   const struct {
@@ -390,9 +378,8 @@ TEST(FaultTest, ARunChangesOnlyWhatItMay) {
   }
 }
 
-// A folder of the destination swapped for a link while --delete walks it
-// leads no removal out of the destination: the walk goes through the
-// folders it opened, and stops, saying so.
+// A folder swapped for a link while --delete walks it leads no removal out
+// of the destination: the walk keeps to the folders it opened, and stops.
 TEST(FaultTest, AFolderSwappedForALinkLeadsNoRemovalOut) {
   TestFolder root, elsewhere;
   root.Write("Src/a.url", Shortcut("http://a/"));

@@ -173,18 +173,14 @@ class FileWorkWinTest : public ::testing::Test {
   TestFolder root;
 };
 
-// OneDrive's Desktop: once synced, every copy is a reparse point tagged as a
-// cloud file, also when fully downloaded; so are deduplicated and compressed
-// files. Symbolic links, junctions, and links that WSL or an NFS client made
-// are links, and WSL's pipes no files: a copy is neither read nor written
-// there, nor, unproven, where it is online only, which reading would
-// download (and which is left without a failure). No
-// search lists them as shortcuts, and a link Windows cannot follow is
-// listed as unknown, for a search to stop at rather than pass over. Defender,
-// the search indexer and OneDrive open each new file for a moment: an open or
-// rename meanwhile fails, waited out for about a second, then reported. A USB
-// stick's root, which Windows says it cannot make again (Wine: that it exists),
-// is a folder to write into; only a file is in the way.
+// Synced OneDrive files, deduplicated and compressed ones are reparse points
+// but files. Symbolic links, junctions, WSL and NFS links are links, WSL's
+// pipes no files: a copy is neither read nor written there, nor where it is
+// online only, which reading would download (left without a failure); a
+// link Windows cannot follow is listed as unknown, for a search to stop at.
+// An open or rename that Defender, the indexer or OneDrive holds for a
+// moment is waited out for about a second, then reported. A USB stick's
+// root, which Windows says it cannot make again, is a folder to write into.
 TEST_F(FileWorkWinTest, TakesFilesAndFoldersAsWindowsHasThem) {
   const char *kLink = "It is a link", *kOnline = "";
   const struct {
@@ -282,54 +278,48 @@ TEST_F(FileWorkWinTest, RemovesOnlyItsOwnLeftovers) {
 }
 
 // Only what Norvale could have written is removed: a compact copy, not a
-// fuller shortcut, an empty or read-only file, a link or anything else of
-// the tags above, whose target stays too; a synced copy is read, through
-// OneDrive's driver, one online only never is. A file another program
-// holds, or a disk that refuses, is reported. A folder is removed only
-// when it is empty and no junction or link; a synced one only when all its
-// entries are on this computer.
+// fuller shortcut, an empty or read-only file, a link (its target stays) or
+// anything else of the tags above; a synced copy is read, one online only
+// never is. A held file or refusing disk is reported. A folder is removed
+// only when empty, no link, and (synced) with every entry on this computer.
 TEST_F(FileWorkWinTest, RemovesOnlyItsOwnCopies) {
   enum Setup { kFile, kReadOnly, kLink, kHeldOpen, kFolder, kNothing };
   const struct {
     Setup setup;
     std::string content;  // Of the file, or of one in the folder.
-    DWORD tag, attributes;
-    Fault fault;
-    bool folder;  // Removed as an empty folder, not as a copy.
+    bool folder;          // Removed as an empty folder, not as a copy.
     bool removed;
-    const char* said;  // What Error says; null when there is none.
+    DWORD tag = 0, attributes = 0;
+    Fault fault = kNone;
+    const char* said = nullptr;  // What Error says; null when there is none.
   } cases[] = {
-      {kFile, kNew, 0, 0, kNone, false, true, nullptr},
-      {kFile, Shortcut("http://new/"), 0, 0, kNone, false, false, nullptr},
-      {kFile, "", 0, 0, kNone, false, false, nullptr},
-      {kReadOnly, kNew, 0, 0, kNone, false, false, nullptr},
-      {kLink, kNew, 0, 0, kNone, false, false, nullptr},
-      {kFile, kNew, IO_REPARSE_TAG_SYMLINK, 0, kNone, false, false, nullptr},
-      {kFile, kNew, IO_REPARSE_TAG_MOUNT_POINT, 0, kNone, false, false,
-       nullptr},
-      {kFile, kNew, kTagWslLink, 0, kNone, false, false, nullptr},
-      {kFile, kNew, IO_REPARSE_TAG_NFS, 0, kNone, false, false, nullptr},
-      {kFile, kNew, kTagWslFifo, 0, kNone, false, false, nullptr},
-      {kFile, kNew, IO_REPARSE_TAG_CLOUD_3, 0, kNone, false, true, nullptr},
-      {kFile, kNew, IO_REPARSE_TAG_CLOUD_3, kRecallOnDataAccess, kNone, false,
-       false, nullptr},
-      {kFile, kNew, IO_REPARSE_TAG_CLOUD_3, kRecallOnOpen, kNone, false, false,
-       nullptr},
-      {kFile, kNew, 0, FILE_ATTRIBUTE_OFFLINE, kNone, false, false, nullptr},
-      {kHeldOpen, kNew, 0, 0, kNone, false, false, "Another program is using"},
-      {kFile, kNew, 0, 0, kProtected, false, false, "Its disk is read-only"},
-      {kFolder, "", 0, 0, kNone, false, false, nullptr},
-      {kNothing, "", 0, 0, kNone, false, false, nullptr},
-      {kFolder, "", 0, 0, kNone, true, true, nullptr},
-      {kFolder, kNew, 0, 0, kNone, true, false, nullptr},
-      {kLink, "", 0, 0, kNone, true, false, nullptr},
-      {kFolder, "", IO_REPARSE_TAG_MOUNT_POINT, 0, kNone, true, false, nullptr},
-      {kFolder, "", IO_REPARSE_TAG_CLOUD_3, 0, kNone, true, true, nullptr},
-      {kFolder, "", IO_REPARSE_TAG_CLOUD_3, kRecallOnOpen, kNone, true, false,
-       nullptr},
-      {kFile, kNew, 0, 0, kNone, true, false, nullptr},
-      {kNothing, "", 0, 0, kNone, true, false, nullptr},
-      {kFolder, "", 0, 0, kProtected, true, false, "Its disk is read-only"},
+      {kFile, kNew, false, true},
+      {kFile, Shortcut("http://new/"), false, false},
+      {kFile, "", false, false},
+      {kReadOnly, kNew, false, false},
+      {kLink, kNew, false, false},
+      {kFile, kNew, false, false, IO_REPARSE_TAG_SYMLINK},
+      {kFile, kNew, false, false, IO_REPARSE_TAG_MOUNT_POINT},
+      {kFile, kNew, false, false, kTagWslLink},
+      {kFile, kNew, false, false, IO_REPARSE_TAG_NFS},
+      {kFile, kNew, false, false, kTagWslFifo},
+      {kFile, kNew, false, true, IO_REPARSE_TAG_CLOUD_3},
+      {kFile, kNew, false, false, IO_REPARSE_TAG_CLOUD_3, kRecallOnDataAccess},
+      {kFile, kNew, false, false, IO_REPARSE_TAG_CLOUD_3, kRecallOnOpen},
+      {kFile, kNew, false, false, 0, FILE_ATTRIBUTE_OFFLINE},
+      {kHeldOpen, kNew, false, false, 0, 0, kNone, "Another program is using"},
+      {kFile, kNew, false, false, 0, 0, kProtected, "Its disk is read-only"},
+      {kFolder, "", false, false},
+      {kNothing, "", false, false},
+      {kFolder, "", true, true},
+      {kFolder, kNew, true, false},
+      {kLink, "", true, false},
+      {kFolder, "", true, false, IO_REPARSE_TAG_MOUNT_POINT},
+      {kFolder, "", true, true, IO_REPARSE_TAG_CLOUD_3},
+      {kFolder, "", true, false, IO_REPARSE_TAG_CLOUD_3, kRecallOnOpen},
+      {kFile, kNew, true, false},
+      {kNothing, "", true, false},
+      {kFolder, "", true, false, 0, 0, kProtected, "Its disk is read-only"},
   };
   for (const auto& c : cases) {
     const std::string name = std::to_string(&c - cases);
@@ -357,9 +347,8 @@ TEST_F(FileWorkWinTest, RemovesOnlyItsOwnCopies) {
     } else if (c.setup != kNothing) {
       root.Write(path.lexically_relative(root.path()), c.content);
     }
-    if (c.setup == kReadOnly) {
+    if (c.setup == kReadOnly)
       ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
-    }
     const HANDLE held = c.setup != kHeldOpen
                             ? INVALID_HANDLE_VALUE
                             : ::CreateFileW(path.c_str(), GENERIC_READ, 0,

@@ -32,12 +32,10 @@ struct Outcome {
   std::string out, err;
 };
 
-// Runs Norvale in `folder` with `arguments` and no display to open a window
-// on, on a disk that is `slow` ("flush" or "write") when given; its standard
-// output is a terminal when
-// `terminal`, else a pipe, and its standard error a file. `watch` is given
-// the output so far, and the process, as it comes and every few
-// milliseconds meanwhile.
+// Runs Norvale in `folder` with `arguments` and no display, on a disk that
+// is `slow` ("flush" or "write") when given, its output a terminal when
+// `terminal`, else a pipe; `watch` sees the output so far and the process
+// every few milliseconds.
 Outcome Start(
     const fs::path& folder, std::vector<std::string> arguments,
     bool terminal = false,
@@ -120,18 +118,16 @@ TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
   TestFolder root;
   root.Write("Src/a.url", Compact("http://a/"));
   root.Write("Src/News/b.url", "[InternetShortcut]\nURL=http://b/\nIcon=x\n");
-  // Names that would break a line apart or hide in it, printed escaped:
-  // control characters, C1 ones, a backslash, a byte that is no UTF-8 and a
-  // surrogate, beside UTF-8 that is printed as it is.
+  // Control characters, C1 ones, a backslash, no UTF-8 and a surrogate are
+  // printed escaped, UTF-8 as it is.
   root.Write(
       "Src/t\tb\\c\x7f\xff\xc2\x85\xed\xa0\x80\xc3\xa9\xf0\x9f\x98\x80.url",
       Compact("http://t/"));
   const std::string odd =
       "t\\tb\\\\c\\177\\377\\302\\205\\355\\240\\200\xc3\xa9\xf0\x9f\x98\x80."
       "url\n";
-  // Copies whose shortcuts are gone as an earlier run recorded them, one in
-  // a folder it alone holds, one whose name would print as a second
-  // removal; and a file only like a copy.
+  // Recorded copies whose shortcuts are gone, one alone in its folder, one
+  // whose name would print as a second removal; and a file only like a copy.
   root.Write("Out/Old/c.url", Compact("http://c/"));
   root.Write("Out/x\n- a.url", Compact("http://x/"));
   root.Write("Out/stray.url", Compact("http://s/"));
@@ -144,6 +140,9 @@ TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
   const std::string stray =
       " 1 copy whose shortcut is gone is not in Norvale's record of what it "
       "wrote, so --delete keeps it.\n";
+  const auto usage = [](const std::string& mistake) {
+    return "Norvale: " + mistake + "\n" + UsageText();
+  };
   const struct {
     std::vector<std::string> arguments;
     int status;
@@ -176,8 +175,7 @@ TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
       {{"--delete", "-n", "Src"},
        2,
        "",
-       "Norvale: --delete, --dry-run and --verbose go with --run\n" +
-           UsageText()},
+       usage("--delete, --dry-run and --verbose go with --run")},
       {{"--run", "Gone", "Out"},
        1,
        "",
@@ -186,15 +184,9 @@ TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
            "\": No such file or directory\nNo shortcut was written.\n"},
       {{"--help", "--bogus"}, 0, HelpText(), ""},
       {{"--version"}, 0, VersionText(), ""},
-      {{"--bogus", "Src"},
-       2,
-       "",
-       "Norvale: unrecognized option '--bogus'\n" + UsageText()},
-      {{"A", "B", "C"}, 2, "", "Norvale: too many folders\n" + UsageText()},
-      {{"-reverse", "Src"},
-       2,
-       "",
-       "Norvale: unrecognized option '-reverse'\n" + UsageText()},
+      {{"--bogus", "Src"}, 2, "", usage("unrecognized option '--bogus'")},
+      {{"A", "B", "C"}, 2, "", usage("too many folders")},
+      {{"-reverse", "Src"}, 2, "", usage("unrecognized option '-reverse'")},
   };
   for (const auto& c : cases) {
     const Outcome outcome = Start(root.path(), c.arguments);
@@ -204,10 +196,9 @@ TEST(TerminalTest, RunsWithoutADisplayAndTellsHowItWent) {
   }
   EXPECT_FALSE(fs::exists(root.path() / "Out/Old"));
 
-  // On a terminal the progress rewrites one line. Ctrl+C in the middle of a
-  // large tree, on a terminal or with the output to a pipe, stops at the
-  // next shortcut, keeps what was written, says how many, and ends with
-  // 130.
+  // On a terminal the progress rewrites one line. Ctrl+C in a large tree
+  // stops at the next shortcut, keeps what was written, says how many, and
+  // ends with 130.
   const size_t total = 10000;
   for (size_t i = 0; i < total; ++i) {
     root.Write(

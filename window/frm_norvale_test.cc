@@ -30,10 +30,8 @@ class FrmNorvaleTest : public QObject {
   Q_OBJECT
 
  private slots:
-  // In a font well beyond the one the table was drawn for, so the window
-  // must enlarge it. Captions are measured afresh from the font rather than
-  // from the window's own sums, so a wrong measure in the window shows here
-  // as a clipped one.
+  // In a font well beyond the one the table was drawn for; captions are
+  // measured afresh from the font, so a wrong measure shows as a clipped one.
   void ControlsAndFields() {
     QFont font = QApplication::font();
     font.setPointSize(14);
@@ -83,8 +81,8 @@ class FrmNorvaleTest : public QObject {
     }
 
     // A screen reader names each field after its label; typing offers the
-    // folders, not files, that match; a folder dropped on a field is put in it
-    // with its exact bytes, and a dropped file puts its folder.
+    // matching folders, not files; a dropped folder goes in with its exact
+    // bytes, a dropped file puts its folder.
     norvale::TestFolder root;
     root.Write("Favorites/a.url", norvale::Compact("a"));
     root.Write("Fax.txt", "");
@@ -142,11 +140,9 @@ class FrmNorvaleTest : public QObject {
     }
   }
 
-  // The defaults come from the home folder, or from the command line. One
-  // whose name is not valid UTF-8 cannot be shown as it is; the run must
-  // still get its exact bytes, until the user edits the field. A failure is
-  // reported, naming the path, and leaves the window taking input; how each
-  // outcome is worded is the run's report's business.
+  // The defaults come from the home folder, or the command line; one not
+  // valid UTF-8 reaches the run with its exact bytes. A failure is reported,
+  // naming the path, and leaves the window taking input.
   void PressesRunOnTheFieldsAndReport() {
     norvale::TestFolder root;
     const fs::path home = root.path() / "h\xff";
@@ -166,8 +162,7 @@ class FrmNorvaleTest : public QObject {
     // Filled as at start, the window still has the focus in the source.
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QCOMPARE(QApplication::focusWidget(), window.txtSource);
-    // Answers every message box the window opens, so the test does not
-    // block, keeping what each showed.
+    // Answers every message box, keeping what each showed.
     QList<QStringList> seen;
     QTimer catcher;
     QObject::connect(&catcher, &QTimer::timeout, [&] {
@@ -198,13 +193,10 @@ class FrmNorvaleTest : public QObject {
     QVERIFY(window.isVisible());
   }
 
-  // The run works on a thread of its own: while a call of it waits on a
-  // disk that does not answer, the window goes on drawing its progress, in
-  // a modal dialog, and takes Cancel at once, saying the run stops once the
-  // disk answers; the window does not close. Once the copies are being
-  // flushed, neither Cancel, nor Escape, nor closing hides the progress or
-  // stops the run. From the press on, before the progress shows, the window
-  // takes no keys or clicks: Tab and typing change no field.
+  // The run works on a thread of its own: while it waits on a disk that
+  // does not answer, the window draws its progress and takes Cancel at once;
+  // it does not close. While flushing, neither Cancel, Escape nor closing
+  // hides the progress. Keys and clicks before the progress change nothing.
   void RunsOnAThreadOfItsOwn() {
     norvale::TestFolder root;
     for (const char *name : {"a.url", "hold.url", "z.url"})
@@ -280,10 +272,9 @@ class FrmNorvaleTest : public QObject {
       // As pressed, with the focus on the button.
       window.cmdGo->setFocus();
       window.cmdGo_Click();
-      // Whether the progress showed before the typing, the fields and focus
-      // after it; captions, whether Cancel is offered, whether the window
-      // closed, and whether the dialog stayed up through Cancel, Escape and
-      // its close box.
+      // The progress before the typing, fields and focus after it; captions,
+      // Cancel offered, the window closed, and the dialog through Cancel,
+      // Escape and its close box.
       const QStringList typed = {"0", fields, "cmdGo"};
       const QStringList expected =
           typed +

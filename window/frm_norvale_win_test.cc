@@ -210,11 +210,9 @@ TEST_F(FrmNorvaleWinTest, TabMovesThroughTheFieldsAndTheButtonOnly) {
   EXPECT_TRUE(::IsWindowVisible(form_.hwnd()));
 }
 
-// The defaults are the shell's folders, the destination joined as text, or
-// the folders on the command line. A failure is reported, naming the path,
-// and leaves the window taking input; once the fault is gone, a press
-// compresses. A file online only that the run could not check is told of
-// with a warning. How each outcome is worded is the run's report's business.
+// The defaults are the shell's folders or the command line's. A failure is
+// reported, naming the path, and leaves the window taking input; a file
+// online only that the run could not check is told of with a warning.
 TEST_F(FrmNorvaleWinTest, PressesRunOnTheFieldsAndReport) {
   // Started as "Norvale A B", the folders given take the defaults' place.
   norvale::CommandLine command;
@@ -256,10 +254,9 @@ TEST_F(FrmNorvaleWinTest, PressesRunOnTheFieldsAndReport) {
             static_cast<UINT>(MB_OK | MB_ICONWARNING));
 }
 
-// A screen reader names each field after the label just before it; the
-// shell is asked to offer folders in both (Wine's completion does nothing,
-// so only the asking is seen here); a folder dropped from the file manager
-// is put in the field, and a dropped file puts its folder.
+// A screen reader names each field after the label before it; the shell is
+// asked to offer folders in both (Wine's completion does nothing); a dropped
+// folder is put in the field, a dropped file puts its folder.
 TEST_F(FrmNorvaleWinTest, FieldsSayWhatTheyAreAndHelpTyping) {
   EXPECT_EQ(::GetWindow(txtSource(), GW_HWNDPREV), Label2());
   EXPECT_EQ(::GetWindow(txtDest(), GW_HWNDPREV), Label3());
@@ -301,13 +298,10 @@ constexpr Stop kStops[] = {
     {"close box", WM_CLOSE, 0, false},
 };
 
-// The run works on a thread of its own: while a call of it waits on a disk
-// that does not answer, the window's thread draws the progress, in a window
-// that holds its owner, and takes each way of stopping at once, saying the
-// run stops once the disk answers. The main window does not close, and the
-// progress stays up until the run has ended. From the press on, before the
-// progress shows, the window takes no keys or clicks: what is typed right
-// after the press changes no field.
+// The run works on a thread of its own: while it waits on a disk that does
+// not answer, the window draws the progress, holding its owner, and takes
+// each way of stopping at once. The main window does not close, and what is
+// typed right after the press, before the progress shows, changes no field.
 TEST_F(FrmNorvaleWinTest, RunsOnAThreadOfItsOwn) {
   norvale::TestFolder root;
   for (const char* name : {"a.url", "hold.url", "z.url"})
@@ -373,11 +367,9 @@ TEST_F(FrmNorvaleWinTest, RunsOnAThreadOfItsOwn) {
 }
 
 // Each way of stopping asks the run to stop, unless the copies are being
-// flushed, and none takes the window away, which holds its owner until the
-// run has ended. It draws with a font of its own: the main window deletes
-// its font when it moves to a monitor of other dots per inch. Moved to one
-// itself, it takes the system's rectangle and lays itself out inside it in
-// a font for that monitor.
+// flushed, and none takes the window away. It draws with a font of its own,
+// as the main window deletes its font on a monitor of other dots per inch;
+// moved to one itself, it takes the system's rectangle and a font for it.
 TEST(RunProgressWinTest, AsksTheRunToStopAndStaysUntilItEnds) {
   for (const Stop& stop : kStops) {
     for (const bool flushing : {false, true}) {
@@ -419,13 +411,9 @@ TEST(RunProgressWinTest, AsksTheRunToStopAndStaysUntilItEnds) {
         EXPECT_TRUE(::EqualRect(&now, &place));
         EXPECT_GE(font_height(), small * 3 / 2);
         EXPECT_TRUE(ShowsWhole(label, norvale::layout::Kind::kLabel));
-        MSG given = {
-            stop.to_button ? progress.cancel_button() : progress.window(),
-            stop.message,
-            stop.wparam,
-            0,
-            0,
-            {0, 0}};
+        const HWND to =
+            stop.to_button ? progress.cancel_button() : progress.window();
+        MSG given = {to, stop.message, stop.wparam, 0, 0, {0, 0}};
         if (!::IsDialogMessageW(progress.window(), &given))
           ::DispatchMessageW(&given);
         EXPECT_EQ(asked, flushing ? 0 : 1);

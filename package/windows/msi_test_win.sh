@@ -1,10 +1,8 @@
 #!/bin/sh
 # Installs Norvale's Windows Installer package under Wine as a user would,
-# then the other width of the same version over it, then a newer one, then
-# the older one again (refused), then uninstalls, checking at each step the files, the Start menu, the Apps
-# entry, the PATH and the folder verb, and that the installed Norvale runs
-# from a new cmd. Also checks the package's tables and both programs'
-# version resources.
+# then the other width over it, a newer one, the older one again (refused),
+# and uninstalls, checking the files, Start menu, Apps entry, PATH, folder
+# verb and that Norvale runs from a new cmd; also the package's tables.
 # Usage: msi_test_win.sh WINE NORVALE.msi BIN_DIR ARCH VERSION
 set -u
 wine=$1 msi=$2 bin=$3 arch=$4 version=$5 failed=0
@@ -41,18 +39,19 @@ norvale_entries() {
   printf '%s\n' "$uninstall_keys" | while read -r key; do reg "$key" /s; done |
     grep -c 'DisplayName *REG_SZ *Norvale$'
 }
-property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v p="$2" '$1 == p { print $2 }'; }
+property() {
+  msiinfo export "$msi" Property | tr -d '\r' |
+    awk -F'\t' -v p="$1" '$1 == p { print $2 }'
+}
 
 # The package's tables, as Windows Installer reads them.
-code=$(property "$msi" ProductCode)
-[ "$(property "$msi" ProductVersion)" = "$version" ] ||
-  fail "ProductVersion is not $version"
-[ "$(property "$msi" Manufacturer)" = "Norvale maintainers" ] ||
-  fail "no publisher"
-[ "$(property "$msi" UpgradeCode)" = "{4DAE3417-E4D5-4D99-95C0-345C425ACBA6}" ] ||
-  fail "the upgrade code changed: installed copies would not be upgraded"
-[ -n "$(property "$msi" ARPPRODUCTICON)" ] || fail "no icon in Apps"
-[ -z "$(property "$msi" ALLUSERS)" ] || fail "installs for all users"
+code=$(property ProductCode)
+has "$(property ProductVersion)" "^$version$" "ProductVersion is not $version"
+has "$(property Manufacturer)" '^Norvale maintainers$' "no publisher"
+has "$(property UpgradeCode)" '^.4DAE3417-E4D5-4D99-95C0-345C425ACBA6.$' \
+  "the upgrade code changed: installed copies would not be upgraded"
+has "$(property ARPPRODUCTICON)" . "no icon in Apps"
+has "$(property ALLUSERS)" '^$' "installs for all users"
 summary=$(msiinfo suminfo "$msi")
 has "$summary" "^Template: $(echo "$arch" | sed 's/x86/Intel/');1033$" \
   "not a package for $arch"
@@ -119,6 +118,15 @@ check_installed() {
     "the folder verb does not open the window with the folder"
 }
 
+# install_new MSI ARCH VERSION CODE WHAT: builds that package and installs
+# it over what is installed, which it must replace.
+install_new() {
+  sh "$here/make_msi.sh" "$1" "$bin" "$2" "$3" "$4" >/dev/null 2>&1 ||
+    fail "cannot build the $5 package"
+  "$wine" msiexec /i "$(winpath "$1")" /qn || fail "the $5 package did not install"
+  check_installed "$4" "$3"
+}
+
 log="$work/install.log"
 "$wine" msiexec /i "$(winpath "$msi")" /qn || fail "msiexec /i failed"
 check_installed "$code" "$version"
@@ -137,13 +145,8 @@ has "$out" '^status 0 ?$' "the installed Norvale failed: $out"
 # and a Norvale that runs; 32-bit Windows, like 32-bit Wine, installs no x64
 # package, so the x86 test has no other width to try.
 if [ "$arch" = x64 ]; then
-  other_msi="$work/Norvale-$version-x86.msi"
-  other_code='{5B0E7C1A-2F3D-4E6A-9B8C-7D6E5F4A3B21}'
-  sh "$here/make_msi.sh" "$other_msi" "$bin" x86 "$version" "$other_code" \
-    >/dev/null 2>&1 || fail "cannot build the x86 package"
-  "$wine" msiexec /i "$(winpath "$other_msi")" /qn ||
-    fail "the x86 package did not install"
-  check_installed "$other_code" "$version"
+  install_new "$work/Norvale-$version-x86.msi" x86 "$version" \
+    '{5B0E7C1A-2F3D-4E6A-9B8C-7D6E5F4A3B21}' x86
   [ -z "$(apps_entry "$code")" ] || fail "both widths are installed"
   has "$(wincmd "$installed\\Norvale.com" --version)" "^Norvale $version$" \
     "Norvale does not run after the other width replaced it"
@@ -152,11 +155,7 @@ fi
 # A newer version replaces it, leaving one entry.
 newer="$work/Norvale-99.0-$arch.msi"
 newer_code='{0D0C5E1E-9C67-4F4E-9F30-2E1A8C7C0B99}'
-sh "$here/make_msi.sh" "$newer" "$bin" "$arch" 99.0 "$newer_code" \
-  >/dev/null 2>&1 || fail "cannot build a newer package"
-"$wine" msiexec /i "$(winpath "$newer")" /qn ||
-  fail "the newer package did not install"
-check_installed "$newer_code" 99.0
+install_new "$newer" "$arch" 99.0 "$newer_code" newer
 [ -z "$(apps_entry "$code")" ] || fail "the older version is still installed"
 
 # The older one over it is refused, by its launch condition.
@@ -168,10 +167,8 @@ grep -aq 'LaunchConditions. Return value 0' "$log" ||
 check_installed "$newer_code" 99.0
 
 # Uninstalling leaves nothing behind.
-"$wine" msiexec /x "$(winpath "$newer")" /qn ||
-  fail "msiexec /x failed"
+"$wine" msiexec /x "$(winpath "$newer")" /qn || fail "msiexec /x failed"
 [ ! -e "$unix_installed" ] || fail "$installed is left behind"
-
 [ ! -e "$start_menu" ] || fail "the Start menu shortcut is left behind"
 [ "$(norvale_entries)" = 0 ] || fail "the Apps entry is left behind"
 [ -z "$(reg 'HKCU\Software\Norvale')" ] || fail "HKCU\\Software\\Norvale is left"
