@@ -8,6 +8,10 @@
 
 namespace norvale {
 
+// Appends the UTF-8 spelling of the code point `code` to `out`; a lone
+// surrogate is spelled as the three bytes its number gives.
+void AppendUtf8(char32_t code, std::string& out);
+
 class IniText {
  public:
   // kBytes: the file had no byte-order mark; each unit is one byte of it,

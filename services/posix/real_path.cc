@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "ini/ini_text.h"
 #include "services/error.h"
 #include "services/posix/descriptor.h"
 #include "services/posix/open_folder.h"
@@ -86,21 +87,7 @@ std::string Capitals(std::string_view name) {
       c = code - 32;
     }
     // Written as a code point of its own, whatever its length.
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    AppendUtf8(c, out);
     i += length;
   }
   return out;
